@@ -1,0 +1,98 @@
+/*
+ * activityReportInternals.h - the plug-in's internal functions and process-wide state.
+ *
+ * Nothing here is exported from libactivityReport.so (hidden visibility); the declarations exist
+ * so that the plug-in's tests, which link its object code, call exactly what the plug-in defines.
+ */
+#ifndef ACTIVITYREPORT_ACTIVITYREPORTINTERNALS_H
+#define ACTIVITYREPORT_ACTIVITYREPORTINTERNALS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "activityReport.h"
+#include "jtapi.h"
+#include "streameditor.h"
+
+/* ---- Process-wide state ---------------------------------------------------------------- */
+
+struct ArlState {
+    const char *transLibEncoding; /* system charset name; NULL until the first conversion */
+    uint16_t dateFormatId;        /* configuration attribute ids, 0 = not yet looked up */
+    uint16_t timeFormatId;
+    int32_t transInitialised;     /* 1 once Trans_Init() has succeeded */
+};
+extern ArlState ARL_STATE;
+
+/* 1 at the start of every run, 0 after the run's first successful subject conversion. */
+extern int32_t autoConvert;
+
+/* The run's scratch buffers and job-tracker handle, lent to the body generators. */
+enum { ARL_HEX_BUFFER_SIZE = 511, ARL_DATE_TIME_TEXT_SIZE = 51, ARL_MAX_LISTED_ADDRESSES = 5 };
+struct RunScratch {
+    JTAPI_ReportData *report;
+    int32_t aux;
+    char hexBuffer[ARL_HEX_BUFFER_SIZE];
+    char dateText[ARL_DATE_TIME_TEXT_SIZE];
+    char timeText[ARL_DATE_TIME_TEXT_SIZE];
+};
+extern RunScratch runScratch;
+
+/* Zero-fills the scratch buffers and points them at `report`, as a run does at its start. */
+void ResetRunScratch(JTAPI_ReportData *report);
+
+/* ---- Tag tables ------------------------------------------------------------------------ */
+
+struct ConstantCmd {
+    const char *findPattern;
+    uint16_t stringId;
+};
+enum { ARL_NUM_CONSTANT_CMDS = 49, ARL_NUM_VARIABLE_CMDS = 5 };
+extern const ConstantCmd constantCmdTable[ARL_NUM_CONSTANT_CMDS];
+
+struct VariableCmd {
+    int32_t specialAttr;
+    int32_t cmdType;
+    const char *findPattern;
+    char *replacePattern;    /* 100-byte buffer for type 1, kept for the life of the process */
+    const char *defaultText; /* NULL for types 6 and 7 */
+    int32_t addResult;       /* result of the last Sed_AddCommand for this record */
+};
+enum { ARL_REPLACE_PATTERN_SIZE = 100 };
+extern VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
+
+/* ---- Report run and submission ---------------------------------------------------------- */
+
+/* Allocates the missing replacement buffers and resets all to their defaults; 0 or status 5. */
+int32_t PrepareReplacementBuffers();
+
+/* Submits the report file as a one-copy simplex print job on the market region's paper. */
+void SubmitReport(const char *reportPath);
+
+/* ---- Report body ------------------------------------------------------------------------ */
+
+int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, const char *language);
+int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                           int32_t addressCount, const char *language);
+int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out);
+void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex);
+
+/* ---- Text conversion -------------------------------------------------------------------- */
+
+char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvert);
+char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoConvert, char *out,
+                       int32_t maxBytes, const char *language);
+int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes);
+enum { COPY_PLAIN = 1, COPY_POSTSCRIPT_ESCAPED = 2 };
+void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type);
+
+/* ---- Finishing pass --------------------------------------------------------------------- */
+
+int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
+                                   const char *bodyPath, const char *reportPath,
+                                   const char *language);
+int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray);
+void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor);
+
+#endif

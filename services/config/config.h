@@ -1,0 +1,64 @@
+/*
+ * config.h - the device's configuration services: attribute ids and formats, attribute values,
+ * and the market region.
+ *
+ * This stand-in reads a text file named by the environment variable DEVICE_CONFIG (default
+ * "/etc/device/device.conf"): one "key = value" a line, "#" starts a comment line, blanks around
+ * key and value are trimmed. A missing file means every key is absent; a malformed line is
+ * logged and skipped. The file is read at every call, so edits take effect at once.
+ *
+ * Keys:
+ *   OID_ATT_DATE_FORMAT     strftime format of dates, at most 19 characters (default "%m/%d/%Y")
+ *   OID_ATT_TIME_FORMAT     strftime format of times, at most 19 characters (default "%H:%M:%S")
+ *   connectivity.SNMP.systemGroup.sysName   the device name
+ *   market.region           the market-region code, an unsigned integer
+ * Any other key can be read with Cfg_GetAttrValue as well.
+ */
+#ifndef SERVICES_CONFIG_CONFIG_H
+#define SERVICES_CONFIG_CONFIG_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Attribute ids that oa_xid_of() gives out; 0 means "no such attribute". */
+enum { OA_XID_DATE_FORMAT = 0x0d01, OA_XID_TIME_FORMAT = 0x0d02 };
+
+/* Size of the buffer TD_GetFormat() fills: a format of at most 19 characters and its NUL. */
+enum { TD_FORMAT_SIZE = 20 };
+
+/* Status codes. */
+enum {
+    CFG_OK = 0,
+    CFG_ERR_ARGUMENT = 1,  /* a NULL pointer, a zero size, an unknown attribute id */
+    CFG_ERR_ABSENT = 2,    /* the key is not in the configuration */
+    CFG_ERR_TOO_LONG = 3,  /* the value does not fit the caller's buffer */
+    CFG_ERR_MALFORMED = 4  /* the value is not of the key's kind */
+};
+
+/* 'oa_xid_of()' - the attribute id of "OID_ATT_DATE_FORMAT" or "OID_ATT_TIME_FORMAT"; 0 for any
+ * other name. */
+uint32_t oa_xid_of(const char *name);
+
+/* 'TD_GetFormat()' - writes the strftime format of attribute `formatId` into `format`, a buffer
+ * of TD_FORMAT_SIZE bytes. A configured format longer than 19 characters is rejected with a log
+ * record and the default written instead. Returns 0, or CFG_ERR_ARGUMENT (nothing written). */
+int TD_GetFormat(uint16_t formatId, char *format);
+
+/* 'Cfg_GetAttrValue()' - writes the value of key `name` into `value` as a NUL-terminated text
+ * of at most `size` bytes. Returns 0, CFG_ERR_ABSENT, or CFG_ERR_TOO_LONG (value holds "" then);
+ * never writes past `size` bytes. */
+int Cfg_GetAttrValue(const char *name, char *value, size_t size);
+
+/* 'CfgSrvGetMarketRegion()' - writes the market-region code into `*region`. `instance` must be 0.
+ * Returns 0, CFG_ERR_ABSENT or CFG_ERR_MALFORMED (then `*region` is untouched). */
+int CfgSrvGetMarketRegion(int instance, uint32_t *region);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,54 @@
+/*
+ * log.h - the device's logging service.
+ *
+ * Every record is written as one line:
+ *
+ *     YYYY-MM-DDTHH:MM:SS.mmm LEVEL file:line message
+ *
+ * LEVEL is ENTER, INFO, WARN or ERROR for the four log specifications, and for Log_Entry
+ * INFO (level 1), ERROR (3), NOTICE (5) or L<n> for any other level n. Control bytes and
+ * backslashes inside the message are escaped (\n, \t, \\, \xNN), so a record is always
+ * exactly one line whatever data it carries.
+ *
+ * Where records go is chosen by the environment variable DEVICE_LOG, read at each record:
+ *   unset or empty   standard error
+ *   "syslog"         syslog(3), facility LOG_USER, with the matching priority
+ *   anything else    a file path, opened for append (created 0644 when missing)
+ * A sink that cannot be opened falls back to standard error; logging never fails its caller.
+ */
+#ifndef SERVICES_LOG_LOG_H
+#define SERVICES_LOG_LOG_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A log specification: the kind of record. Compare specifications by their id. */
+typedef struct LogSpec {
+    int id;           /* LOG_SPEC_ENTER ... LOG_SPEC_ERROR */
+    const char *name; /* "ENTER", "INFO", "WARN", "ERROR" */
+} LogSpec;
+
+enum { LOG_SPEC_ENTER = 0, LOG_SPEC_INFO = 1, LOG_SPEC_WARN = 2, LOG_SPEC_ERROR = 3 };
+
+extern const LogSpec logSpecEnter; /* a function was entered */
+extern const LogSpec logSpecInfo;  /* normal progress */
+extern const LogSpec logSpecWarn;  /* something was cut or defaulted, the work goes on */
+extern const LogSpec logSpecError; /* something failed */
+
+/* Numeric levels of Log_Entry. */
+enum { LOG_LEVEL_INFO = 1, LOG_LEVEL_ERROR = 3, LOG_LEVEL_NOTICE = 5 };
+
+/* 'Log_SpecEntry()' - writes one record of the given specification; `format` is a printf format. */
+void Log_SpecEntry(LogSpec spec, const char *file, int line, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+/* 'Log_Entry()' - writes one record at a numeric level; `format` is a printf format. */
+void Log_Entry(int level, const char *file, int line, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,68 @@
+/*
+ * print.h - the device's print-submission client.
+ *
+ * This stand-in spools every accepted job into the directory named by PRINT_SPOOL_DIR (default
+ * "/var/spool/device-print"). Each job gets a new directory "<spool>/NNNNNN" (six digits, one
+ * more than the highest present, made with mkdir so two submitters never share one) holding:
+ *   document.ps  the submitted document;
+ *   ticket       text, one item a line: "user=<user>", "job-name=<jobName>",
+ *                "operation=<operation>", "precedence=<number>", then every attribute text
+ *                exactly as given, in the order given.
+ * The ticket is written last, under a temporary name renamed into place: a job directory is
+ * complete exactly when its ticket exists.
+ *
+ * With the attribute "transient-file=TRUE" the document is moved into the spool (copied and
+ * removed across file systems), so the submitted path no longer exists afterwards; without it the
+ * document is copied.
+ *
+ * When PRINT_QUEUE names a CUPS destination, the job is also handed to CUPS, with the attributes
+ * mapped to IPP: copy-count -> copies, sides/plex -> sides, default-medium -> media,
+ * content-orientation -> orientation-requested, start-sheet -> job-sheets; and the job name and
+ * user as job-name and requesting-user-name.
+ *
+ * Failures return nonzero and write a log record; nothing here throws.
+ */
+#ifndef SERVICES_PRINT_PRINT_H
+#define SERVICES_PRINT_PRINT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/* How urgently a job is printed: a lower number prints sooner. */
+enum Ds_precedence {
+    DS_PRECEDENCE_URGENT = 10,
+    DS_PRECEDENCE_NORMAL = 20,
+    DS_PRECEDENCE_REPORT = 25, /* device reports: after the user's urgent work */
+    DS_PRECEDENCE_LOW = 30
+};
+
+/* Status codes of SubmitJob. */
+enum {
+    DS_OK = 0,
+    DS_ERR_ARGUMENT = 1,   /* a NULL text, or a document that cannot be read */
+    DS_ERR_SPOOL = 2,      /* the spool directory or the job directory cannot be written */
+    DS_ERR_DOCUMENT = 3,   /* the document cannot be moved or copied into the spool */
+    DS_ERR_QUEUE = 4       /* PRINT_QUEUE is set and CUPS refused the job or cannot be reached */
+};
+
+namespace zun {
+namespace dmx {
+
+/* 'SubmitJob()' - submits the document at `path` as a print job.
+ *   attributes  "name=value" job attribute texts, in order
+ *   user, jobName, operation ("print")
+ *   precedence  a Ds_precedence value
+ *   firstPage, lastPage   page range to print, 1-based; -1 for either means "from the first" /
+ *                         "to the last"
+ *   options     reserved, pass 0
+ * Returns DS_OK, or a DS_ERR_* status after a log record. The job stays spooled even when the
+ * CUPS hand-over fails. */
+int SubmitJob(const std::vector<std::string> &attributes, const char *user, const char *jobName,
+              const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
+              int32_t lastPage, uint16_t options);
+
+} // namespace dmx
+} // namespace zun
+
+#endif

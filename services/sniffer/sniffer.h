@@ -1,0 +1,36 @@
+/*
+ * sniffer.h - the device's encoding sniffer: turns device texts of any encoding into UTF-8.
+ *
+ * Every function takes the text, its length in bytes and the address of a result pointer. On
+ * success `*result` is a new NUL-terminated UTF-8 text that the caller releases with free(); on
+ * failure `*result` is left NULL. Bytes that cannot be decoded become U+FFFD rather than failing
+ * the call.
+ */
+#ifndef SERVICES_SNIFFER_SNIFFER_H
+#define SERVICES_SNIFFER_SNIFFER_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* 'SNF_Convert()' - converts from the charset `fromCharset` (an iconv name). Returns 1 on success,
+ * 0 on failure: a NULL argument, a charset iconv does not know, no memory. */
+int SNF_Convert(const char *text, size_t length, const char *fromCharset, char **result);
+
+/* 'SNF_ConvertUTF()' - converts from a Unicode form: UTF-16 or UTF-32 (byte-order mark, or else
+ * the byte pattern of the text, decides the form and byte order), or UTF-8. Returns 1 on success,
+ * 0 on failure. */
+int SNF_ConvertUTF(const char *text, size_t length, char **result);
+
+/* 'SNF_AutoConvert()' - detects the encoding (uchardet) and converts from it; text whose encoding
+ * cannot be told is read as UTF-8 when valid, else as ISO-8859-15. Returns 1 on success, 0 on
+ * failure. */
+int SNF_AutoConvert(const char *text, size_t length, char **result);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

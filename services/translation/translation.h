@@ -1,0 +1,97 @@
+/*
+ * translation.h - the device's translation service: report texts in the user's language, the
+ * printer encoding of each language, an encoding converter, and hex text for PostScript.
+ *
+ * Catalogue: a directory of gettext PO files, one per language, named "<language>.po" where
+ * <language> is exactly the text passed as `language` ("en", "fr", "pt-BR", ...). The directory
+ * is the environment variable TRANS_CATALOG_DIR, or else the catalogue the build installs
+ * (TRANS_DEFAULT_CATALOG_DIR below, set by the build). In each file:
+ *   - msgctxt is the decimal string id, msgid the English source text, msgstr the translation
+ *     (an empty msgstr falls back to the msgid);
+ *   - the header field "X-Printer-Encoding:" names the printer encoding (an iconv name).
+ * A catalogue is parsed once per process, on first use, and kept.
+ *
+ * Nothing here throws: a bad catalogue, an unknown language or text that cannot be converted
+ * shows as a status, a default encoding or a "?" in the text.
+ */
+#ifndef SERVICES_TRANSLATION_TRANSLATION_H
+#define SERVICES_TRANSLATION_TRANSLATION_H
+
+#include <memory>
+#include <string>
+#include <utility>
+
+extern "C" {
+
+/* Status codes of the C functions. */
+enum {
+    TRANS_OK = 0,
+    TRANS_ERR_ARGUMENT = 1,         /* a NULL pointer */
+    TRANS_ERR_UNKNOWN_LANGUAGE = 2, /* no "<language>.po" in the catalogue directory */
+    TRANS_ERR_BAD_CATALOG = 3,      /* the PO file does not parse; logged with file and line */
+    TRANS_ERR_UNKNOWN_STRING = 4,   /* the language has no entry with that string id */
+    TRANS_ERR_CONVERSION = 5,       /* the system charset is unknown to iconv */
+    TRANS_ERR_CATALOG_DIR = 6       /* the catalogue directory cannot be read */
+};
+
+/* 'Trans_Init()' - checks that the catalogue directory can be read. 0 or TRANS_ERR_CATALOG_DIR. */
+int Trans_Init(void);
+
+/* 'Trans_TranslateString()' - points `*text` at the translation of `stringId` in `language`,
+ * converted from the PO file's charset into the system charset (SYSTEM_CHARSET, default
+ * "ISO-8859-15"; characters it lacks become "?"). The text stays valid and owned by the service
+ * for the life of the process. Returns 0 or a TRANS_ERR_* status (then `*text` is NULL). */
+int Trans_TranslateString(const char *language, unsigned int stringId, const char **text);
+
+/* 'Trans_ConvertUTF8StringToHex()' - writes the bytes of `text` into `out` as lowercase hex
+ * digits, two per byte, NUL-terminated, using at most `maxBytes` bytes. A text that does not fit
+ * is cut to the whole characters that fit (a UTF-8 sequence is never split); that is not a
+ * failure. Returns the number of hex digits written, or -1 when `out` or `text` is NULL or
+ * `maxBytes` is below 1. */
+int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
+
+} /* extern "C" */
+
+/* The printer encoding answered for a language that has no catalogue. */
+#define TRANS_DEFAULT_PRINT_ENCODING "ISO-8859-15"
+
+/* 'Translater' - the language side of the service. Cheap to construct: catalogues are cached. */
+class Translater {
+public:
+    explicit Translater(const std::string &language);
+    ~Translater();
+
+    /* The iconv name of the printer encoding of the language, or TRANS_DEFAULT_PRINT_ENCODING
+     * when the language has no usable catalogue. */
+    std::string printEncoding() const;
+
+private:
+    std::string encoding_;
+};
+
+/* 'EncodingConverter' - converts texts between encodings with iconv. Set the target with
+ * convertTo() and the source with convertFrom(), then convert(). Conversion never fails on data:
+ *   - a character the target lacks is transliterated, or else becomes "?";
+ *   - when the source is UTF-8 and the input is not valid UTF-8, the input is read as
+ *     ISO-8859-15 instead, so texts from a device whose charset is not UTF-8 still print right.
+ * An encoding unknown to iconv leaves the text unchanged. iconv descriptors are cached per
+ * process, so constructing a converter for every text is cheap. */
+class EncodingConverter {
+public:
+    /* first: the encoding the input was actually read as; second: the converted text. */
+    typedef std::pair<std::string, std::string> ConversionResults;
+
+    EncodingConverter();
+    virtual ~EncodingConverter();
+
+    EncodingConverter &convertTo(const std::string &encoding);
+    EncodingConverter &convertFrom(const std::string &encoding);
+
+    virtual ConversionResults convert(const std::string &text);
+
+private:
+    std::string from_;
+    std::string to_;
+};
+
+#endif
