@@ -1,0 +1,242 @@
+// Tests of the configuration stand-in: reading the key file, the format attributes, bounded
+// values and the market region.
+
+#include "config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// Gives every test its own configuration file and log file in a fresh directory.
+class ConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/test_config.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        configPath_ = dir_ + "/device.conf";
+        logPath_ = dir_ + "/log.txt";
+        setenv("DEVICE_CONFIG", configPath_.c_str(), 1);
+        setenv("DEVICE_LOG", logPath_.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        std::remove(configPath_.c_str());
+        std::remove(logPath_.c_str());
+        rmdir(dir_.c_str());
+        unsetenv("DEVICE_CONFIG");
+        unsetenv("DEVICE_LOG");
+    }
+
+    void WriteConfig(const std::string &text) { std::ofstream(configPath_) << text; }
+
+    std::string Log() const
+    {
+        std::ifstream file(logPath_);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    std::string Format(uint16_t id)
+    {
+        char format[TD_FORMAT_SIZE];
+        std::memset(format, 'x', sizeof format);
+        EXPECT_EQ(TD_GetFormat(id, format), CFG_OK);
+        return std::string(format, strnlen(format, sizeof format));
+    }
+
+    std::string Value(const char *name, int *status)
+    {
+        char value[256];
+        *status = Cfg_GetAttrValue(name, value, sizeof value);
+        return value;
+    }
+
+    std::string dir_, configPath_, logPath_;
+};
+
+TEST_F(ConfigTest, FormatIdsAreFixedNonZeroSixteenBitIdsOfTheTwoNamesOnly)
+{
+    uint32_t dateId = oa_xid_of("OID_ATT_DATE_FORMAT");
+    uint32_t timeId = oa_xid_of("OID_ATT_TIME_FORMAT");
+    EXPECT_EQ(dateId, uint32_t(OA_XID_DATE_FORMAT));
+    EXPECT_EQ(timeId, uint32_t(OA_XID_TIME_FORMAT));
+    EXPECT_NE(dateId, 0u);
+    EXPECT_NE(timeId, 0u);
+    EXPECT_NE(dateId, timeId);
+    EXPECT_LE(dateId, 0xffffu);
+    EXPECT_LE(timeId, 0xffffu);
+    EXPECT_EQ(oa_xid_of(nullptr), 0u);
+    EXPECT_EQ(oa_xid_of(""), 0u);
+    EXPECT_EQ(oa_xid_of("oid_att_date_format"), 0u);
+    EXPECT_EQ(oa_xid_of("OID_ATT_DATE_FORMAT "), 0u);
+    EXPECT_EQ(oa_xid_of("market.region"), 0u);
+}
+
+TEST_F(ConfigTest, FormatsFallBackToDefaultsWithoutFileOrKey)
+{
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "%m/%d/%Y");
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
+
+    WriteConfig("market.region = 1\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "%m/%d/%Y");
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
+}
+
+TEST_F(ConfigTest, FormatsAreReadTrimmedAndTheLastLineOfAKeyWins)
+{
+    WriteConfig("OID_ATT_DATE_FORMAT = %Y\n"
+                "  OID_ATT_DATE_FORMAT\t=\t %d.%m.%Y \t\n"
+                "OID_ATT_TIME_FORMAT=%H h %M\r\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "%d.%m.%Y");
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H h %M");
+
+    // An edit takes effect at the next call.
+    WriteConfig("OID_ATT_DATE_FORMAT = %y%m%d\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "%y%m%d");
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
+}
+
+TEST_F(ConfigTest, FormatLongerThanNineteenCharactersIsRejectedWithALogRecord)
+{
+    const std::string longest = "%Y-%m-%d %H:%M:%S 1"; // 19 characters: fits with its NUL
+    const std::string tooLong = longest + "2";
+    WriteConfig("OID_ATT_DATE_FORMAT = " + longest + "\nOID_ATT_TIME_FORMAT = " + tooLong + "\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), longest);
+    EXPECT_EQ(Log().find("OID_ATT_DATE_FORMAT"), std::string::npos);
+
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
+    std::string log = Log();
+    EXPECT_NE(log.find("ERROR"), std::string::npos) << log;
+    EXPECT_NE(log.find("OID_ATT_TIME_FORMAT"), std::string::npos) << log;
+    EXPECT_NE(log.find(tooLong), std::string::npos) << log;
+}
+
+TEST_F(ConfigTest, EmptyConfiguredFormatIsHandedOnAsConfigured)
+{
+    WriteConfig("OID_ATT_DATE_FORMAT =\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "");
+}
+
+TEST_F(ConfigTest, FormatRequestWithBadArgumentsWritesNothing)
+{
+    char format[TD_FORMAT_SIZE] = "untouched";
+    EXPECT_EQ(TD_GetFormat(0, format), CFG_ERR_ARGUMENT);
+    EXPECT_EQ(TD_GetFormat(0x0d03, format), CFG_ERR_ARGUMENT);
+    EXPECT_STREQ(format, "untouched");
+    EXPECT_EQ(TD_GetFormat(OA_XID_DATE_FORMAT, nullptr), CFG_ERR_ARGUMENT);
+}
+
+TEST_F(ConfigTest, CommentsAndBlankLinesAreIgnoredAndMalformedLinesLoggedAndSkipped)
+{
+    WriteConfig("# OID_ATT_DATE_FORMAT = %Y\n"
+                "   # comment after blanks = x\n"
+                "\n"
+                "   \t\n"
+                "no equals sign here\n"
+                " = value without key\n"
+                "OID_ATT_DATE_FORMAT = %d/%m\n"
+                "custom.key = a = b # kept\n");
+    EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "%d/%m");
+    int status = -1;
+    EXPECT_EQ(Value("custom.key", &status), "a = b # kept");
+    EXPECT_EQ(status, CFG_OK);
+    EXPECT_EQ(Value("# OID_ATT_DATE_FORMAT", &status), "");
+    EXPECT_EQ(status, CFG_ERR_ABSENT);
+
+    std::string log = Log();
+    EXPECT_NE(log.find(configPath_ + ":5:"), std::string::npos) << log;
+    EXPECT_NE(log.find(configPath_ + ":6:"), std::string::npos) << log;
+    EXPECT_EQ(log.find(configPath_ + ":1:"), std::string::npos) << log;
+    EXPECT_EQ(log.find(configPath_ + ":3:"), std::string::npos) << log;
+    EXPECT_EQ(log.find(configPath_ + ":7:"), std::string::npos) << log;
+}
+
+TEST_F(ConfigTest, AttributeValueNeverOverrunsTheGivenSize)
+{
+    WriteConfig("connectivity.SNMP.systemGroup.sysName = Office-7\n");
+    const char *key = "connectivity.SNMP.systemGroup.sysName";
+    char value[16];
+
+    std::memset(value, '#', sizeof value);
+    EXPECT_EQ(Cfg_GetAttrValue(key, value, 1), CFG_ERR_TOO_LONG);
+    EXPECT_EQ(value[0], '\0');
+    EXPECT_EQ(value[1], '#');
+
+    std::memset(value, '#', sizeof value);
+    EXPECT_EQ(Cfg_GetAttrValue(key, value, 8), CFG_ERR_TOO_LONG); // no room for the NUL
+    EXPECT_EQ(value[0], '\0');
+    EXPECT_EQ(value[8], '#');
+
+    std::memset(value, '#', sizeof value);
+    EXPECT_EQ(Cfg_GetAttrValue(key, value, 9), CFG_OK); // exact fit
+    EXPECT_STREQ(value, "Office-7");
+    EXPECT_EQ(value[9], '#');
+
+    EXPECT_EQ(Cfg_GetAttrValue(key, value, 0), CFG_ERR_ARGUMENT);
+    EXPECT_EQ(value[9], '#');
+    EXPECT_EQ(Cfg_GetAttrValue(nullptr, value, sizeof value), CFG_ERR_ARGUMENT);
+    EXPECT_EQ(Cfg_GetAttrValue(key, nullptr, sizeof value), CFG_ERR_ARGUMENT);
+}
+
+TEST_F(ConfigTest, DeviceNameIsAbsentWithoutItsKeyAndMayBeEmpty)
+{
+    const char *key = "connectivity.SNMP.systemGroup.sysName";
+    int status = -1;
+    EXPECT_EQ(Value(key, &status), "");
+    EXPECT_EQ(status, CFG_ERR_ABSENT); // no file at all
+
+    WriteConfig("connectivity.SNMP.systemGroup = wrong key\n");
+    EXPECT_EQ(Value(key, &status), "");
+    EXPECT_EQ(status, CFG_ERR_ABSENT);
+
+    WriteConfig("connectivity.SNMP.systemGroup.sysName =   \n");
+    EXPECT_EQ(Value(key, &status), "");
+    EXPECT_EQ(status, CFG_OK);
+
+    WriteConfig("connectivity.SNMP.systemGroup.sysName = Front Desk MFP \n");
+    EXPECT_EQ(Value(key, &status), "Front Desk MFP");
+    EXPECT_EQ(status, CFG_OK);
+}
+
+TEST_F(ConfigTest, MarketRegionMustBeAnUnsignedThirtyTwoBitNumber)
+{
+    uint32_t region = 77;
+    EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_ERR_ABSENT);
+    EXPECT_EQ(region, 77u);
+
+    WriteConfig("market.region = 2\n");
+    EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_OK);
+    EXPECT_EQ(region, 2u);
+    WriteConfig("market.region = 4294967295\n");
+    EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_OK);
+    EXPECT_EQ(region, 4294967295u);
+    WriteConfig("market.region = 007\n");
+    EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_OK);
+    EXPECT_EQ(region, 7u);
+
+    for (const char *malformed : {"abc", "-1", "+1", "3x", "1 2", "4294967296",
+                                  "99999999999999999999999", ""}) {
+        WriteConfig(std::string("market.region = ") + malformed + "\n");
+        region = 77;
+        EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_ERR_MALFORMED) << malformed;
+        EXPECT_EQ(region, 77u) << malformed;
+    }
+    EXPECT_NE(Log().find("market.region \"abc\""), std::string::npos) << Log();
+
+    WriteConfig("market.region = 2\n");
+    EXPECT_EQ(CfgSrvGetMarketRegion(1, &region), CFG_ERR_ARGUMENT);
+    EXPECT_EQ(CfgSrvGetMarketRegion(0, nullptr), CFG_ERR_ARGUMENT);
+}
+
+} // namespace
