@@ -8,8 +8,8 @@
  *   ticket       text, one item a line: "user=<user>", "job-name=<jobName>",
  *                "operation=<operation>", "precedence=<number>", then every attribute text
  *                exactly as given, in the order given.
- * The ticket is written last, under a temporary name renamed into place: a job directory is
- * complete exactly when its ticket exists.
+ * The ticket is written under a temporary name and renamed into place last: a job directory is
+ * complete exactly when its ticket exists. A submission that fails leaves no job directory behind.
  *
  * With the attribute "transient-file=TRUE" the document is moved into the spool (copied and
  * removed across file systems), so the submitted path no longer exists afterwards; without it the
@@ -18,7 +18,8 @@
  * When PRINT_QUEUE names a CUPS destination, the job is also handed to CUPS, with the attributes
  * mapped to IPP: copy-count -> copies, sides/plex -> sides, default-medium -> media,
  * content-orientation -> orientation-requested, start-sheet -> job-sheets; and the job name and
- * user as job-name and requesting-user-name.
+ * user as job-name and requesting-user-name. Attributes without an IPP counterpart are logged and
+ * left out; "transient-file" and "job-scheduling" concern the spool only.
  *
  * Failures return nonzero and write a log record; nothing here throws.
  */
@@ -40,7 +41,8 @@ enum Ds_precedence {
 /* Status codes of SubmitJob. */
 enum {
     DS_OK = 0,
-    DS_ERR_ARGUMENT = 1,   /* a NULL text, or a document that cannot be read */
+    DS_ERR_ARGUMENT = 1,   /* a NULL text, a text with a line break (the ticket is line-based), or
+                              a document that is not a readable regular file */
     DS_ERR_SPOOL = 2,      /* the spool directory or the job directory cannot be written */
     DS_ERR_DOCUMENT = 3,   /* the document cannot be moved or copied into the spool */
     DS_ERR_QUEUE = 4       /* PRINT_QUEUE is set and CUPS refused the job or cannot be reached */
@@ -54,10 +56,11 @@ namespace dmx {
  *   user, jobName, operation ("print")
  *   precedence  a Ds_precedence value
  *   firstPage, lastPage   page range to print, 1-based; -1 for either means "from the first" /
- *                         "to the last"
- *   options     reserved, pass 0
+ *                         "to the last". The spool always keeps the whole document; a range
+ *                         other than -1, -1 reaches CUPS as page-ranges.
+ *   options     reserved, pass 0; other values are logged and ignored
  * Returns DS_OK, or a DS_ERR_* status after a log record. The job stays spooled even when the
- * CUPS hand-over fails. */
+ * CUPS hand-over fails (DS_ERR_QUEUE). */
 int SubmitJob(const std::vector<std::string> &attributes, const char *user, const char *jobName,
               const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
               int32_t lastPage, uint16_t options);
