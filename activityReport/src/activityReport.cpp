@@ -1,0 +1,1284 @@
+/*
+ * activityReport.cpp - the Internet Fax Activity Report plug-in.
+ *
+ * The device software calls ARL_ActivityReport(); one call is one report run:
+ *
+ *   1. fetch the completed Internet Fax jobs from the job tracker;
+ *   2. copy the PostScript template into the body file, writing one job entry per job where the
+ *      template holds the marker line "__GENERATE_BODY_HERE__";
+ *   3. have the stream editor turn the body file into the report file, replacing every tag by
+ *      the hex text of its translated or run-time value;
+ *   4. submit the report file as a print job.
+ *
+ * The file reads in the order of a run:
+ *
+ *   1. Process-wide state and tag tables
+ *   2. The report run and the print submission
+ *   3. The report body: job entries, recipient rows, date and time texts
+ *   4. Text conversion
+ *   5. The finishing pass
+ *
+ * Every text reaches the PostScript as hex text (two hex digits per byte) inside a hex string
+ * "<...>"; tags stand inside those strings as plain text until the finishing pass replaces them.
+ * Only ARL_ActivityReport is exported; everything else has hidden visibility and is declared in
+ * activityReportInternals.h for the tests.
+ */
+
+#include "activityReportInternals.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <sys/utsname.h>
+#include <vector>
+
+#include "config.h"
+#include "jtapi.h"
+#include "log.h"
+#include "print.h"
+#include "sniffer.h"
+#include "streameditor.h"
+#include "translation.h"
+
+/* Every record names this file and the line it comes from. */
+#define LOG_SPEC(spec, ...) Log_SpecEntry((spec), "activityReport", __LINE__, __VA_ARGS__)
+#define LOG_LEVEL(level, ...) Log_Entry((level), "activityReport", __LINE__, __VA_ARGS__)
+
+/* ============================================================================================
+ * 1. Process-wide state and tag tables
+ *
+ * These outlive a run: runs must not overlap, and nothing here is locked.
+ * ========================================================================================== */
+
+ArlState ARL_STATE = {nullptr, 0, 0, 0};
+int32_t autoConvert = 1;
+RunScratch runScratch;
+
+namespace {
+
+const char kMarker[] = "__GENERATE_BODY_HERE__";
+const char kDefaultTempDir[] = "/tmp/tmpfiles";
+const char kBodyFileName[] = "ar_output_pdl.ps";
+const char kReportFileName[] = "activityReport.ps";
+
+enum { kTemplatePieceSize = 255, kReportKind = 5 };
+enum { kInStrSystemCharset = 1, kInStrUnicode = 2, kInStrLatin9 = 3 };
+
+} // namespace
+
+/* The 49 constant tags: each is replaced by the translated text of its string id. */
+const ConstantCmd constantCmdTable[ARL_NUM_CONSTANT_CMDS] = {
+    {"__ar_const_header__", 20200},
+    {"__ar_const_internet_fax_activity_report__", 20201},
+    {"__ar_const_device_name__", 20202},
+    {"__ar_const_report_date__", 20203},
+    {"__ar_const_report_time__", 20204},
+    {"__ar_const_copyright__", 42000},
+    {"__ar_const_copyright_extra__", 42001},
+    {"__ar_const_page__", 20205},
+    {"__ar_const_of__", 20206},
+    {"__ar_const_job_date__", 20207},
+    {"__ar_const_job_time__", 20208},
+    {"__ar_const_completion_date__", 20209},
+    {"__ar_const_completion_time__", 20210},
+    {"__ar_const_recipients_acknowledged__", 20211},
+    {"__ar_const_subject__", 20212},
+    {"__ar_const_from__", 20213},
+    {"__ar_const_internet_fax_job_status__", 20214},
+    {"__ar_const_ifax_job_status_successful__", 20215},
+    {"__ar_const_ifax_job_status_unconfirmed__", 20216},
+    {"__ar_const_ifax_job_status_failed__", 20217},
+    {"__ar_const_pages_scanned__", 20218},
+    {"__ar_const_attachment_size__", 20219},
+    {"__ar_const_friendly_name__", 20220},
+    {"__ar_const_email_address__", 20221},
+    {"__ar_const_process_state__", 20222},
+    {"__ar_const_status_date_time__", 20223},
+    {"__ar_const_to__", 20224},
+    {"__ar_const_cc__", 20225},
+    {"__ar_const_max_recipients_msg__", 20226},
+    {"__ar_const_process_steps__", 20227},
+    {"__ar_const_success_processing_unconfirmed__", 20228},
+    {"__ar_const_failure__", 20229},
+    {"__ar_const_at_sending__", 20230},
+    {"__ar_const_at_delivery__", 20231},
+    {"__ar_const_at_receiving_device__", 20232},
+    {"__ar_const_sent_accepted_by_email__", 20233},
+    {"__ar_const_delivered_accepted_by_email__", 20234},
+    {"__ar_const_processed_file_printed__", 20235},
+    {"__ar_const_error_sheet_printed__", 20236},
+    {"__ar_const_failed_delivery_to_email__", 20237},
+    {"__ar_const_rejected_file_not_printed__", 20238},
+    {"processState_Sent", 20239},
+    {"processState_Delivered", 20240},
+    {"processState_Processed", 20241},
+    {"processState_Error", 20242},
+    {"processState_Failed", 20243},
+    {"processState_Rejected", 20244},
+    {"__ar_const_cpyright_year__", 42002},
+    {"__ar_const_cpyright_string__", 42003},
+};
+
+/* The 5 variable tags. Their replacement buffers are allocated by the first run and kept. */
+VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS] = {
+    {1, SED_CMD_REPLACE, "__media_color__", nullptr, "White", 0},
+    {2, SED_CMD_REPLACE, "__media_type__", nullptr, "Standard", 0},
+    {3, SED_CMD_SYSTEM_DATE, "__system_hex_date__", nullptr, nullptr, 0},
+    {4, SED_CMD_SYSTEM_TIME, "__system_hex_time__", nullptr, nullptr, 0},
+    {5, SED_CMD_REPLACE, "__device_hex_name__", nullptr, "", 0},
+};
+
+enum { kMediaColorAttr = 1, kMediaTypeAttr = 2, kDeviceNameAttr = 5 };
+
+/* ============================================================================================
+ * 2. The report run and the print submission
+ * ========================================================================================== */
+
+namespace {
+
+/* 'TempFilesDir()' - the directory of the run's working files; logs when the default is used. */
+const char *TempFilesDir()
+{
+    const char *dir = std::getenv("TEMP_FILES_DIR");
+    if (!dir) {
+        LOG_SPEC(logSpecError, "ENV TEMP_FILES_DIR not defined");
+        dir = kDefaultTempDir;
+    }
+    return dir;
+}
+
+/* 'TempFilePath()' - "<dir>/<name>" in a heap text that fits exactly; the caller frees it.
+ * NULL when it cannot be allocated. */
+char *TempFilePath(const char *dir, const char *name)
+{
+    size_t size = std::strlen(dir) + 1 + std::strlen(name) + 1;
+    char *path = static_cast<char *>(std::malloc(size));
+    if (path)
+        std::snprintf(path, size, "%s/%s", dir, name);
+    return path;
+}
+
+/* 'ReadField()' - reads one job-tracker field; the value's address, or NULL when the field is
+ * missing. `status` (optional) receives the call's own status. */
+const void *ReadField(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
+                      int32_t addressIndex, int32_t *status = nullptr)
+{
+    void *value = nullptr;
+    int32_t result =
+        jtapi_get_field_data(report, field, jobIndex, addressIndex, &value, &runScratch.aux);
+    if (status)
+        *status = result;
+    return result == 0 ? value : nullptr;
+}
+
+int32_t ReadJobCount(JTAPI_ReportData *report)
+{
+    const void *value = ReadField(report, JTAPI_NUM_JOBS, 0, 0);
+    int32_t jobCount = 0;
+    if (value)
+        jobCount = *static_cast<const int32_t *>(value);
+    else
+        LOG_SPEC(logSpecError, "JTAPI_NUM_JOBS is NULL. Use default = 0");
+    LOG_SPEC(logSpecInfo, "Number of jobs = %d", jobCount);
+    return jobCount;
+}
+
+/* 'CopyTemplate()' - copies the template into the body in pieces of at most 254 characters.
+ * A piece holding the marker is replaced by the entries of every job. Returns 0, or 7 when a
+ * text of a job entry cannot be converted (the copy stops there). */
+int32_t CopyTemplate(FILE *templateFile, FILE *body, JTAPI_ReportData *report, int32_t jobCount,
+                     const char *language)
+{
+    char piece[kTemplatePieceSize];
+    while (std::fgets(piece, sizeof piece, templateFile)) {
+        if (!std::strstr(piece, kMarker)) {
+            std::fputs(piece, body);
+            continue;
+        }
+        for (int32_t jobIndex = 1; jobIndex <= jobCount; ++jobIndex) {
+            if (WriteJobEntry(body, report, jobIndex, language) == ARL_STATUS_CONVERSION_FAILED)
+                return ARL_STATUS_CONVERSION_FAILED;
+        }
+    }
+    return ARL_STATUS_OK;
+}
+
+/* 'FinishAndSubmit()' - prepares the replacements, runs the finishing pass and, when it
+ * succeeded, submits the report. Returns the run's status. */
+int32_t FinishAndSubmit(const char *mediaType, const char *mediaColor, const char *bodyPath,
+                        const char *language)
+{
+    int32_t status = PrepareReplacementBuffers();
+    if (status != ARL_STATUS_OK)
+        return status;
+
+    char *reportPath = TempFilePath(TempFilesDir(), kReportFileName);
+    if (!reportPath) {
+        // Without a path there is no report file to write: the finishing pass cannot run.
+        LOG_SPEC(logSpecError, "malloc() failed for the report path.");
+        return ARL_STATUS_FINISHING_FAILED;
+    }
+    LOG_SPEC(logSpecInfo, "Submit PDL File = \"%s\"", reportPath);
+    status = ARL_GenerateActivityReport(mediaType, mediaColor, bodyPath, reportPath, language);
+    if (status == ARL_STATUS_OK)
+        SubmitReport(reportPath);
+    std::free(reportPath);
+    return status;
+}
+
+void ReleaseReportData(JTAPI_ReportData *report)
+{
+    LOG_SPEC(logSpecInfo, "Releasing Report Data...");
+    int32_t result = jtapi_release_report_data(report);
+    if (result != 0)
+        LOG_SPEC(logSpecError, "jtapi_release_report_data() FAILURE %d", result);
+    else
+        LOG_SPEC(logSpecInfo, "jtapi_release_report_data() SUCCESSFUL");
+}
+
+/* Market regions 2, 3 and 5 print on A4; every other region on Letter. */
+bool RegionUsesA4(uint32_t region)
+{
+    return region <= 5 && ((0x2cu >> region) & 1u) != 0;
+}
+
+} // namespace
+
+void ResetRunScratch(JTAPI_ReportData *report)
+{
+    std::memset(&runScratch, 0, sizeof runScratch);
+    runScratch.report = report;
+}
+
+/* 'ARL_ActivityReport()' - one report run, from the job data to the print job. */
+extern "C" int32_t ARL_ActivityReport(const char *mediaType, const char *mediaColor,
+                                      const char *language)
+{
+    LOG_SPEC(logSpecEnter, "ARL_ActivityReport");
+    autoConvert = 1;
+
+    JTAPI_ReportData report = {};
+    ResetRunScratch(&report);
+    int32_t result = jtapi_get_completed_jobs_report_data(kReportKind, &report);
+    if (result != 0) {
+        LOG_SPEC(logSpecError, "jtapi_get_completed_jobs_report_data() FAILED status = %d.",
+                 result);
+        return ARL_STATUS_NO_JOB_DATA;
+    }
+    LOG_SPEC(logSpecInfo, "Job Tracker data retreived successfully");
+
+    const char *templatePath = std::getenv("ACTIVITY_REPORT_TEMPLATE");
+    FILE *templateFile = templatePath ? std::fopen(templatePath, "r") : nullptr;
+    if (!templateFile) {
+        LOG_SPEC(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
+        jtapi_release_report_data(&report);
+        return ARL_STATUS_NO_TEMPLATE;
+    }
+    LOG_SPEC(logSpecInfo, "Activity Report Template file %s opened", templatePath);
+
+    char *bodyPath = TempFilePath(TempFilesDir(), kBodyFileName);
+    if (bodyPath)
+        LOG_SPEC(logSpecInfo, "Open temp output file \"%s\"", bodyPath);
+    FILE *body = bodyPath ? std::fopen(bodyPath, "w") : nullptr;
+    if (!body) {
+        LOG_SPEC(logSpecError, "Cannot open PDL file for writing.");
+        std::free(bodyPath);
+        jtapi_release_report_data(&report);
+        std::fclose(templateFile);
+        return ARL_STATUS_BODY_NOT_WRITABLE;
+    }
+
+    int32_t jobCount = ReadJobCount(&report);
+    int32_t status = CopyTemplate(templateFile, body, &report, jobCount, language);
+    std::fclose(templateFile);
+    std::fclose(body);
+
+    if (status == ARL_STATUS_OK)
+        status = FinishAndSubmit(mediaType, mediaColor, bodyPath, language);
+
+    // Common end: whatever happened after the body file existed. The report file stays; it
+    // belongs to the print service now (or shows what the stream editor left after a failure).
+    ReleaseReportData(&report);
+    std::remove(bodyPath);
+    std::free(bodyPath);
+    return status;
+}
+
+/* 'SubmitReport()' - hands the report file to the print service as a transient one-copy simplex
+ * job on the paper of the market region. The print service's answer is not examined. */
+void SubmitReport(const char *reportPath)
+{
+    try {
+        std::vector<std::string> attributes = {
+            "start-sheet=none",
+            "copy-count=1",
+            "content-orientation=oid-val-content-orientation-portrait",
+            "sides=1",
+            "plex=simplex",
+            "transient-file=TRUE",
+            "job-scheduling=after-complete",
+        };
+        uint32_t region = 0;
+        if (CfgSrvGetMarketRegion(0, &region) != 0) {
+            LOG_LEVEL(LOG_LEVEL_NOTICE,
+                      "Failed to get market region from cfg server, defaulting to Usco");
+            region = 0;
+        }
+        attributes.push_back(RegionUsesA4(region) ? "default-medium=\"ISO_A4\""
+                                                  : "default-medium=\"NA_LETTER\"");
+        zun::dmx::SubmitJob(attributes, "System User", "Activity Report", reportPath,
+                            DS_PRECEDENCE_REPORT, "print", -1, -1, 0);
+    } catch (const std::bad_alloc &) {
+        // The attribute list could not be built; no exception may reach the device software.
+        LOG_SPEC(logSpecError, "%s(): out of memory, report not submitted.", "SubmitReport");
+    }
+}
+
+/* ============================================================================================
+ * 3. The report body: job entries, recipient rows, date and time texts
+ *
+ * The generated PostScript draws nothing by itself: it names columns and rows and hands hex
+ * strings to procedures the template defines. Every value is converted into the run's hex
+ * buffer right before the write that uses it, so one buffer serves them all.
+ * ========================================================================================== */
+
+namespace {
+
+const char kBoldFontLine[] = "DefaultFontNameBold findfont 9 scalefont setfont\n";
+const char kRegularFontLine[] = "DefaultFontName findfont 9 scalefont setfont\n";
+const char kMoveLine[] = "currentColumn currentRow MoveToPosition\n";
+const char kNextRowLine[] = "NextRow\n\n";
+const char kMeasureComment[] =
+    "% Calculate the boundary box (field_avail) for next printing text\n";
+const char kMeasureLine[] =
+    "currentpoint pop % get the current x,y position, push onto stack, then pop y to discard.\n";
+
+/* The prologue decides in the printer whether the whole entry still fits on the page. */
+const char kPageBreakPrologue[] =
+    "def % this should be replace with tag\n"
+    "/rowsNeededForThisEntry 4 numberOfRecipients add def\n"
+    "/sizeNeededForThisEntry rowHeight "
+    "rowsNeededForThisEntry mul def\n"
+    "currentpoint % push the current x,y onto stack\n"
+    "/yPos exch def\n"
+    "/currY pageLength yPos sub def\n"
+    "/currY currY sizeNeededForThisEntry add def\n\n"
+    "currY maxY gt % is currY greater than maxY ?\n"
+    "\t{\n"
+    "\t\t% if this is the first page\n"
+    "\t\tpageCounter 1 eq\n"
+    "\t\t\t{\n"
+    "\t\t\tPrintMax50Msg\n"
+    "\t\t\t} if\n"
+    "\t\tPrintFooter\n"
+    "\t\tshowpage\n\n"
+    "\t\t% page break\n"
+    "\t\tIncreaseCounter\n"
+    "\t\t/currentRow 3 def\n"
+    "\t\t% recalculate the maxY for "
+    "pages other than the first one\n"
+    "\t\t/rowsUsed footerRowsUsed 1 add def\n"
+    "\t\t/usedYpos rowHeight rowsUsed mul def\n"
+    "\t\t/maxY pageLength usedYpos sub def\n"
+    "\t} if\n\n";
+
+/* The heading row of a job's recipient table. */
+const char kRecipientHeadings[] =
+    "/currentColumn name_info_col1_ind def\n"
+    "currentColumn currentRow MoveToPosition\n"
+    "DefaultFontName findfont 9 scalefont setfont\n"
+    "<__ar_const_friendly_name__> fname_width "
+    "Substring UNDERLINE_SHOW\n\n"
+    "/currentColumn name_info_col2_ind def\n"
+    "currentColumn currentRow MoveToPosition\n"
+    "<__ar_const_email_address__> email_width "
+    "Substring UNDERLINE_SHOW\n\n"
+    "/currentColumn name_info_col3_ind def\n"
+    "currentColumn currentRow MoveToPosition\n"
+    "<__ar_const_process_state__> pstate_width "
+    "Substring UNDERLINE_SHOW\n\n"
+    "/currentColumn name_info_col4_ind def\n"
+    "currentColumn currentRow MoveToPosition\n"
+    "<__ar_const_status_date_time__> UNDERLINE_SHOW\n"
+    "NextRow\n\n";
+
+void Put(FILE *body, const char *text)
+{
+    std::fputs(text, body);
+}
+
+/* 'MoveToColumn()' - names the column and moves there. */
+void MoveToColumn(FILE *body, const char *column)
+{
+    std::fprintf(body, "/currentColumn %s def\n", column);
+    Put(body, kMoveLine);
+}
+
+/* A job count field: its missing-field record (NULL when the field has none) and value record. */
+struct CountField {
+    int32_t field;
+    const char *missingRecord;
+    const char *valueRecord;
+};
+const CountField kNumConfirmed = {JTAPI_NUM_CONF, "JTAPI_NUM_CONF is NULL. Use default = 0",
+                                  "Num Confirmed = %d"};
+const CountField kNumRecipients = {JTAPI_NUM_RECIP, "JTAPI_NUM_RECIP is NULL. Use default = 0",
+                                   "Num Recipients = %d"};
+const CountField kNumUnconfirmed = {JTAPI_NUM_UNCONF,
+                                    "JTAPI_NUM_UNCONF is NULL. Use default = 0",
+                                    "Number unconfirmed = %d"};
+const CountField kNumFailed = {JTAPI_FAILED, "JTAPI_FAILED is NULL. Use default = 0",
+                               "Number failed = %d"};
+const CountField kNumScanned = {JTAPI_NUM_SCANNED, nullptr, "Num Scanned = %d"};
+const CountField kAttachSize = {JTAPI_ATTACH_SIZE, nullptr, "Attach Size = %d"};
+
+/* 'ReadCount()' - a job's count, 0 when missing, with its log records. */
+int32_t ReadCount(JTAPI_ReportData *report, int32_t jobIndex, const CountField &count)
+{
+    const void *value = ReadField(report, count.field, jobIndex, 0);
+    if (!value && count.missingRecord)
+        LOG_SPEC(logSpecError, "%s", count.missingRecord);
+    int32_t number = value ? *static_cast<const int32_t *>(value) : 0;
+    LOG_SPEC(logSpecInfo, count.valueRecord, number);
+    return number;
+}
+
+/* 'ReadText()' - a job's or address's text, the empty text when missing. Logs nothing. */
+const char *ReadText(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
+                     int32_t addressIndex, bool *missing)
+{
+    const void *value = ReadField(report, field, jobIndex, addressIndex);
+    *missing = value == nullptr;
+    return value ? static_cast<const char *>(value) : "";
+}
+
+/* 'CountHex()' - the count's hex text in the run's hex buffer; NULL (after a record) on failure. */
+const char *CountHex(int32_t count)
+{
+    if (ConvertIntToHexString(runScratch.hexBuffer, count, ARL_HEX_BUFFER_SIZE) < 0) {
+        LOG_SPEC(logSpecError, "ConvertIntToHexString() failed.");
+        return nullptr;
+    }
+    return runScratch.hexBuffer;
+}
+
+/* 'PlainHex()' - hex text of a text whose bytes go to the printer as they are (dates, times,
+ * fixed texts); NULL (after a record) on failure. */
+const char *PlainHex(const char *text)
+{
+    if (Trans_ConvertUTF8StringToHex(runScratch.hexBuffer, text, ARL_HEX_BUFFER_SIZE) < 0) {
+        LOG_SPEC(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
+        return nullptr;
+    }
+    return runScratch.hexBuffer;
+}
+
+/* 'DeviceTextHex()' - hex text of a device text in the printer encoding of the language; NULL
+ * (after the record `failureRecord`) on failure. */
+const char *DeviceTextHex(const char *text, const char *language, const char *failureRecord)
+{
+    if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, autoConvert, runScratch.hexBuffer,
+                          ARL_HEX_BUFFER_SIZE, language)) {
+        LOG_SPEC(logSpecError, "%s", failureRecord);
+        return nullptr;
+    }
+    return runScratch.hexBuffer;
+}
+
+/* 'WriteDateTime()' - writes a job time: the date label, the date, the time label and the time.
+ * The sent time's room is measured from the end of its label; the completion time gets a fixed
+ * room. Returns 0, or 7 when a text cannot be converted. */
+struct JobTimeLayout {
+    int32_t field;
+    const char *dateLabel;
+    const char *timeLabel;
+    bool measured;
+};
+const JobTimeLayout kSentTime = {JTAPI_SENT_DATE_TIME, "<__ar_const_job_date__20> AR_SHOW\n",
+                                 "<20__ar_const_job_time__20> AR_SHOW\n", true};
+const JobTimeLayout kCompletionTime = {JTAPI_COMPLETE_DATE_TIME,
+                                       "<__ar_const_completion_date__20> AR_SHOW\n",
+                                       "<20__ar_const_completion_time__20> AR_SHOW\n", false};
+
+int32_t WriteJobTime(FILE *body, int32_t jobIndex, const JobTimeLayout &layout)
+{
+    GetDateTimeText(layout.field, jobIndex, 0);
+    Put(body, kBoldFontLine);
+    Put(body, layout.dateLabel);
+    Put(body, kRegularFontLine);
+    const char *hex = PlainHex(runScratch.dateText);
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> AR_SHOW\n", hex);
+    Put(body, kBoldFontLine);
+    Put(body, layout.timeLabel);
+    Put(body, kMeasureComment);
+    if (layout.measured) {
+        Put(body, kMeasureLine);
+        Put(body, "/field_delta exch def\n");
+        Put(body, "/field_avail job_date_col2_ind field_delta sub def\n");
+    } else {
+        Put(body, "/field_avail 45 def\n");
+    }
+    Put(body, kRegularFontLine);
+    if (!(hex = PlainHex(runScratch.timeText)))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> field_avail Substring AR_SHOW\n\n", hex);
+    return ARL_STATUS_OK;
+}
+
+/* First row: sent time, completion time, and "<confirmed> of <recipients> acknowledged". */
+int32_t WriteFirstRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                      int32_t *confirmed)
+{
+    if (WriteJobTime(body, jobIndex, kSentTime) != ARL_STATUS_OK)
+        return ARL_STATUS_CONVERSION_FAILED;
+    MoveToColumn(body, "job_date_col2_ind");
+    if (WriteJobTime(body, jobIndex, kCompletionTime) != ARL_STATUS_OK)
+        return ARL_STATUS_CONVERSION_FAILED;
+    MoveToColumn(body, "RM_ind");
+
+    *confirmed = ReadCount(report, jobIndex, kNumConfirmed);
+    int32_t recipients = ReadCount(report, jobIndex, kNumRecipients);
+    Put(body, kBoldFontLine);
+    const char *hex = CountHex(*confirmed);
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s20__ar_const_of__20", hex);
+    if (!(hex = CountHex(recipients)))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "%s20__ar_const_recipients_acknowledged__2020", hex);
+    Put(body, "> ack_width Substring RIGHT_SHOW\n");
+    Put(body, kNextRowLine);
+    return ARL_STATUS_OK;
+}
+
+/* Second row: subject (cut to its field) and sender. The first successful subject conversion
+ * of a run clears autoConvert: only the run's first text asks the sniffer to detect. */
+int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                       const char *language)
+{
+    MoveToColumn(body, "LM_ind");
+    bool missing;
+    const char *subject = ReadText(report, JTAPI_SUBJECT, jobIndex, 0, &missing);
+    if (missing)
+        LOG_SPEC(logSpecError, "JTAPI_SUBJECT is NULL. Use default = 0 length string");
+    LOG_SPEC(logSpecInfo, "Subject = \"%s\"", subject);
+    Put(body, kBoldFontLine);
+    Put(body, "<__ar_const_subject__20> AR_SHOW\n");
+    Put(body, kMeasureComment);
+    Put(body, kMeasureLine);
+    Put(body, "/field_delta exch LM_ind sub def\n");
+    Put(body, "/field_avail subj_width field_delta sub def\n");
+    Put(body, kRegularFontLine);
+    const char *hex = DeviceTextHex(subject, language, "ARL_CvtToUtf8Hex() failed (subject).");
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    autoConvert = 0;
+    std::fprintf(body, "<%s> field_avail Substring AR_SHOW\n\n", hex);
+
+    MoveToColumn(body, "subj_head_col2_ind");
+    const char *sender = ReadText(report, JTAPI_FROM, jobIndex, 0, &missing);
+    if (missing)
+        LOG_SPEC(logSpecError, "JTAPI_FROM is NULL. Use default = 0 length string");
+    LOG_SPEC(logSpecInfo, "From = \"%s\"", sender);
+    Put(body, kBoldFontLine);
+    Put(body, "<__ar_const_from__20> AR_SHOW\n");
+    Put(body, kRegularFontLine);
+    if (!(hex = DeviceTextHex(sender, language, "ARL_CvtToUtf8Hex() failed (from).")))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> AR_SHOW\n", hex);
+    Put(body, kNextRowLine);
+    return ARL_STATUS_OK;
+}
+
+/* Third row: the job status counts, pages scanned and attachment size. Each count is read
+ * right after the write before the one that shows it. */
+int32_t WriteThirdRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, int32_t confirmed)
+{
+    MoveToColumn(body, "LM_ind");
+    Put(body, kBoldFontLine);
+    Put(body, "<__ar_const_internet_fax_job_status__20> AR_SHOW\n");
+    Put(body, kMeasureComment);
+    Put(body, kMeasureLine);
+    Put(body, "/field_delta exch LM_ind sub def\n");
+    Put(body, "/field_avail job_status_width field_delta sub def\n");
+    Put(body, kRegularFontLine);
+    const char *hex = CountHex(confirmed);
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s20__ar_const_ifax_job_status_successful__20", hex);
+    if (!(hex = CountHex(ReadCount(report, jobIndex, kNumUnconfirmed))))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "%s20__ar_const_ifax_job_status_unconfirmed__20", hex);
+    if (!(hex = CountHex(ReadCount(report, jobIndex, kNumFailed))))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "%s20__ar_const_ifax_job_status_failed__> ", hex);
+    Put(body, "field_avail Substring AR_SHOW\n\n");
+
+    MoveToColumn(body, "subj_head_col2_ind");
+    int32_t scanned = ReadCount(report, jobIndex, kNumScanned);
+    Put(body, kBoldFontLine);
+    Put(body, "<__ar_const_pages_scanned__20> AR_SHOW\n");
+    Put(body, kRegularFontLine);
+    if (!(hex = CountHex(scanned)))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> AR_SHOW\n", hex);
+    int32_t attachSize = ReadCount(report, jobIndex, kAttachSize);
+    Put(body, kBoldFontLine);
+    Put(body, "<202020__ar_const_attachment_size__20> AR_SHOW\n");
+    Put(body, kRegularFontLine);
+    if (!(hex = CountHex(attachSize)))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> AR_SHOW\n", hex);
+    Put(body, kNextRowLine);
+    return ARL_STATUS_OK;
+}
+
+/* 'ListedAddressCount()' - the job's address count, capped at the five rows the report lists. */
+int32_t ListedAddressCount(JTAPI_ReportData *report, int32_t jobIndex)
+{
+    int32_t status = 0;
+    const void *value = ReadField(report, JTAPI_NUM_ADDRESSES, jobIndex, 0, &status);
+    int32_t addresses = 0;
+    if (value)
+        addresses = *static_cast<const int32_t *>(value);
+    else
+        LOG_SPEC(logSpecError, "jtapi_get_field_data() FAILURE = %d", status);
+    LOG_SPEC(logSpecInfo, "Number of Addresses = %d", addresses);
+    return addresses < ARL_MAX_LISTED_ADDRESSES ? addresses : ARL_MAX_LISTED_ADDRESSES;
+}
+
+} // namespace
+
+/* 'WriteJobEntry()' - writes one job's entry: page-break prologue, three job rows, the heading
+ * row of its recipient table, and its recipient rows. Returns 0, or 7 when a text cannot be
+ * converted; what was written so far stays in the body. */
+int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                      const char *language)
+{
+    int32_t addressCount = ListedAddressCount(report, jobIndex);
+    std::fprintf(body, "/numberOfRecipients %d ", addressCount);
+    Put(body, kPageBreakPrologue);
+
+    Put(body, kBoldFontLine);
+    Put(body, "/currentColumn LM_ind def\n");
+    Put(body, "VERTICAL_SPACE_SEPARATOR\n");
+    if (jobIndex > 1)
+        Put(body, "VERTICAL_SPACE_SEPARATOR\n");
+    Put(body, kMoveLine);
+
+    int32_t confirmed = 0;
+    if (WriteFirstRow(body, report, jobIndex, &confirmed) != ARL_STATUS_OK ||
+        WriteSecondRow(body, report, jobIndex, language) != ARL_STATUS_OK ||
+        WriteThirdRow(body, report, jobIndex, confirmed) != ARL_STATUS_OK)
+        return ARL_STATUS_CONVERSION_FAILED;
+
+    Put(body, kRecipientHeadings);
+    return WriteRecipientRows(body, report, jobIndex, addressCount, language);
+}
+
+namespace {
+
+/* The name cell of each address type: To for 0, Cc for every other value. */
+struct AddressType {
+    const char *nameCellFormat;
+    const char *failureRecord;
+};
+const AddressType kTypeTo = {"<__ar_const_to__20%s> ", "ARL_CvtToUtf8Hex() failed (to address)."};
+const AddressType kTypeCc = {"<__ar_const_cc__20%s> ", "ARL_CvtToUtf8Hex() failed (cc address)."};
+
+/* The state cell of each known process state, in two pieces. */
+const char *const kProcessStateCells[][2] = {
+    {"<processState_Sent> ", "pstate_width Substring AR_SHOW\n"},
+    {"<processState_Delivered> ", "pstate_width Substring AR_SHOW\n"},
+    {"<processState_Processed> ", "pstate_width Substring AR_SHOW\n"},
+    {"<processState_Error> pstate_width ", "Substring AR_SHOW\n"},
+    {"<processState_Failed> pstate_width ", "Substring AR_SHOW\n"},
+    {"<processState_Rejected> pstate_width ", "Substring AR_SHOW\n"},
+};
+const uint32_t kKnownProcessStates = sizeof kProcessStateCells / sizeof kProcessStateCells[0];
+
+int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                      int32_t addressIndex, const char *language)
+{
+    const void *typeValue = ReadField(report, JTAPI_ADDR_TYPE, jobIndex, addressIndex);
+    int32_t type = typeValue ? *static_cast<const int32_t *>(typeValue) : JTAPI_TYPE_TO;
+    LOG_SPEC(logSpecInfo, "Addr Type = %d", type);
+    const AddressType &addressType = type == JTAPI_TYPE_TO ? kTypeTo : kTypeCc;
+    MoveToColumn(body, "name_info_col1_ind");
+
+    bool missing;
+    const char *name = ReadText(report, JTAPI_FRIENDLY_NAME, jobIndex, addressIndex, &missing);
+    if (missing) {
+        LOG_SPEC(logSpecError, "JTAPI_FRIENDLY_NAME is NULL.");
+        LOG_SPEC(logSpecInfo, "Use default 0 len string.");
+    }
+    LOG_SPEC(logSpecInfo, "Friendly Name = \"%s\"", name);
+    const char *hex = DeviceTextHex(name, language, addressType.failureRecord);
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, addressType.nameCellFormat, hex);
+    Put(body, "fname_width Substring AR_SHOW\n");
+    return ARL_STATUS_OK;
+}
+
+int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                       int32_t addressIndex, const char *language)
+{
+    MoveToColumn(body, "name_info_col2_ind");
+    bool missing;
+    const char *email = ReadText(report, JTAPI_EMAIL_ADDRESS, jobIndex, addressIndex, &missing);
+    if (missing)
+        LOG_SPEC(logSpecError, "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str");
+    LOG_SPEC(logSpecInfo, "Email Addr = \"%s\"", email);
+    const char *hex = DeviceTextHex(email, language, "ARL_CvtToUtf8Hex() failed (email address).");
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> email_width Substring AR_SHOW\n", hex);
+    return ARL_STATUS_OK;
+}
+
+/* A state outside the six known ones shows "---", untranslated and uncut. */
+int32_t WriteStateCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                       int32_t addressIndex)
+{
+    MoveToColumn(body, "name_info_col3_ind");
+    const void *value = ReadField(report, JTAPI_PROC_STATE, jobIndex, addressIndex);
+    uint32_t state = JTAPI_PROCESS_STATE_SENT;
+    if (value) {
+        state = static_cast<uint32_t>(*static_cast<const int32_t *>(value));
+    } else {
+        LOG_SPEC(logSpecError, "JTAPI_PROC_STATE is NULL.");
+        LOG_SPEC(logSpecInfo, "Use default = JTAPI_PROCESS_STATE_SENT");
+    }
+    if (state < kKnownProcessStates) {
+        Put(body, kProcessStateCells[state][0]);
+        Put(body, kProcessStateCells[state][1]);
+        return ARL_STATUS_OK;
+    }
+    const char *hex = PlainHex("---");
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s> AR_SHOW\n", hex);
+    return ARL_STATUS_OK;
+}
+
+/* The status cell: date, three blanks and time in one uncut string. */
+int32_t WriteStatusCell(FILE *body, int32_t jobIndex, int32_t addressIndex)
+{
+    MoveToColumn(body, "name_info_col4_ind");
+    GetDateTimeText(JTAPI_STATUS_DATE_TIME, jobIndex, addressIndex);
+    const char *hex = PlainHex(runScratch.dateText);
+    if (!hex)
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "<%s202020", hex);
+    if (!(hex = PlainHex(runScratch.timeText)))
+        return ARL_STATUS_CONVERSION_FAILED;
+    std::fprintf(body, "%s> AR_SHOW\n", hex);
+    return ARL_STATUS_OK;
+}
+
+} // namespace
+
+/* 'WriteRecipientRows()' - writes the font preamble and one row for each of the first
+ * `addressCount` addresses. Returns 0, or 7 when a text cannot be converted. */
+int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                           int32_t addressCount, const char *language)
+{
+    std::fprintf(body, "%% Print recipients info\n");
+    Put(body, "DefaultFontName findfont DefaultFontSize ");
+    Put(body, "scalefont setfont\n\n");
+
+    for (int32_t addressIndex = 1; addressIndex <= addressCount; ++addressIndex) {
+        if (WriteNameCell(body, report, jobIndex, addressIndex, language) != ARL_STATUS_OK ||
+            WriteEmailCell(body, report, jobIndex, addressIndex, language) != ARL_STATUS_OK ||
+            WriteStateCell(body, report, jobIndex, addressIndex) != ARL_STATUS_OK ||
+            WriteStatusCell(body, jobIndex, addressIndex) != ARL_STATUS_OK)
+            return ARL_STATUS_CONVERSION_FAILED;
+        Put(body, kNextRowLine);
+    }
+    return ARL_STATUS_OK;
+}
+
+namespace {
+
+/* Format ids are looked up on first need and cached; a lookup that yields 0 is repeated at the
+ * next need, since 0 also means "not looked up yet". */
+uint16_t DateFormatId()
+{
+    if (ARL_STATE.dateFormatId == 0)
+        ARL_STATE.dateFormatId = static_cast<uint16_t>(oa_xid_of("OID_ATT_DATE_FORMAT"));
+    return ARL_STATE.dateFormatId;
+}
+
+uint16_t TimeFormatId()
+{
+    if (ARL_STATE.timeFormatId == 0)
+        ARL_STATE.timeFormatId = static_cast<uint16_t>(oa_xid_of("OID_ATT_TIME_FORMAT"));
+    return ARL_STATE.timeFormatId;
+}
+
+/* The three time fields and their log records. */
+struct TimeField {
+    int32_t field;
+    const LogSpec *missingSpec;
+    const char *missingRecord;
+    const char *summaryFormat;
+};
+const TimeField kTimeFields[] = {
+    {JTAPI_SENT_DATE_TIME, &logSpecInfo, "JTAPI_SENT_DATE_TIME is NULL. Use blanks",
+     "Sent Date/Time = %s %s"},
+    {JTAPI_COMPLETE_DATE_TIME, &logSpecError, "JTAPI_COMPLETE_DATE_TIME is NULL. Use blanks",
+     "Completed Date/Time = %s %s"},
+    {JTAPI_STATUS_DATE_TIME, &logSpecError, "JTAPI_STATUS_DATE_TIME is NULL. Using default",
+     "Status Date/Time = %s %s"},
+};
+
+const TimeField *FindTimeField(int32_t field)
+{
+    for (const TimeField &timeField : kTimeFields) {
+        if (timeField.field == field)
+            return &timeField;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+/* 'FormatDateTime()' - formats `t` with the configured format of `formatId` into `out` (50
+ * bytes at most). Returns 1, or 0 when the id is neither format's id (`out` untouched). */
+int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out)
+{
+    // The time id is looked up only for an id that is not the date id.
+    if (formatId != DateFormatId() && formatId != TimeFormatId())
+        return 0;
+    char format[TD_FORMAT_SIZE];
+    std::memset(format, 0, sizeof format);
+    TD_GetFormat(formatId, format);
+    format[sizeof format - 1] = '\0';
+    if (std::strftime(out, 50, format, t) == 0)
+        out[0] = '\0';  // the C library leaves a result that does not fit undefined
+    return 1;
+}
+
+/* 'GetDateTimeText()' - fills the run's date text and time text from one time field, both
+ * empty when the field is missing, and logs the field's records. */
+void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
+{
+    const void *value = ReadField(runScratch.report, field, jobIndex, addressIndex);
+    runScratch.dateText[0] = '\0';
+    runScratch.timeText[0] = '\0';
+    const TimeField *timeField = FindTimeField(field);
+
+    if (value) {
+        const struct tm *t = static_cast<const struct tm *>(value);
+        if (!FormatDateTime(DateFormatId(), t, runScratch.dateText))
+            std::snprintf(runScratch.dateText, 50, "%d/%d/%d", t->tm_mon + 1, t->tm_mday,
+                          t->tm_year + 1900);
+        if (!FormatDateTime(TimeFormatId(), t, runScratch.timeText))
+            std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min,
+                          t->tm_sec);
+    } else if (timeField) {
+        LOG_SPEC(*timeField->missingSpec, "%s", timeField->missingRecord);
+    }
+    if (timeField)
+        LOG_SPEC(logSpecInfo, timeField->summaryFormat, runScratch.dateText,
+                 runScratch.timeText);
+}
+
+/* ============================================================================================
+ * 4. Text conversion
+ * ========================================================================================== */
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(char *text) const { std::free(text); }
+};
+typedef std::unique_ptr<char, FreeDeleter> HeapText;
+
+/* 'SystemCharset()' - the device's system charset, looked up once per process. */
+const char *SystemCharset()
+{
+    if (!ARL_STATE.transLibEncoding) {
+        const char *charset = std::getenv("SYSTEM_CHARSET");
+        if (!charset) {
+            LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): getenv(%s) returned NULL.", "ARL_CvtToUtf8",
+                      "SYSTEM_CHARSET");
+            charset = "ISO-8859-15";
+        }
+        // Our own copy: a later setenv() must neither change nor invalidate it.
+        const char *kept = strdup(charset);
+        ARL_STATE.transLibEncoding = kept ? kept : charset;
+        LOG_LEVEL(LOG_LEVEL_INFO, "%s(): transLibEncoding = %s.", "ARL_CvtToUtf8",
+                  ARL_STATE.transLibEncoding);
+    }
+    return ARL_STATE.transLibEncoding;
+}
+
+/* 'HexInPrinterEncoding()' - hex text of a UTF-8 text converted to the printer encoding of the
+ * language. Objects are destroyed in reverse order: results, translater, converter. */
+int HexInPrinterEncoding(const char *utf8, char *out, int32_t maxBytes, const char *language)
+{
+    EncodingConverter converter;
+    Translater translater(std::string(language ? language : ""));
+    converter.convertTo(translater.printEncoding());
+    EncodingConverter::ConversionResults results =
+        converter.convertFrom("UTF-8").convert(std::string(utf8));
+    return Trans_ConvertUTF8StringToHex(out, results.second.c_str(), maxBytes);
+}
+
+const char *EscapeWarning(char byte)
+{
+    switch (byte) {
+    case '\\': return "%s() input string being truncated (backslash).";
+    case '(': return "%s() input string being truncated (open paren).";
+    case ')': return "%s() input string being truncated (close paren).";
+    default: return nullptr;
+    }
+}
+
+/* 'CopyEscaped()' - bounded copy with the escapes of a PostScript literal string. An escape is
+ * written only when both its bytes and a NUL still fit. */
+void CopyEscaped(char *dst, const char *src, uint32_t maxBytes)
+{
+    uint32_t written = 0;
+    for (; written < maxBytes && *src; ++src) {
+        const char *warning = EscapeWarning(*src);
+        if (!warning) {
+            dst[written++] = *src;
+        } else if (written + 2 < maxBytes) {
+            dst[written++] = '\\';
+            dst[written++] = *src;
+        } else {
+            LOG_SPEC(logSpecWarn, warning, "CopyString");
+            break;
+        }
+    }
+    dst[written == maxBytes ? maxBytes - 1 : written] = '\0';
+}
+
+} // namespace
+
+/* 'ARL_CvtToUtf8()' - a new UTF-8 copy of `inStr` that the caller frees, or NULL. On a system
+ * whose charset is not UTF-8 the copy is unchanged: device texts are already printable there. */
+char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvertFlag)
+{
+    static const char kName[] = "ARL_CvtToUtf8";
+    if (!inStr) {
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): received NULL inStr.", kName);
+        return nullptr;
+    }
+    const char *systemCharset = SystemCharset();
+    if (std::strcmp(systemCharset, "UTF-8") != 0) {
+        char *copy = strdup(inStr);
+        if (!copy)
+            LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): strdup(%s) failed.", kName, inStr);
+        return copy;
+    }
+
+    size_t length = std::strlen(inStr);
+    char *result = nullptr;
+    switch (inStrEncoding) {
+    case kInStrSystemCharset:
+        if (SNF_Convert(inStr, length, systemCharset, &result) != 0)
+            return result;
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): SNF_Convert(%s, %s) failed.", kName, inStr,
+                  systemCharset);
+        break;
+    case kInStrUnicode: {
+        int converted = autoConvertFlag == 1 ? SNF_AutoConvert(inStr, length, &result)
+                                             : SNF_ConvertUTF(inStr, length, &result);
+        if (converted == 1)
+            return result;
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): UTF8 conversion failed (%s, %i).", kName, inStr,
+                  autoConvertFlag);
+        break;
+    }
+    case kInStrLatin9:
+        if (SNF_Convert(inStr, length, "ISO-8859-15", &result) != 0)
+            return result;
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): SNF_Convert(%s, %s) failed.", kName, inStr,
+                  "ISO-8859-15");
+        break;
+    default:
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s(): invalid inStrEncoding (%i).", kName, inStrEncoding);
+        break;
+    }
+    std::free(result);
+    return nullptr;
+}
+
+/* 'ARL_CvtToUtf8Hex()' - writes into `out` the hex text of `inStr` in the printer encoding of
+ * `language`. Returns `out`, or NULL on failure. */
+char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoConvertFlag,
+                       char *out, int32_t maxBytes, const char *language)
+{
+    static const char kName[] = "ARL_CvtToUtf8Hex";
+    if (!inStr) {
+        LOG_SPEC(logSpecError, "%s(): received NULL argument (%p, %p).", kName,
+                 static_cast<const void *>(inStr), static_cast<void *>(out));
+        return nullptr;
+    }
+    HeapText utf8(ARL_CvtToUtf8(inStr, inStrEncoding, autoConvertFlag));
+    if (!utf8) {
+        LOG_SPEC(logSpecError, "%s(): ARL_CvtToUtf8(%s) failed.", kName, inStr);
+        return nullptr;
+    }
+    // An empty text needs no converter and no language.
+    int hexResult = utf8.get()[0] == '\0'
+                        ? Trans_ConvertUTF8StringToHex(out, utf8.get(), maxBytes)
+                        : HexInPrinterEncoding(utf8.get(), out, maxBytes, language);
+    utf8.reset();
+    if (hexResult < 0) {
+        LOG_SPEC(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
+        return nullptr;
+    }
+    return out;
+}
+
+/* 'ConvertIntToHexString()' - writes the decimal digits of `value` as hex text. Returns the bytes
+ * written with the NUL, or -1 when they do not fit `maxBytes` (`out` untouched). */
+int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    char decimal[12];
+    int length = std::snprintf(decimal, sizeof decimal, "%d", value);
+    int32_t needed = 2 * length + 1;
+    if (needed > maxBytes) {
+        LOG_LEVEL(LOG_LEVEL_ERROR, "%s() insufficient memory allocated for output string.",
+                  "ConvertIntToHexString");
+        return -1;
+    }
+    for (int i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(decimal[i]);
+        out[2 * i] = kDigits[byte >> 4];
+        out[2 * i + 1] = kDigits[byte & 0x0f];
+    }
+    out[2 * length] = '\0';
+    return needed;
+}
+
+/* 'CopyString()' - bounded copy of `src` into `dst`: plain (type 1) or with PostScript string
+ * escapes (type 2). Problems show only in the log. */
+void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
+{
+    static const char kName[] = "CopyString";
+    if (!dst || !src) {
+        LOG_SPEC(logSpecError, "%s() sent to or from pointer.", kName);
+        return;
+    }
+    if (maxBytes == 0) {
+        LOG_SPEC(logSpecError, "%s() sent maxBytes of zero.", kName);
+        return;
+    }
+    switch (type) {
+    case COPY_PLAIN:
+        if (strnlen(src, maxBytes) >= maxBytes)
+            LOG_SPEC(logSpecWarn, "%s() input string being truncated.", kName);
+        std::strncpy(dst, src, maxBytes);
+        dst[maxBytes - 1] = '\0';
+        break;
+    case COPY_POSTSCRIPT_ESCAPED:
+        CopyEscaped(dst, src, maxBytes);
+        break;
+    default:
+        LOG_SPEC(logSpecError, "%s() sent invalid string type.", kName);
+        break;
+    }
+}
+
+/* ============================================================================================
+ * 5. The finishing pass
+ *
+ * 49 constant commands (translated texts) and 5 variable commands (run-time values) go to the
+ * stream editor, which writes the report file from the body file in one pass.
+ * ========================================================================================== */
+
+/* 'PrepareReplacementBuffers()' - gives each text record of sedCmdTable its buffer (first run
+ * only) and resets every buffer to its default. Returns 0, or 5 when a buffer cannot be
+ * allocated; buffers allocated so far are kept for the next run. */
+int32_t PrepareReplacementBuffers()
+{
+    for (VariableCmd &record : sedCmdTable) {
+        if (record.cmdType != SED_CMD_REPLACE || record.replacePattern)
+            continue;
+        char *buffer = static_cast<char *>(std::malloc(ARL_REPLACE_PATTERN_SIZE));
+        if (!buffer) {
+            LOG_SPEC(logSpecError, "malloc() failed for replacePattern.");
+            return ARL_STATUS_NO_MEMORY;
+        }
+        buffer[0] = '\0';
+        record.replacePattern = buffer;
+    }
+    for (VariableCmd &record : sedCmdTable) {
+        if (record.cmdType == SED_CMD_REPLACE && record.replacePattern)
+            CopyString(record.replacePattern, record.defaultText, ARL_REPLACE_PATTERN_SIZE,
+                       COPY_PLAIN);
+    }
+    return ARL_STATUS_OK;
+}
+
+namespace {
+
+/* 'GetDeviceName()' - the configured device name, else the host's node name, else "". */
+void GetDeviceName(char *name, size_t size)
+{
+    name[0] = '\0';
+    if (Cfg_GetAttrValue("connectivity.SNMP.systemGroup.sysName", name, size) == 0 &&
+        name[0] != '\0') {
+        name[size - 1] = '\0';
+        return;
+    }
+    struct utsname host;
+    if (uname(&host) != 0) {
+        LOG_SPEC(logSpecError, "%s(): uname() failed, errno = %i.", "ARL_GetSpecialAttributes",
+                 errno);
+        name[0] = '\0';
+        return;
+    }
+    std::snprintf(name, size, "%s", host.nodename);
+}
+
+/* 'AddVariableCommands()' - adds the commands of the variable tags. A refused command only
+ * leaves its tag in the report; a replacement that cannot be converted stops with status 7. */
+int32_t AddVariableCommands(SedCmdArray *cmdArray, const char *language)
+{
+    char hex[ARL_HEX_BUFFER_SIZE];
+    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
+        VariableCmd &record = sedCmdTable[i];
+        LOG_SPEC(logSpecInfo, "Add command %d: type=%d find=\"%s\" replace=\"%s\"", i,
+                 record.cmdType, record.findPattern,
+                 record.replacePattern ? record.replacePattern : "NULL");
+        const char *replacement = record.replacePattern ? record.replacePattern : "N/A";
+        if (!ARL_CvtToUtf8Hex(replacement, kInStrSystemCharset, autoConvert, hex,
+                              ARL_HEX_BUFFER_SIZE, language)) {
+            LOG_SPEC(logSpecError, "ARL_CvtToUtf8Hex() failed (cmdCount = %i).", i);
+            return ARL_STATUS_CONVERSION_FAILED;
+        }
+        record.addResult = Sed_AddCommand(cmdArray, record.cmdType, record.findPattern, hex);
+        if (record.addResult != 0)
+            LOG_SPEC(logSpecError, "Sed_AddCommand() failed.");
+    }
+    return ARL_STATUS_OK;
+}
+
+} // namespace
+
+/* 'ARL_GenerateActivityReport()' - writes the report file from the body file with every tag
+ * replaced. Returns 0, 3 (translation or stream editor failed) or 7 (a variable replacement
+ * cannot be converted). */
+int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
+                                   const char *bodyPath, const char *reportPath,
+                                   const char *language)
+{
+    static const char kName[] = "ARL_GenerateActivityReport";
+    LOG_SPEC(logSpecEnter, "%s()", kName);
+    ARL_GetSpecialAttributes(mediaType, mediaColor);
+    LOG_SPEC(logSpecInfo, "numVariableCmds = %d", ARL_NUM_VARIABLE_CMDS);
+    LOG_SPEC(logSpecInfo, "numConstantCmds = %d", ARL_NUM_CONSTANT_CMDS);
+
+    int32_t status = ARL_STATUS_OK;
+    SedCmdArray *cmdArray = Sed_CreateCmdArray(ARL_NUM_CONSTANT_CMDS + ARL_NUM_VARIABLE_CMDS);
+    if (!cmdArray) {
+        LOG_SPEC(logSpecError, "Sed_CreateCmdArray() failed.");
+        status = ARL_STATUS_FINISHING_FAILED;
+    }
+    // Runs even without an array, so that the translation library is initialised all the same.
+    if (ARL_TranslateConstantText(language, cmdArray) == 0) {
+        LOG_SPEC(logSpecError, "ARL_TranslateConstantText() failed.");
+        status = ARL_STATUS_FINISHING_FAILED;
+    }
+    if (status == ARL_STATUS_OK)
+        status = AddVariableCommands(cmdArray, language);
+    if (status == ARL_STATUS_OK) {
+        int32_t editStatus = Sed_FileEdit(cmdArray, bodyPath, reportPath);
+        if (editStatus != 0) {
+            LOG_SPEC(logSpecError, "Sed_FileEdit() failed with status %d.", editStatus);
+            status = ARL_STATUS_FINISHING_FAILED;
+        }
+    }
+    Sed_FreeCommands(cmdArray);
+    LOG_SPEC(logSpecInfo, "%s returning %d", kName, status);
+    return status;
+}
+
+/* 'ARL_TranslateConstantText()' - adds one command per constant tag with the hex text of its
+ * translation. Returns 1, or 0 on the first failure (commands added so far stay in the array). */
+int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
+{
+    static const char kName[] = "ARL_TranslateConstantText";
+    const char *text = nullptr;
+    char hex[ARL_HEX_BUFFER_SIZE];
+    std::memset(hex, 0, sizeof hex);
+    LOG_SPEC(logSpecEnter, "%s()", kName);
+
+    // Initialised once per process; a failure is tried again by the next run.
+    if (ARL_STATE.transInitialised != 1) {
+        int error = Trans_Init();
+        if (error != 0) {
+            LOG_SPEC(logSpecError, "Failed to init translation library, error = %d", error);
+            return 0;
+        }
+        ARL_STATE.transInitialised = 1;
+    }
+    if (!cmdArray) {
+        LOG_SPEC(logSpecError, "%s()\tsent a NULL\tpointer.", kName);
+        return 0;
+    }
+    for (int i = 0; i < ARL_NUM_CONSTANT_CMDS; ++i) {
+        const ConstantCmd &row = constantCmdTable[i];
+        int error = Trans_TranslateString(language, row.stringId, &text);
+        if (error != 0) {
+            LOG_SPEC(logSpecError, "Failed to translate string %d to [%s], error = %d",
+                     row.stringId, language ? language : "(null)", error);
+            return 0;
+        }
+        if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, 0, hex, ARL_HEX_BUFFER_SIZE,
+                              language)) {
+            LOG_SPEC(logSpecError, "ARL_CvtToUtf8Hex() failed (i = %i).", i);
+            return 0;
+        }
+        if (Sed_AddCommand(cmdArray, SED_CMD_REPLACE, row.findPattern, hex) != 0) {
+            LOG_SPEC(logSpecError, "Sed_AddCommand(i = %i) failed.", i);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* 'ARL_GetSpecialAttributes()' - fills the replacement buffers of media colour, media type and
+ * device name. A NULL media text keeps the buffer's default. */
+void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor)
+{
+    LOG_SPEC(logSpecEnter, "%s()", "ARL_GetSpecialAttributes");
+    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
+        VariableCmd &record = sedCmdTable[i];
+        switch (record.specialAttr) {
+        case kMediaColorAttr:
+            CopyString(record.replacePattern, mediaColor, ARL_REPLACE_PATTERN_SIZE, COPY_PLAIN);
+            break;
+        case kMediaTypeAttr:
+            CopyString(record.replacePattern, mediaType, ARL_REPLACE_PATTERN_SIZE, COPY_PLAIN);
+            break;
+        case kDeviceNameAttr: {
+            // The name is read as ISO-8859-15, the charset of the configuration service.
+            char deviceName[1064];
+            GetDeviceName(deviceName, sizeof deviceName);
+            HeapText name(ARL_CvtToUtf8(deviceName, kInStrLatin9, 0));
+            if (!name) {
+                LOG_SPEC(logSpecError, "ARL_CvtToUtf8() failed (sedCmdTable[%i]).", i);
+                break;
+            }
+            CopyString(record.replacePattern, name.get(), ARL_REPLACE_PATTERN_SIZE, COPY_PLAIN);
+            break;
+        }
+        default:
+            break;  // the system date and time come from the stream editor itself
+        }
+    }
+}
