@@ -1,0 +1,460 @@
+// Tests of the stream editor stand-in: the command array, what one pass replaces, occurrences
+// across read-block edges, large files, the date and time commands, and how output failures
+// are reported and cleaned up.
+
+#include "streameditor.h"
+#include "streameditor_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Command {
+    int type;
+    std::string find;
+    std::string replace;
+};
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Hex(const std::string &text)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : text) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0f];
+    }
+    return hex;
+}
+
+std::string Strftime(const char *format, std::time_t when)
+{
+    std::tm local = {};
+    localtime_r(&when, &local);
+    char text[128];
+    size_t length = std::strftime(text, sizeof text, format, &local);
+    return std::string(text, length);
+}
+
+// What the editor must produce, worked out the slow, obvious way: at each position take the
+// longest find text that starts there (the first given among equals), else copy one byte.
+std::string ReferenceEdit(const std::vector<Command> &commands, const std::string &input)
+{
+    std::string output;
+    for (size_t pos = 0; pos < input.size();) {
+        const Command *best = nullptr;
+        for (const Command &command : commands) {
+            if (input.compare(pos, command.find.size(), command.find) == 0 &&
+                (!best || command.find.size() > best->find.size()))
+                best = &command;
+        }
+        if (best) {
+            output += best->replace;
+            pos += best->find.size();
+        } else {
+            output += input[pos++];
+        }
+    }
+    return output;
+}
+
+SedCmdArray *MakeCommands(const std::vector<Command> &commands)
+{
+    SedCmdArray *cmds = Sed_CreateCmdArray(static_cast<int>(commands.size()) + 1);
+    for (const Command &command : commands)
+        EXPECT_EQ(Sed_AddCommand(cmds, command.type, command.find.c_str(),
+                                 command.replace.c_str()), 0);
+    return cmds;
+}
+
+// Gives every test a fresh directory, its own log and configuration files, and the default
+// read-block size back at its end.
+class StreamEditorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/test_streameditor.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        inPath_ = dir_ + "/in.ps";
+        outPath_ = dir_ + "/out.ps";
+        configPath_ = dir_ + "/device.conf";
+        setenv("DEVICE_LOG", (dir_ + "/log.txt").c_str(), 1);
+        setenv("DEVICE_CONFIG", configPath_.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        streameditor::SetReadBlockSize(0);
+        chmod(dir_.c_str(), 0700);
+        for (const std::string &name : DirectoryEntries())
+            std::remove((dir_ + "/" + name).c_str());
+        rmdir(dir_.c_str());
+        unsetenv("DEVICE_LOG");
+        unsetenv("DEVICE_CONFIG");
+    }
+
+    std::vector<std::string> DirectoryEntries() const
+    {
+        std::vector<std::string> names;
+        if (DIR *dir = opendir(dir_.c_str())) {
+            while (dirent *entry = readdir(dir)) {
+                std::string name = entry->d_name;
+                if (name != "." && name != "..")
+                    names.push_back(name);
+            }
+            closedir(dir);
+        }
+        return names;
+    }
+
+    // Leftovers of the output beside out.ps, such as a temporary file that was not removed.
+    std::vector<std::string> StrayOutputFiles() const
+    {
+        std::vector<std::string> stray;
+        for (const std::string &name : DirectoryEntries())
+            if (name.rfind("out.ps.", 0) == 0)
+                stray.push_back(name);
+        return stray;
+    }
+
+    int Edit(const std::vector<Command> &commands, const std::string &inPath,
+             const std::string &outPath)
+    {
+        SedCmdArray *cmds = MakeCommands(commands);
+        int status = Sed_FileEdit(cmds, inPath.c_str(), outPath.c_str());
+        Sed_FreeCommands(cmds);
+        return status;
+    }
+
+    // Edits `input` through in.ps and out.ps and returns the output, expecting success.
+    std::string EditText(const std::vector<Command> &commands, const std::string &input)
+    {
+        WriteFile(inPath_, input);
+        EXPECT_EQ(Edit(commands, inPath_, outPath_), SED_OK);
+        return ReadFile(outPath_);
+    }
+
+    std::string dir_, inPath_, outPath_, configPath_;
+};
+
+const std::vector<Command> kTags = {
+    {SED_CMD_REPLACE, "__ar_const_of__", "6f66"},
+    {SED_CMD_REPLACE, "__ar_const_to__", "546f3a"},
+    {SED_CMD_REPLACE, "processState_Sent", "53656e74"},
+    {SED_CMD_REPLACE, "__media_color__", ""},
+};
+
+TEST_F(StreamEditorTest, CommandArrayKeepsCopiesAndRefusesBadCommands)
+{
+    EXPECT_EQ(Sed_CreateCmdArray(0), nullptr);
+    EXPECT_EQ(Sed_CreateCmdArray(-3), nullptr);
+    EXPECT_EQ(Sed_FreeCommands(nullptr), 0);
+
+    SedCmdArray *cmds = Sed_CreateCmdArray(2);
+    ASSERT_NE(cmds, nullptr);
+    EXPECT_NE(Sed_AddCommand(nullptr, SED_CMD_REPLACE, "__a__", "41"), 0);
+    EXPECT_NE(Sed_AddCommand(cmds, SED_CMD_REPLACE, nullptr, "41"), 0);
+    EXPECT_NE(Sed_AddCommand(cmds, SED_CMD_REPLACE, "__a__", nullptr), 0);
+    EXPECT_NE(Sed_AddCommand(cmds, SED_CMD_REPLACE, "", "41"), 0);
+    for (int type : {0, 2, 5, 8, -1})
+        EXPECT_NE(Sed_AddCommand(cmds, type, "__a__", "41"), 0) << type;
+
+    // The array must copy both texts: the caller reuses one buffer for every command.
+    char find[] = "__a__", replace[] = "41";
+    EXPECT_EQ(Sed_AddCommand(cmds, SED_CMD_REPLACE, find, replace), 0);
+    find[2] = 'b';
+    replace[1] = '2';
+    EXPECT_EQ(Sed_AddCommand(cmds, SED_CMD_REPLACE, find, replace), 0);
+    EXPECT_NE(Sed_AddCommand(cmds, SED_CMD_REPLACE, "__c__", "43"), 0); // full
+
+    WriteFile(inPath_, "<__a____b____c__>");
+    EXPECT_EQ(Sed_FileEdit(cmds, inPath_.c_str(), outPath_.c_str()), SED_OK);
+    EXPECT_EQ(ReadFile(outPath_), "<4142__c__>");
+    EXPECT_EQ(Sed_FileEdit(nullptr, inPath_.c_str(), outPath_.c_str()), SED_ERR_ARGUMENT);
+    EXPECT_EQ(Sed_FileEdit(cmds, nullptr, outPath_.c_str()), SED_ERR_ARGUMENT);
+    EXPECT_EQ(Sed_FileEdit(cmds, inPath_.c_str(), nullptr), SED_ERR_ARGUMENT);
+    EXPECT_EQ(Sed_FreeCommands(cmds), 0);
+}
+
+TEST_F(StreamEditorTest, EveryOccurrenceIsReplacedWhateverTouchesIt)
+{
+    // Adjacent tags, tags touching hex digits on both sides, several in a line, one alone.
+    EXPECT_EQ(EditText(kTags, "<31__ar_const_of__20__ar_const_to__32>\n"
+                              "<__ar_const_to____ar_const_of__processState_Sent>\n"
+                              "<processState_Sent> __media_color__x\n"),
+              "<316f6620546f3a32>\n"
+              "<546f3a6f6653656e74>\n"
+              "<53656e74> x\n");
+
+    // No final newline, a tag as the very last bytes, a file that is nothing but a tag.
+    EXPECT_EQ(EditText(kTags, "a\nb__ar_const_of__"), "a\nb6f66");
+    EXPECT_EQ(EditText(kTags, "processState_Sent"), "53656e74");
+    EXPECT_EQ(EditText(kTags, ""), "");
+    EXPECT_EQ(EditText(kTags, "processState_Sen"), "processState_Sen");
+
+    // A find text may span lines.
+    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "a\nb", "X"}}, "a\nb\na\nb"), "X\nX");
+
+    // Bytes of every value pass through unchanged.
+    std::string allBytes;
+    for (int byte = 0; byte < 256; ++byte)
+        allBytes += static_cast<char>(byte);
+    EXPECT_EQ(EditText(kTags, allBytes + "__ar_const_of__" + allBytes),
+              allBytes + "6f66" + allBytes);
+}
+
+TEST_F(StreamEditorTest, LongestFindTextWinsAtTheSamePlace)
+{
+    for (bool longerFirst : {false, true}) {
+        std::vector<Command> commands = {{SED_CMD_REPLACE, "__ar_const_copyright__", "A"},
+                                         {SED_CMD_REPLACE, "__ar_const_copyright_extra__", "B"}};
+        if (longerFirst)
+            std::swap(commands[0], commands[1]);
+        EXPECT_EQ(EditText(commands, "<__ar_const_copyright_extra____ar_const_copyright__>"),
+                  "<BA>");
+        EXPECT_EQ(EditText(commands, "__ar_const_copyright_extr"), "__ar_const_copyright_extr");
+    }
+    // One text a prefix of another, and equal texts: the first given of equals wins.
+    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "ab", "1"}, {SED_CMD_REPLACE, "abc", "2"}},
+                       "abcabab"),
+              "211");
+    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "_x_", "1"}, {SED_CMD_REPLACE, "_x_", "2"}}, "_x_"),
+              "1");
+    // Leftmost beats longest: an occurrence starting earlier is taken even if a longer one
+    // overlapping it starts later.
+    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "ab", "1"}, {SED_CMD_REPLACE, "bcdef", "2"}},
+                       "abcdef"),
+              "1cdef");
+}
+
+TEST_F(StreamEditorTest, ReplacedTextIsNeverScannedAgain)
+{
+    std::vector<Command> commands = {{SED_CMD_REPLACE, "__a__", "__b__"},
+                                     {SED_CMD_REPLACE, "__b__", "__a__"},
+                                     {SED_CMD_REPLACE, "xy", "x"}};
+    EXPECT_EQ(EditText(commands, "__a__ __b__ __a____b__"), "__b__ __a__ __b____a__");
+    // "xyy": after replacing "xy" by "x", the new "x" and the following "y" must not match.
+    EXPECT_EQ(EditText(commands, "xyy xyxy"), "xy xx");
+    // A replacement that completes a find text with the bytes after it.
+    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "__q", "__"}, {SED_CMD_REPLACE, "__t__", "T"}},
+                       "__qt__"),
+              "__t__");
+}
+
+TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
+{
+    // A tag at every offset around the edge of a small block.
+    const std::string tag = "__ar_const_recipients_acknowledged__";
+    std::vector<Command> commands = {{SED_CMD_REPLACE, tag, "4b"},
+                                     {SED_CMD_REPLACE, "__ar_const_of__", "6f66"}};
+    streameditor::SetReadBlockSize(64);
+    for (size_t before = 64 - tag.size() - 2; before <= 64 + 2; ++before) {
+        std::string filler(before, '2');
+        EXPECT_EQ(EditText(commands, filler + tag + "20__ar_const_of__" + tag),
+                  filler + "4b206f664b")
+            << "tag at offset " << before;
+    }
+
+    // Random texts over a small alphabet, so that find texts, their prefixes and overlaps are
+    // frequent, against the obvious editor, for block sizes from one byte up.
+    std::mt19937 random(20240607);
+    auto randomText = [&random](size_t length, const char *alphabet, size_t letters) {
+        std::string text;
+        for (size_t i = 0; i < length; ++i)
+            text += alphabet[random() % letters];
+        return text;
+    };
+    for (size_t blockSize : {1, 2, 3, 5, 8, 13, 64, 4096}) {
+        streameditor::SetReadBlockSize(blockSize);
+        for (int round = 0; round < 20; ++round) {
+            std::vector<Command> randomCommands;
+            int count = 1 + random() % 6;
+            for (int i = 0; i < count; ++i)
+                randomCommands.push_back({SED_CMD_REPLACE, randomText(1 + random() % 6, "ab_", 3),
+                                          randomText(random() % 4, "XYZ", 3)});
+            std::string input = randomText(random() % 300, "ab_\n", 4);
+            ASSERT_EQ(EditText(randomCommands, input), ReferenceEdit(randomCommands, input))
+                << "block size " << blockSize << ", round " << round << ", input " << input;
+        }
+    }
+}
+
+// A body of repeated job entries much larger than the read block; checks a checksum and size
+// of the output against the expected text generated alongside, and that memory stays bounded.
+TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
+{
+    const std::string entry = "<__ar_const_job_date__20> AR_SHOW\n<3132> AR_SHOW\n"
+                              "<31__ar_const_of__20__ar_const_recipients_acknowledged__2020>\n"
+                              "<__ar_const_to__20416e6e61> fname_width Substring AR_SHOW\n"
+                              "<processState_Sent> pstate_width Substring AR_SHOW\nNextRow\n\n";
+    const std::vector<Command> commands = {
+        {SED_CMD_REPLACE, "__ar_const_job_date__", "4a6f622044617465"},
+        {SED_CMD_REPLACE, "__ar_const_of__", "6f66"},
+        {SED_CMD_REPLACE, "__ar_const_recipients_acknowledged__", "61636b"},
+        {SED_CMD_REPLACE, "__ar_const_to__", "546f"},
+        {SED_CMD_REPLACE, "processState_Sent", "53656e74"}};
+    const std::string editedEntry = ReferenceEdit(commands, entry);
+
+    // Fnv-1a over the whole expected output, built entry by entry.
+    auto hashAppend = [](uint64_t hash, const std::string &text) {
+        for (unsigned char byte : text)
+            hash = (hash ^ byte) * 0x100000001b3ULL;
+        return hash;
+    };
+    const size_t entries = 100 * 1000 * 1000 / entry.size() + 1;
+    uint64_t expectedHash = 0xcbf29ce484222325ULL;
+    {
+        std::ofstream input(inPath_, std::ios::binary);
+        std::string chunk;
+        for (int i = 0; i < 1000; ++i)
+            chunk += entry;
+        for (size_t written = 0; written < entries; written += 1000)
+            input << chunk;
+        std::string editedChunk;
+        for (int i = 0; i < 1000; ++i)
+            editedChunk += editedEntry;
+        for (size_t written = 0; written < entries; written += 1000)
+            expectedHash = hashAppend(expectedHash, editedChunk);
+    }
+    const size_t writtenEntries = (entries + 999) / 1000 * 1000;
+    ASSERT_GE(writtenEntries * entry.size(), 100u * 1000 * 1000);
+
+    rusage before = {}, after = {};
+    getrusage(RUSAGE_SELF, &before);
+    ASSERT_EQ(Edit(commands, inPath_, outPath_), SED_OK);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "peak RSS grew, in KiB";
+
+    std::ifstream output(outPath_, std::ios::binary);
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    size_t size = 0;
+    std::vector<char> block(1 << 20);
+    while (output.read(block.data(), block.size()) || output.gcount() > 0) {
+        std::string piece(block.data(), static_cast<size_t>(output.gcount()));
+        hash = hashAppend(hash, piece);
+        size += piece.size();
+    }
+    EXPECT_EQ(size, writtenEntries * editedEntry.size());
+    EXPECT_EQ(hash, expectedHash);
+}
+
+TEST_F(StreamEditorTest, SystemDateAndTimeUseTheDeviceFormatsAsHex)
+{
+    WriteFile(configPath_, "OID_ATT_DATE_FORMAT = %Y-%m-%d\nOID_ATT_TIME_FORMAT = %H.%M\n");
+    const std::vector<Command> commands = {
+        {SED_CMD_SYSTEM_DATE, "__system_hex_date__", "4e2f41"},
+        {SED_CMD_SYSTEM_TIME, "__system_hex_time__", "4e2f41"},
+        {SED_CMD_REPLACE, "__media_type__", "5374"}};
+    const char *input = "<__system_hex_date__20__system_hex_time__> <__media_type__>\n"
+                        "<__system_hex_date__>";
+
+    // The clock may pass a minute or a day boundary during the edit: accept either side.
+    std::time_t start = std::time(nullptr);
+    std::string output = EditText(commands, input);
+    std::time_t end = std::time(nullptr);
+    std::vector<std::string> expected;
+    for (std::time_t when : {start, end}) {
+        std::string date = Hex(Strftime("%Y-%m-%d", when));
+        std::string time = Hex(Strftime("%H.%M", when));
+        expected.push_back("<" + date + "20" + time + "> <5374>\n<" + date + ">");
+    }
+    EXPECT_TRUE(output == expected[0] || output == expected[1]) << output;
+
+    // A format that yields no text falls back to the replacement given with the command.
+    WriteFile(configPath_, "OID_ATT_DATE_FORMAT =\nOID_ATT_TIME_FORMAT =\n");
+    EXPECT_EQ(EditText(commands, input), "<4e2f41204e2f41> <5374>\n<4e2f41>");
+    EXPECT_NE(ReadFile(dir_ + "/log.txt").find("OID_ATT_DATE_FORMAT"), std::string::npos);
+}
+
+TEST_F(StreamEditorTest, InputFailuresAreReportedAndLeaveTheTargetAlone)
+{
+    WriteFile(outPath_, "previous report");
+    EXPECT_EQ(Edit(kTags, dir_ + "/missing.ps", outPath_), SED_ERR_OPEN_INPUT);
+    EXPECT_EQ(ReadFile(outPath_), "previous report");
+
+    // A directory opens but cannot be read.
+    ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0700), 0);
+    EXPECT_EQ(Edit(kTags, dir_ + "/sub", outPath_), SED_ERR_READ);
+    rmdir((dir_ + "/sub").c_str());
+    EXPECT_EQ(ReadFile(outPath_), "previous report");
+    EXPECT_TRUE(StrayOutputFiles().empty());
+
+    // Success replaces the previous file and leaves nothing beside it; editing a file onto
+    // itself works, as the output is a new file.
+    EXPECT_EQ(EditText(kTags, "__ar_const_of__"), "6f66");
+    EXPECT_EQ(Edit(kTags, outPath_, outPath_), SED_OK);
+    EXPECT_EQ(ReadFile(outPath_), "6f66");
+    EXPECT_TRUE(StrayOutputFiles().empty());
+}
+
+TEST_F(StreamEditorTest, OutputThatCannotBeCreatedIsReportedAsSuch)
+{
+    WriteFile(inPath_, "__ar_const_of__");
+    EXPECT_EQ(Edit(kTags, inPath_, dir_ + "/no/such/dir/out.ps"), SED_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(Edit(kTags, inPath_, "/proc/out.ps"), SED_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(Edit(kTags, inPath_, dir_), SED_ERR_OPEN_OUTPUT); // a directory as target
+
+    // Permissions do not stop root, so a read-only directory only counts for other users.
+    if (geteuid() != 0) {
+        WriteFile(outPath_, "previous report");
+        ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
+        EXPECT_EQ(Edit(kTags, inPath_, outPath_), SED_ERR_OPEN_OUTPUT);
+        chmod(dir_.c_str(), 0700);
+        EXPECT_EQ(ReadFile(outPath_), "previous report");
+    }
+}
+
+TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
+{
+    WriteFile(inPath_, "<__ar_const_of__>");
+
+    // A full disk has its own status, and the device stays a device.
+    EXPECT_EQ(Edit(kTags, inPath_, "/dev/full"), SED_ERR_NO_SPACE);
+    struct stat status;
+    ASSERT_EQ(stat("/dev/full", &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    // An empty input writes nothing, so nothing can fail.
+    WriteFile(inPath_ + ".empty", "");
+    EXPECT_EQ(Edit(kTags, inPath_ + ".empty", "/dev/full"), SED_OK);
+
+    const std::string fifo = dir_ + "/out.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&fifo, &received] { received = ReadFile(fifo); });
+    EXPECT_EQ(Edit(kTags, inPath_, fifo), SED_OK);
+    reader.join();
+    EXPECT_EQ(received, "<6f66>");
+    ASSERT_EQ(stat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+} // namespace
