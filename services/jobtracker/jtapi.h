@@ -12,7 +12,7 @@
  *     }
  *
  * This stand-in reads a SQLite database whose path is the environment variable JTAPI_DATABASE
- * (default "/var/lib/jobtracker/jobs.db"). It holds two tables:
+ * (default "/var/lib/jobtracker/jobs.db" when unset or empty). It holds two tables:
  *
  *     CREATE TABLE jobs (           -- the completed Internet Fax jobs, report order = ascending id
  *       id INTEGER PRIMARY KEY,
@@ -26,8 +26,11 @@
  *       friendly_name TEXT, email TEXT,
  *       PRIMARY KEY (job_id, position));
  *
- * The whole report is loaded by the first call (two queries) and every field look-up after it
- * costs O(1). A NULL column, or a time text that does not parse, is a missing field.
+ * The database is opened read-only and never created. The whole report is loaded by the first
+ * call (two queries) and every field look-up after it costs O(1); the database is not read again.
+ * A NULL column is a missing field, and so are a time text that does not parse or names a day that
+ * does not exist, and a count that is not stored as an integer or lies outside the int32 range.
+ * Texts (TEXT or BLOB) are handed out with their bytes exactly as stored; an embedded NUL ends one.
  */
 #ifndef SERVICES_JOBTRACKER_JTAPI_H
 #define SERVICES_JOBTRACKER_JTAPI_H
@@ -93,17 +96,20 @@ typedef struct JTAPI_ReportData {
 } JTAPI_ReportData;
 
 /* 'jtapi_get_completed_jobs_report_data()' - loads the report of kind `kind` into `*report`.
- * Returns JTAPI_OK, or a nonzero status with nothing to release. */
+ * Whatever the handle held before is ignored, not released. Returns JTAPI_OK, or a nonzero status
+ * with nothing to release and the handle empty; a database that cannot be read is logged. */
 int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_ReportData *report);
 
 /* 'jtapi_get_field_data()' - points `*value` at the field's value inside the report data
- * (an int32_t, a NUL-terminated char array, or a struct tm with every member filled). The value
+ * (an int32_t, a NUL-terminated char array, or a struct tm with every member filled: weekday, day
+ * of year and daylight saving time too, the last from the device's time zone rules). The value
  * stays valid until jtapi_release_report_data(); never free or change it. On any nonzero status
  * `*value` is NULL. `aux` may be NULL; this job tracker writes 0 to it. */
 int32_t jtapi_get_field_data(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
                              int32_t addressIndex, void **value, int32_t *aux);
 
-/* 'jtapi_release_report_data()' - frees the report data; the handle is empty afterwards. */
+/* 'jtapi_release_report_data()' - frees the report data; the handle is empty afterwards.
+ * An empty handle gives JTAPI_ERR_NOT_LOADED. */
 int32_t jtapi_release_report_data(JTAPI_ReportData *report);
 
 #ifdef __cplusplus
