@@ -28,6 +28,7 @@ FindMatcher::FindMatcher(const std::vector<std::string> &finds) : finds_(finds)
     blockBytes_ = shortest_ >= 2 ? 2 : 1;
     BuildShiftTable();
     BuildCandidateLists();
+    BuildPrefixTable();
 }
 
 // The block of `blockBytes_` bytes of `text` that ends at index `lastByte`, as a table index.
@@ -76,6 +77,18 @@ void FindMatcher::BuildCandidateLists()
         candidates_[filled[BlockOf(finds_[index], shortest_ - 1)]++] = index;
 }
 
+// Marks the first two bytes of every find text. Only used with two-byte blocks, when every
+// find text has two bytes or more.
+void FindMatcher::BuildPrefixTable()
+{
+    startsText_.assign(size_t(1) << 16, false);
+    if (blockBytes_ != 2)
+        return;
+    for (const std::string &find : finds_)
+        startsText_[static_cast<unsigned char>(find[0]) |
+                    static_cast<unsigned char>(find[1]) << 8] = true;
+}
+
 bool FindMatcher::MatchAt(const unsigned char *data, size_t position, size_t end, unsigned block,
                           size_t *findIndex) const
 {
@@ -111,7 +124,8 @@ bool FindMatcher::Scan(const unsigned char *data, size_t from, size_t end, bool 
             pos += jump;
             continue;
         }
-        if (MatchAt(data, pos, end, block, findIndex)) {
+        bool mayStart = BlockBytes != 2 || startsText_[data[pos] | unsigned(data[pos + 1]) << 8];
+        if (mayStart && MatchAt(data, pos, end, block, findIndex)) {
             *position = pos;
             return true;
         }

@@ -4,8 +4,8 @@
 // The search is a Wu-Manber scan: the text is looked at through a window as long as the shortest
 // find text, and the last two bytes of that window say how far the window may jump without
 // passing over a possible start. On report bodies, where tags are a few percent of the bytes,
-// the scan touches about one byte in six and verifies whole find texts only where a tag may
-// start.
+// the scan looks at a fraction of the bytes, and a table of the find texts' first two bytes
+// keeps it from comparing whole find texts where none can start.
 #ifndef SERVICES_STREAMEDITOR_FIND_MATCHER_H
 #define SERVICES_STREAMEDITOR_FIND_MATCHER_H
 
@@ -44,6 +44,7 @@ private:
     unsigned BlockOf(const std::string &text, size_t lastByte) const;
     void BuildShiftTable();
     void BuildCandidateLists();
+    void BuildPrefixTable();
 
     std::vector<std::string> finds_;
     size_t shortest_;
@@ -52,6 +53,7 @@ private:
     std::vector<uint8_t> shift_;       // safe jump for each value of the window's last block
     std::vector<uint32_t> listStart_;  // candidates of block b: candidates_[listStart_[b] ..
     std::vector<uint32_t> candidates_; //   listStart_[b + 1]), longest find text first
+    std::vector<bool> startsText_;     // the first two bytes of some find text, by block value
 };
 
 } // namespace streameditor

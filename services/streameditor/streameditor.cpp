@@ -8,12 +8,16 @@
 //   4. the pass itself: read a block, copy and replace, keep the undecided tail;
 //   5. the exported functions.
 
+// The library exports the functions of these two headers and nothing else, which also lets the
+// compiler inline and call its internal functions directly.
+#pragma GCC visibility push(default)
 #include "streameditor.h"
+#include "streameditor_internal.h"
+#pragma GCC visibility pop
 
 #include "config.h"
 #include "find_matcher.h"
 #include "log.h"
-#include "streameditor_internal.h"
 
 #include <atomic>
 #include <cerrno>
