@@ -294,12 +294,28 @@ std::vector<std::string> PageImages(const fs::path &dir)
     return pages;
 }
 
+// "page-<number>.png", as Ghostscript names the pages it writes.
+bool IsPageImageName(const std::string &name)
+{
+    const std::string prefix = "page-", suffix = ".png";
+    if (name.size() <= prefix.size() + suffix.size()) {
+        return false;
+    }
+    std::string number = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return name.rfind(prefix, 0) == 0 && name.substr(name.size() - suffix.size()) == suffix &&
+           number.find_first_not_of("0123456789") == std::string::npos;
+}
+
 // Page images left by an earlier, longer report would pass for pages of this one.
 void RemovePageImages(const fs::path &dir)
 {
     std::error_code error;
-    for (const std::string &page : PageImages(dir)) {
-        fs::remove(page, error);
+    for (fs::directory_iterator entry(dir, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code removeError;
+        if (IsPageImageName(entry->path().filename().string())) {
+            fs::remove(entry->path(), removeError);
+        }
     }
 }
 
