@@ -293,8 +293,8 @@ bool IppOption(const std::string &name, const std::string &value, std::string &i
     ippValue = nullptr;
     if (name == "copy-count") {
         ippName = "copies";
-        bool isNumber = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
-        ippValue = isNumber ? value.c_str() : nullptr;
+        bool isCount = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+        ippValue = isCount ? value.c_str() : nullptr;
     } else if (name == "sides" || name == "plex") {
         ippName = "sides";
         ippValue = Lookup(kSides, value);

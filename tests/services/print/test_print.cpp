@@ -293,7 +293,8 @@ protected:
         bool queueExists = false;
         if (!AskForTestQueue(queueExists)) {
             if (!std::getenv("CI")) {
-                GTEST_SKIP() << "no CUPS scheduler reachable; scripts/start-test-cups.sh starts one";
+                GTEST_SKIP() << "no CUPS scheduler reachable; start one with "
+                                "scripts/start-test-cups.sh";
             }
             FAIL() << "no CUPS scheduler reachable in CI: " << cupsLastErrorString();
         }
