@@ -11,8 +11,8 @@
 
 #include <cups/cups.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -359,37 +359,24 @@ bool SubmitToCups(const char *queue, const fs::path &document, const char *user,
     return true;
 }
 
-} // namespace
-
-namespace zun {
-namespace dmx {
-
-int SubmitJob(const std::vector<std::string> &attributes, const char *user, const char *jobName,
-              const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
-              int32_t lastPage, uint16_t options)
+// Spools one job: claims its directory, prepares the ticket, takes the document in, publishes the
+// ticket. Returns DS_OK with `document` set to the spooled copy, or a DS_ERR_* status after a log
+// record; a failed job leaves no directory behind.
+int SpoolJob(const std::vector<std::string> &ticketLines, const char *path, bool transient,
+             fs::path &document)
 {
-    if (!ArgumentsAreValid(attributes, user, jobName, path, operation) ||
-        !DocumentIsReadable(path)) {
-        return DS_ERR_ARGUMENT;
-    }
-    if (options != 0) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                      "SubmitJob(): reserved options 0x%x ignored", options);
-    }
-
     fs::path jobDir = ClaimJobDirectory(SpoolDirectory());
     if (jobDir.empty()) {
         return DS_ERR_SPOOL;
     }
-    if (!PrepareTicket(jobDir, TicketLines(attributes, user, jobName, precedence, operation))) {
+    if (!PrepareTicket(jobDir, ticketLines)) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
                       "SubmitJob(): ticket of \"%s\" cannot be written: %s", jobDir.c_str(),
                       std::strerror(errno));
         DiscardJobDirectory(jobDir);
         return DS_ERR_SPOOL;
     }
-    fs::path document = jobDir / "document.ps";
-    bool transient = IsTransient(attributes);
+    document = jobDir / "document.ps";
     std::error_code error;
     if (!(transient ? MoveDocument(path, document, error) : CopyDocument(path, document, error))) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
@@ -407,7 +394,13 @@ int SubmitJob(const std::vector<std::string> &attributes, const char *user, cons
     }
     Log_SpecEntry(logSpecInfo, kLogFile, __LINE__, "SubmitJob(): \"%s\" spooled as \"%s\"", path,
                   jobDir.c_str());
+    return DS_OK;
+}
 
+// Hands a spooled job to the CUPS queue that PRINT_QUEUE names; DS_OK when none is named.
+int HandToCups(const std::vector<std::string> &attributes, const fs::path &document,
+               const char *user, const char *jobName, int32_t firstPage, int32_t lastPage)
+{
     const char *queue = std::getenv("PRINT_QUEUE");
     if (!queue || !*queue) {
         return DS_OK;
@@ -417,6 +410,34 @@ int SubmitJob(const std::vector<std::string> &attributes, const char *user, cons
     bool accepted = SubmitToCups(queue, document, user, jobName, numOptions, cupsOptions);
     cupsFreeOptions(numOptions, cupsOptions);
     return accepted ? DS_OK : DS_ERR_QUEUE;
+}
+
+} // namespace
+
+namespace zun {
+namespace dmx {
+
+// The job is spooled first and handed to CUPS second, so the spool holds every accepted job even
+// when CUPS is down.
+int SubmitJob(const std::vector<std::string> &attributes, const char *user, const char *jobName,
+              const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
+              int32_t lastPage, uint16_t options)
+{
+    if (!ArgumentsAreValid(attributes, user, jobName, path, operation) ||
+        !DocumentIsReadable(path)) {
+        return DS_ERR_ARGUMENT;
+    }
+    if (options != 0) {
+        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                      "SubmitJob(): reserved options 0x%x ignored", options);
+    }
+    fs::path document;
+    int status = SpoolJob(TicketLines(attributes, user, jobName, precedence, operation), path,
+                          IsTransient(attributes), document);
+    if (status != DS_OK) {
+        return status;
+    }
+    return HandToCups(attributes, document, user, jobName, firstPage, lastPage);
 }
 
 } // namespace dmx
