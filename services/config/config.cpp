@@ -6,10 +6,15 @@
 #include "log.h"
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +44,67 @@ std::string Trimmed(const std::string &text)
     return text.substr(first, last - first + 1);
 }
 
+// What identifies one version of a file: it changes when the file is written or replaced.
+struct FileVersion {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    time_t modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+
+    bool operator==(const FileVersion &other) const
+    {
+        return path == other.path && device == other.device && inode == other.inode &&
+               size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanoseconds == other.modifiedNanoseconds;
+    }
+};
+
+FileVersion VersionOf(const std::string &path)
+{
+    FileVersion version;
+    version.path = path;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) {
+        version.device = status.st_dev;
+        version.inode = status.st_ino;
+        version.size = status.st_size;
+        version.modifiedSeconds = status.st_mtim.tv_sec;
+        version.modifiedNanoseconds = status.st_mtim.tv_nsec;
+    }
+    return version;
+}
+
+std::string Printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// Logs a problem of the configuration file once per version of the file. The file is read at
+// every call and the plug-in asks for a format at every time field of a report, so without this
+// one bad line would be logged thousands of times a run; after an edit it is reported afresh.
+void LogProblemOnce(LogSpec spec, int sourceLine, const std::string &message)
+{
+    static std::mutex mutex;
+    static FileVersion loggedVersion;
+    static std::set<std::string> logged;
+    FileVersion current = VersionOf(ConfigPath());
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!(current == loggedVersion)) {
+        loggedVersion = current;
+        logged.clear();
+    }
+    if (logged.insert(message).second)
+        Log_SpecEntry(spec, kLogFile, sourceLine, "%s", message.c_str());
+}
+
 // Splits one line into key and value. Returns false for a blank or comment line, which carries
 // nothing, and for a malformed line, which is logged with its place so it can be found and fixed.
 bool ParseLine(const std::string &line, const std::string &path, int lineNumber,
@@ -49,14 +115,14 @@ bool ParseLine(const std::string &line, const std::string &path, int lineNumber,
         return false;
     size_t equals = content.find('=');
     if (equals == std::string::npos) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: no '=' in line, skipped",
-                      path.c_str(), lineNumber);
+        LogProblemOnce(logSpecWarn, __LINE__,
+                       Printf("%s:%d: no '=' in line, skipped", path.c_str(), lineNumber));
         return false;
     }
     *key = Trimmed(content.substr(0, equals));
     if (key->empty()) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: empty key, line skipped",
-                      path.c_str(), lineNumber);
+        LogProblemOnce(logSpecWarn, __LINE__,
+                       Printf("%s:%d: empty key, line skipped", path.c_str(), lineNumber));
         return false;
     }
     *value = Trimmed(content.substr(equals + 1));
@@ -90,9 +156,9 @@ std::string FormatOf(const char *name, const char *defaultFormat)
     if (!LookUp(name, &format))
         return defaultFormat;
     if (format.size() > TD_FORMAT_SIZE - 1) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "%s \"%s\" is longer than %d characters; using the default \"%s\"", name,
-                      format.c_str(), TD_FORMAT_SIZE - 1, defaultFormat);
+        LogProblemOnce(logSpecError, __LINE__,
+                       Printf("%s \"%s\" is longer than %d characters; using the default \"%s\"",
+                              name, format.c_str(), TD_FORMAT_SIZE - 1, defaultFormat));
         return defaultFormat;
     }
     return format;
@@ -173,9 +239,9 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
         if (!LookUp(kMarketRegionKey, &text))
             return CFG_ERR_ABSENT;
         if (!ParseRegion(text, region)) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                          "%s \"%s\" is not an unsigned 32-bit number", kMarketRegionKey,
-                          text.c_str());
+            LogProblemOnce(logSpecError, __LINE__,
+                           Printf("%s \"%s\" is not an unsigned 32-bit number",
+                                  kMarketRegionKey, text.c_str()));
             return CFG_ERR_MALFORMED;
         }
         return CFG_OK;

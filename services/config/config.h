@@ -3,15 +3,18 @@
  * and the market region.
  *
  * This stand-in reads a text file named by the environment variable DEVICE_CONFIG (default
- * "/etc/device/device.conf"): one "key = value" a line, "#" starts a comment line, blanks around
- * key and value are trimmed. A missing file means every key is absent; a malformed line is
- * logged and skipped. The file is read at every call, so edits take effect at once.
+ * "/etc/device/device.conf" when unset or empty): one "key = value" a line, split at the first
+ * "="; a line whose first non-blank character is "#" is a comment; blank lines are ignored;
+ * blanks around key and value are trimmed; when a key appears more than once the last line wins.
+ * A missing file means every key is absent. A malformed line (no "=", or an empty key) is
+ * skipped and logged with the file name and line number, once per version of the file. The file
+ * is read at every call, so edits take effect at once.
  *
  * Keys:
  *   OID_ATT_DATE_FORMAT     strftime format of dates, at most 19 characters (default "%m/%d/%Y")
  *   OID_ATT_TIME_FORMAT     strftime format of times, at most 19 characters (default "%H:%M:%S")
  *   connectivity.SNMP.systemGroup.sysName   the device name
- *   market.region           the market-region code, an unsigned integer
+ *   market.region           the market-region code: decimal digits only, at most 4294967295
  * Any other key can be read with Cfg_GetAttrValue as well.
  */
 #ifndef SERVICES_CONFIG_CONFIG_H
@@ -45,16 +48,20 @@ uint32_t oa_xid_of(const char *name);
 
 /* 'TD_GetFormat()' - writes the strftime format of attribute `formatId` into `format`, a buffer
  * of TD_FORMAT_SIZE bytes. A configured format longer than 19 characters is rejected with a log
- * record and the default written instead. Returns 0, or CFG_ERR_ARGUMENT (nothing written). */
+ * record and the default written instead; an empty configured format is written as it is.
+ * Returns 0, or CFG_ERR_ARGUMENT (NULL `format` or an id other than the two above; nothing
+ * written). */
 int TD_GetFormat(uint16_t formatId, char *format);
 
 /* 'Cfg_GetAttrValue()' - writes the value of key `name` into `value` as a NUL-terminated text
- * of at most `size` bytes. Returns 0, CFG_ERR_ABSENT, or CFG_ERR_TOO_LONG (value holds "" then);
- * never writes past `size` bytes. */
+ * of at most `size` bytes; an empty value is a value. Returns 0, CFG_ERR_ABSENT or
+ * CFG_ERR_TOO_LONG (value holds "" with either), or CFG_ERR_ARGUMENT (NULL pointer or zero
+ * `size`; nothing written). Never writes past `size` bytes. */
 int Cfg_GetAttrValue(const char *name, char *value, size_t size);
 
 /* 'CfgSrvGetMarketRegion()' - writes the market-region code into `*region`. `instance` must be 0.
- * Returns 0, CFG_ERR_ABSENT or CFG_ERR_MALFORMED (then `*region` is untouched). */
+ * Returns 0, CFG_ERR_ABSENT, CFG_ERR_MALFORMED (logged) or CFG_ERR_ARGUMENT (another
+ * instance, or NULL `region`); on failure `*region` is untouched. */
 int CfgSrvGetMarketRegion(int instance, uint32_t *region);
 
 #ifdef __cplusplus

@@ -201,9 +201,9 @@ int CreateTempBeside(const std::string &outPath, std::string *tempPath)
 // device, a FIFO) cannot be replaced that way - a rename would put a plain file where the device
 // was - so it is written directly.
 //
-// Finish() flushes and closes but does not fsync: the report is a transient file that is
-// printed and deleted within the same run, so surviving a power cut is not worth a flush to
-// flash per report. Write errors, a full disk included, surface from fwrite or fclose.
+// Finish() flushes and closes but does not fsync: the output is a transient report handed
+// straight to printing, so surviving a power cut is not worth a flush to storage per report.
+// Write errors, a full disk included, surface from fwrite, fflush or fclose.
 class OutputTarget {
 public:
     OutputTarget() = default;

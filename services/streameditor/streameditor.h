@@ -9,12 +9,19 @@
  *     Sed_FreeCommands(cmds);
  *
  * The pass applies all commands at once: every occurrence of a find text, anywhere in the input
- * (across lines too), is replaced; replaced text is never scanned again; where two find texts
- * match at the same place the longer wins. Memory stays bounded whatever the file size.
+ * (across lines too), is replaced; replaced text is never scanned again; occurrences are taken
+ * left to right without overlap, and where two find texts match at the same place the longer
+ * wins (of equal ones, the first added). Memory stays bounded whatever the file size: the input
+ * is read in blocks of 256 KiB.
  *
- * The output is written to a temporary file beside `outPath` and renamed into place only after
- * everything was written and flushed, so no reader ever sees a half-written file; on failure the
- * temporary file is removed and an existing `outPath` is left as it was.
+ * The output is written to a temporary file beside `outPath` (named "<outPath>.<random>",
+ * created with mode 0666 less the umask) and renamed into place only after everything was
+ * written, flushed and closed, so no reader ever sees a half-written file; on failure the
+ * temporary file is removed and an existing `outPath` is left as it was. The file is not
+ * fsync'ed: the output is a transient report handed straight to printing, so surviving a power
+ * cut is not worth a flush to storage per report. An existing `outPath` that is not a regular file
+ * (a device such as /dev/null, a FIFO) is written directly instead, as renaming over it would
+ * replace the device; on failure whatever was written stays written.
  */
 #ifndef SERVICES_STREAMEDITOR_STREAMEDITOR_H
 #define SERVICES_STREAMEDITOR_STREAMEDITOR_H
@@ -30,8 +37,9 @@ enum {
     SED_CMD_SYSTEM_TIME = 7  /* replace by the hex text of the current time, device time format */
 };
 /* Types 6 and 7 format the current local time with the configuration service's date and time
- * formats (OID_ATT_DATE_FORMAT, OID_ATT_TIME_FORMAT) and write it as lowercase hex digits; when no
- * format can be had, the replacement handed with the command is used instead. */
+ * formats (OID_ATT_DATE_FORMAT, OID_ATT_TIME_FORMAT) and write it as lowercase hex digits; the
+ * time is taken once per Sed_FileEdit() call. When no format can be had, or the format yields
+ * no text, the replacement handed with the command is used instead. */
 
 /* Status codes of Sed_FileEdit. */
 enum {
@@ -40,8 +48,8 @@ enum {
     SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened */
     SED_ERR_READ = 3,       /* reading the input failed */
     SED_ERR_OPEN_OUTPUT = 4, /* the temporary output beside outPath cannot be created */
-    SED_ERR_WRITE = 5,      /* writing or flushing the output failed */
-    SED_ERR_NO_SPACE = 6,   /* the output's file system is full */
+    SED_ERR_WRITE = 5,      /* writing, flushing or closing the output failed */
+    SED_ERR_NO_SPACE = 6,   /* the output's file system is full (ENOSPC, or EDQUOT) */
     SED_ERR_RENAME = 7,     /* the finished output cannot be renamed onto outPath */
     SED_ERR_MEMORY = 8      /* out of memory */
 };
@@ -54,7 +62,7 @@ SedCmdArray *Sed_CreateCmdArray(int capacity);
 
 /* 'Sed_AddCommand()' - appends one command; the array keeps its own copies of both texts.
  * Returns 0, or nonzero when the array is full, an argument is NULL, `find` is empty or `type`
- * is not a command type above. */
+ * is not a command type above (SED_ERR_ARGUMENT), or memory runs out (SED_ERR_MEMORY). */
 int Sed_AddCommand(SedCmdArray *cmds, int type, const char *find, const char *replace);
 
 /* 'Sed_FileEdit()' - copies `inPath` to `outPath` with every command applied. Returns SED_OK or

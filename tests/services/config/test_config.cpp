@@ -55,6 +55,14 @@ protected:
         return std::string(format, strnlen(format, sizeof format));
     }
 
+    static int Occurrences(const std::string &text, const std::string &part)
+    {
+        int count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
+    }
+
     std::string Value(const char *name, int *status)
     {
         char value[256];
@@ -116,10 +124,10 @@ TEST_F(ConfigTest, FormatLongerThanNineteenCharactersIsRejectedWithALogRecord)
     EXPECT_EQ(Log().find("OID_ATT_DATE_FORMAT"), std::string::npos);
 
     EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
+    EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
     std::string log = Log();
     EXPECT_NE(log.find("ERROR"), std::string::npos) << log;
-    EXPECT_NE(log.find("OID_ATT_TIME_FORMAT"), std::string::npos) << log;
-    EXPECT_NE(log.find(tooLong), std::string::npos) << log;
+    EXPECT_EQ(Occurrences(log, "OID_ATT_TIME_FORMAT \"" + tooLong + "\""), 1) << log;
 }
 
 TEST_F(ConfigTest, EmptyConfiguredFormatIsHandedOnAsConfigured)
@@ -155,11 +163,20 @@ TEST_F(ConfigTest, CommentsAndBlankLinesAreIgnoredAndMalformedLinesLoggedAndSkip
     EXPECT_EQ(status, CFG_ERR_ABSENT);
 
     std::string log = Log();
-    EXPECT_NE(log.find(configPath_ + ":5:"), std::string::npos) << log;
-    EXPECT_NE(log.find(configPath_ + ":6:"), std::string::npos) << log;
+    EXPECT_EQ(Occurrences(log, configPath_ + ":5: no '='"), 1) << log;
+    EXPECT_EQ(Occurrences(log, configPath_ + ":6: empty key"), 1) << log;
     EXPECT_EQ(log.find(configPath_ + ":1:"), std::string::npos) << log;
     EXPECT_EQ(log.find(configPath_ + ":3:"), std::string::npos) << log;
     EXPECT_EQ(log.find(configPath_ + ":7:"), std::string::npos) << log;
+
+    // Each bad line is logged once per version of the file, not at every call, and again
+    // once the file has changed.
+    Format(OA_XID_TIME_FORMAT);
+    EXPECT_EQ(Occurrences(Log(), configPath_ + ":5:"), 1);
+    WriteConfig("\nno equals sign here\n");
+    Format(OA_XID_TIME_FORMAT);
+    Format(OA_XID_DATE_FORMAT);
+    EXPECT_EQ(Occurrences(Log(), configPath_ + ":2: no '='"), 1);
 }
 
 TEST_F(ConfigTest, AttributeValueNeverOverrunsTheGivenSize)
