@@ -6,7 +6,7 @@
 //   2. replacement texts, with the system date and time of types 6 and 7;
 //   3. the output target: a temporary file renamed into place, or a device written directly;
 //   4. the pass itself: read a block, copy and replace, keep the undecided tail;
-//   5. the exported functions.
+//   5. the exported functions, and the tests' setting of the read-block size.
 
 // The library exports the functions of these two headers and nothing else, which also lets the
 // compiler inline and call its internal functions directly.
@@ -420,11 +420,6 @@ int EditFile(const SedCmdArray &cmds, const char *inPath, const char *outPath)
 
 } // namespace
 
-void streameditor::SetReadBlockSize(size_t bytes)
-{
-    readBlockSize = bytes ? bytes : kDefaultReadBlockSize;
-}
-
 // ---------------------------------------------------------------------------------------------
 // 5. Exported functions
 // ---------------------------------------------------------------------------------------------
@@ -470,4 +465,9 @@ extern "C" int Sed_FreeCommands(SedCmdArray *cmds)
 {
     delete cmds;
     return 0;
+}
+
+void streameditor::SetReadBlockSize(size_t bytes)
+{
+    readBlockSize = bytes ? bytes : kDefaultReadBlockSize;
 }
