@@ -277,26 +277,31 @@ struct Catalogue {
 };
 
 // libgettextpo reports problems through handlers that take no user data, and a fatal one must not
-// return; so the count of the parse in progress and the way out of it are kept here, used only
+// return; so the file being read, its error count and the way out of it are kept here, used only
 // while po_file_read() runs.
+const char *pathBeingParsed = "";
 int parseErrors = 0;
 std::jmp_buf fatalParseError;
 
 void ReportParseProblem(int severity, const char *filename, size_t lineno, const char *text)
 {
+    if (severity != PO_SEVERITY_WARNING)
+        ++parseErrors;
     try {
         std::string message = text != nullptr ? text : "";
         while (!message.empty() && message.back() == '\n')
             message.pop_back();
-        const long line = lineno == static_cast<size_t>(-1) ? -1L : static_cast<long>(lineno);
         const LogSpec spec = severity == PO_SEVERITY_WARNING ? logSpecWarn : logSpecError;
-        Log_SpecEntry(spec, kLogFile, __LINE__, "catalogue %s, line %ld: %s",
-                      filename != nullptr ? filename : "?", line, message.c_str());
+        if (filename != nullptr && lineno != static_cast<size_t>(-1)) {
+            Log_SpecEntry(spec, kLogFile, __LINE__, "catalogue %s, line %zu: %s", filename, lineno,
+                          message.c_str());
+        } else {
+            Log_SpecEntry(spec, kLogFile, __LINE__, "catalogue %s: %s",
+                          filename != nullptr ? filename : pathBeingParsed, message.c_str());
+        }
     } catch (const std::bad_alloc &) {
-        // The count below still marks the catalogue as malformed.
+        // The error count still marks the catalogue as malformed.
     }
-    if (severity != PO_SEVERITY_WARNING)
-        ++parseErrors;
 }
 
 void OnParseProblem(int severity, po_message_t, const char *filename, size_t lineno, size_t,
@@ -324,6 +329,7 @@ void OnParseProblemOfTwo(int severity, po_message_t, const char *filename, size_
 po_file_t ReadPoFile(const char *path)
 {
     static const po_xerror_handler handlers = {OnParseProblem, OnParseProblemOfTwo};
+    pathBeingParsed = path;
     parseErrors = 0;
     if (setjmp(fatalParseError) != 0)
         return nullptr;
@@ -364,11 +370,9 @@ std::string CharsetOfContentType(const std::string &contentType)
     return charset == "CHARSET" ? std::string() : charset;
 }
 
-void ReadHeader(po_file_t file, Catalogue &catalogue)
+// The header entry is the one with an empty msgid and no msgctxt.
+void ReadHeader(const char *header, Catalogue &catalogue)
 {
-    const char *header = po_file_domain_header(file, nullptr);
-    if (header == nullptr)
-        return;
     const std::string charset = CharsetOfContentType(HeaderField(header, "Content-Type"));
     if (!charset.empty())
         catalogue.charset = charset;
@@ -388,9 +392,10 @@ bool ParseStringId(const char *context, unsigned int &id)
     return true;
 }
 
-// Keeps the text of every current entry: its translation, or the English source when the entry is
-// untranslated or marked fuzzy (a fuzzy translation is a guess nobody checked yet).
-void ReadEntries(po_file_t file, const std::string &path, Catalogue &catalogue)
+// Reads the header and keeps the text of every current entry: its translation, or the English
+// source when the entry is untranslated or marked fuzzy (a fuzzy translation is a guess nobody
+// checked yet).
+void ReadMessages(po_file_t file, const std::string &path, Catalogue &catalogue)
 {
     std::unique_ptr<struct po_message_iterator, PoIteratorCloser> iterator(po_message_iterator(file, nullptr));
     while (po_message_t message = po_next_message(iterator.get())) {
@@ -399,12 +404,14 @@ void ReadEntries(po_file_t file, const std::string &path, Catalogue &catalogue)
         const char *context = po_message_msgctxt(message);
         const char *source = po_message_msgid(message);
         unsigned int id = 0;
+        if (context == nullptr && source[0] == '\0') {
+            ReadHeader(po_message_msgstr(message), catalogue);
+            continue;
+        }
         if (context == nullptr || !ParseStringId(context, id)) {
-            if (source[0] != '\0') {
-                Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                              "catalogue %s: entry \"%s\" has no decimal string id as msgctxt; ignored.",
-                              path.c_str(), source);
-            }
+            Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                          "catalogue %s: entry \"%s\" has no decimal string id as msgctxt; ignored.",
+                          path.c_str(), source);
             continue;
         }
         const char *translation = po_message_msgstr(message);
@@ -451,10 +458,9 @@ Catalogue LoadCatalogue(const std::string &path)
 
     Catalogue catalogue;
     catalogue.status = Catalogue::Status::Usable;
-    ReadHeader(file.get(), catalogue);
+    ReadMessages(file.get(), path, catalogue);
     if (!IconvKnows(catalogue.charset))
         return MalformedCatalogue(path, "its charset is unknown to iconv");
-    ReadEntries(file.get(), path, catalogue);
     return catalogue;
 }
 

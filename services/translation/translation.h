@@ -3,16 +3,22 @@
  * printer encoding of each language, an encoding converter, and hex text for PostScript.
  *
  * Catalogue: a directory of gettext PO files, one per language, named "<language>.po" where
- * <language> is exactly the text passed as `language` ("en", "fr", "pt-BR", ...). The directory
- * is the environment variable TRANS_CATALOG_DIR, or else the catalogue the build installs
- * (TRANS_DEFAULT_CATALOG_DIR below, set by the build). In each file:
+ * <language> is exactly the text passed as `language` ("en", "fr", "pt-BR", ...). A language text
+ * that is empty, starts with '.' or contains '/' is an unknown language, never a path. The
+ * directory is the environment variable TRANS_CATALOG_DIR, or else the catalogue the build
+ * installs: <build>/share/activity-report/catalog, compiled into the library as
+ * TRANS_DEFAULT_CATALOG_DIR. In each file:
  *   - msgctxt is the decimal string id, msgid the English source text, msgstr the translation
- *     (an empty msgstr falls back to the msgid);
+ *     (an empty msgstr, or one marked fuzzy, falls back to the msgid);
+ *   - the charset of the header's Content-Type is the charset of the texts (UTF-8 when none);
  *   - the header field "X-Printer-Encoding:" names the printer encoding (an iconv name).
- * A catalogue is parsed once per process, on first use, and kept.
+ * A catalogue is parsed once per process, on first use, and kept; so is the finding that a file
+ * is missing or malformed. A malformed file (a syntax error, or a charset iconv does not know) is
+ * logged once, with its path and the line of each error.
  *
  * Nothing here throws: a bad catalogue, an unknown language or text that cannot be converted
- * shows as a status, a default encoding or a "?" in the text.
+ * shows as a status, a default encoding or a "?" in the text. Records go to the logging service
+ * (log.h) under the file name "translation".
  */
 #ifndef SERVICES_TRANSLATION_TRANSLATION_H
 #define SERVICES_TRANSLATION_TRANSLATION_H
@@ -38,16 +44,18 @@ enum {
 int Trans_Init(void);
 
 /* 'Trans_TranslateString()' - points `*text` at the translation of `stringId` in `language`,
- * converted from the PO file's charset into the system charset (SYSTEM_CHARSET, default
- * "ISO-8859-15"; characters it lacks become "?"). The text stays valid and owned by the service
- * for the life of the process. Returns 0 or a TRANS_ERR_* status (then `*text` is NULL). */
+ * converted from the PO file's charset into the system charset (SYSTEM_CHARSET, read at each
+ * call, default "ISO-8859-15"; characters it lacks are transliterated or become "?"). The text
+ * stays valid and owned by the service for the life of the process. Returns 0 or a TRANS_ERR_*
+ * status (then `*text` is NULL). */
 int Trans_TranslateString(const char *language, unsigned int stringId, const char **text);
 
 /* 'Trans_ConvertUTF8StringToHex()' - writes the bytes of `text` into `out` as lowercase hex
  * digits, two per byte, NUL-terminated, using at most `maxBytes` bytes. A text that does not fit
- * is cut to the whole characters that fit (a UTF-8 sequence is never split); that is not a
- * failure. Returns the number of hex digits written, or -1 when `out` or `text` is NULL or
- * `maxBytes` is below 1. */
+ * is cut to the whole characters that fit (a UTF-8 sequence is never split: the cut falls before
+ * a byte 10xxxxxx); that is not a failure, only a warning in the log. Returns the number of hex
+ * digits written, or -1 when `out` or `text` is NULL or `maxBytes` is below 1 (then `out` is
+ * untouched). Allocates nothing when the text fits. */
 int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
 
 } /* extern "C" */
@@ -62,7 +70,7 @@ public:
     ~Translater();
 
     /* The iconv name of the printer encoding of the language, or TRANS_DEFAULT_PRINT_ENCODING
-     * when the language has no usable catalogue. */
+     * when the language has no usable catalogue or its header names none. */
     std::string printEncoding() const;
 
 private:
@@ -72,10 +80,11 @@ private:
 /* 'EncodingConverter' - converts texts between encodings with iconv. Set the target with
  * convertTo() and the source with convertFrom(), then convert(). Conversion never fails on data:
  *   - a character the target lacks is transliterated, or else becomes "?";
+ *   - a character the source cannot decode becomes "?" as well, and the rest still converts;
  *   - when the source is UTF-8 and the input is not valid UTF-8, the input is read as
  *     ISO-8859-15 instead, so texts from a device whose charset is not UTF-8 still print right.
- * An encoding unknown to iconv leaves the text unchanged. iconv descriptors are cached per
- * process, so constructing a converter for every text is cheap. */
+ * An encoding unknown to iconv, or none set, leaves the text unchanged. iconv descriptors are
+ * cached per process, so constructing a converter for every text is cheap. */
 class EncodingConverter {
 public:
     /* first: the encoding the input was actually read as; second: the converted text. */
