@@ -1,0 +1,148 @@
+// Job entries rendered through the real stand-in services: the job tracker reading a SQLite
+// database, the configuration reading its key file, the translation service converting with
+// iconv. The bodies are compared byte for byte with checked-in files whose every line was
+// checked against the output lists of the job entry and of the recipient rows.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sqlite3.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "activityReportInternals.h"
+
+namespace {
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class StandInsGoldenTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/arl-standins-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        databasePath = dir + "/jobs.db";
+        configPath = dir + "/device.conf";
+        catalogDir = dir + "/catalog";
+        ASSERT_EQ(mkdir(catalogDir.c_str(), 0700), 0);
+
+        std::ofstream config(configPath);
+        config << "# formats of the report's dates and times\n"
+                  "OID_ATT_DATE_FORMAT = %d/%m/%Y\n"
+                  "OID_ATT_TIME_FORMAT = %H:%M\n";
+        config.close();
+
+        setenv("JTAPI_DATABASE", databasePath.c_str(), 1);
+        setenv("DEVICE_CONFIG", configPath.c_str(), 1);
+        // An empty catalogue: the language has no catalogue, so its printer encoding is the
+        // service's default, ISO-8859-15, like the system charset.
+        setenv("TRANS_CATALOG_DIR", catalogDir.c_str(), 1);
+        unsetenv("SYSTEM_CHARSET");
+        setenv("DEVICE_LOG", (dir + "/device.log").c_str(), 1);
+
+        ARL_STATE = {};
+        autoConvert = 1;
+    }
+
+    void TearDown() override
+    {
+        for (const char *name : {"/jobs.db", "/device.conf", "/device.log"})
+            unlink((dir + name).c_str());
+        rmdir(catalogDir.c_str());
+        rmdir(dir.c_str());
+    }
+
+    void CreateDatabase(const std::string &rows)
+    {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(databasePath.c_str(), &db), SQLITE_OK);
+        const std::string schema =
+            "CREATE TABLE jobs (id INTEGER PRIMARY KEY, sent_time TEXT, completed_time TEXT,"
+            " num_recipients INTEGER, num_confirmed INTEGER, num_unconfirmed INTEGER,"
+            " num_failed INTEGER, pages_scanned INTEGER, attachment_size INTEGER,"
+            " subject TEXT, sender TEXT);"
+            "CREATE TABLE addresses (job_id INTEGER NOT NULL REFERENCES jobs(id),"
+            " position INTEGER NOT NULL, addr_type INTEGER, proc_state INTEGER,"
+            " status_time TEXT, friendly_name TEXT, email TEXT,"
+            " PRIMARY KEY (job_id, position));";
+        char *error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, (schema + rows).c_str(), nullptr, nullptr, &error), SQLITE_OK)
+            << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+
+    // Renders the entry of every job of the report, as the marker piece of a run does.
+    std::string RenderEntries(const char *language)
+    {
+        JTAPI_ReportData report = {nullptr};
+        EXPECT_EQ(jtapi_get_completed_jobs_report_data(5, &report), 0);
+        ResetRunScratch(&report);
+        void *value = nullptr;
+        int32_t aux = 0;
+        EXPECT_EQ(jtapi_get_field_data(&report, JTAPI_NUM_JOBS, 0, 0, &value, &aux), 0);
+        int32_t jobs = value ? *static_cast<int32_t *>(value) : 0;
+
+        FILE *body = tmpfile();
+        int32_t status = 0;
+        for (int32_t job = 1; job <= jobs && status == 0; ++job)
+            status = WriteJobEntry(body, &report, job, language);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(jtapi_release_report_data(&report), 0);
+
+        std::rewind(body);
+        std::string text;
+        int c;
+        while ((c = std::fgetc(body)) != EOF)
+            text += static_cast<char>(c);
+        std::fclose(body);
+        return text;
+    }
+
+    std::string dir, databasePath, configPath, catalogDir;
+};
+
+// Fault: anything in the chain from the database to the PostScript: a field read from the wrong
+// column or index, a time not formatted with the configured format, a text not converted from
+// the system charset to the printer encoding (the subject and a name hold Latin-9 letters), a
+// count, a state cell or a row written wrongly.
+TEST_F(StandInsGoldenTest, JobWithThreeRecipients)
+{
+    CreateDatabase(
+        "INSERT INTO jobs VALUES (1, '2010-01-05 09:05:03', '2010-01-05 09:07:41', 3, 2, 1, 0,"
+        " 4, 98765, CAST(X'436166e9206d656e752028763229' AS TEXT), 'chef@example.com');"
+        "INSERT INTO addresses VALUES (1, 1, 0, 1, '2010-01-05 09:06:00',"
+        " CAST(X'5a6feb' AS TEXT), 'zoe@example.com');"
+        "INSERT INTO addresses VALUES (1, 2, 1, 5, '2010-01-05 09:07:41', 'Marc',"
+        " 'marc@example.org');"
+        "INSERT INTO addresses VALUES (1, 3, 0, 7, NULL, 'Ann', 'ann@example.net');");
+
+    std::string body = RenderEntries("xx");
+
+    EXPECT_EQ(body, ReadFile(std::string(ARL_GOLDEN_DIR) + "/jobWithThreeRecipients.ps"));
+    EXPECT_EQ(autoConvert, 0);
+}
+
+// Fault: a missing field (NULL column) stopping the entry or written with another default.
+TEST_F(StandInsGoldenTest, JobWithEveryFieldMissing)
+{
+    CreateDatabase("INSERT INTO jobs VALUES (1, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
+                   " NULL, NULL);"
+                   "INSERT INTO addresses VALUES (1, 1, NULL, NULL, NULL, NULL, NULL);");
+
+    std::string body = RenderEntries("xx");
+
+    EXPECT_EQ(body, ReadFile(std::string(ARL_GOLDEN_DIR) + "/jobWithEveryFieldMissing.ps"));
+}
+
+} // namespace
