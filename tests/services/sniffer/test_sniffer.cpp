@@ -17,9 +17,12 @@ struct Sniffed {
     std::string text;
 };
 
-// Takes over what a sniffer function left in `result`, releasing it as callers must.
-Sniffed Collect(int status, char *result)
+// Runs one sniffer function on `bytes` and takes over its result, releasing it as callers must.
+template <typename Call>
+Sniffed Sniff(const std::string &bytes, Call call)
 {
+    char *result = reinterpret_cast<char *>(1); // a failed call must clear it
+    const int status = call(bytes.data(), bytes.size(), &result);
     Sniffed sniffed = {status, result != nullptr, result != nullptr ? result : ""};
     std::free(result);
     return sniffed;
@@ -27,23 +30,19 @@ Sniffed Collect(int status, char *result)
 
 Sniffed Convert(const std::string &bytes, const char *charset)
 {
-    char *result = reinterpret_cast<char *>(1);
-    const int status = SNF_Convert(bytes.data(), bytes.size(), charset, &result);
-    return Collect(status, result);
+    return Sniff(bytes, [charset](const char *text, size_t length, char **result) {
+        return SNF_Convert(text, length, charset, result);
+    });
 }
 
 Sniffed ConvertUtf(const std::string &bytes)
 {
-    char *result = reinterpret_cast<char *>(1);
-    const int status = SNF_ConvertUTF(bytes.data(), bytes.size(), &result);
-    return Collect(status, result);
+    return Sniff(bytes, SNF_ConvertUTF);
 }
 
 Sniffed AutoConvert(const std::string &bytes)
 {
-    char *result = reinterpret_cast<char *>(1);
-    const int status = SNF_AutoConvert(bytes.data(), bytes.size(), &result);
-    return Collect(status, result);
+    return Sniff(bytes, SNF_AutoConvert);
 }
 
 std::string Utf16(const std::u16string &text, bool littleEndian, bool withMark)
