@@ -6,6 +6,7 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -105,14 +106,13 @@ protected:
     fs::path root_, spool_, log_, document_;
 };
 
-TEST_F(PrintTest, SpoolsDocumentAndTicketInANewJobDirectory)
+TEST_F(PrintTest, SpoolsTheReportWithItsTicketAndTakesTheTransientDocument)
 {
     const std::string content = ReadFile(document_);
-    ASSERT_EQ(Submit({"copy-count=1", "default-medium=\"NA_LETTER\""}, document_), DS_OK);
+    ASSERT_EQ(Submit(kReportAttributes, document_), DS_OK);
 
     // The spool was created with its parents; the job holds exactly the document and the ticket.
     fs::path job = spool_ / "000001";
-    ASSERT_TRUE(fs::is_directory(job));
     std::vector<std::string> files;
     for (const auto &entry : fs::directory_iterator(job)) {
         files.push_back(entry.path().filename().string());
@@ -120,20 +120,20 @@ TEST_F(PrintTest, SpoolsDocumentAndTicketInANewJobDirectory)
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"document.ps", "ticket"}));
     EXPECT_EQ(ReadFile(job / "document.ps"), content);
-    EXPECT_EQ(Lines(ReadFile(job / "ticket")),
-              (std::vector<std::string>{"user=System User", "job-name=Activity Report",
-                                        "operation=print", "precedence=25", "copy-count=1",
-                                        "default-medium=\"NA_LETTER\""}));
-
-    // Without transient-file=TRUE the submitter keeps the document.
-    EXPECT_EQ(ReadFile(document_), content);
+    std::vector<std::string> ticket = {"user=System User", "job-name=Activity Report",
+                                       "operation=print", "precedence=25"};
+    ticket.insert(ticket.end(), kReportAttributes.begin(), kReportAttributes.end());
+    EXPECT_EQ(Lines(ReadFile(job / "ticket")), ticket);
+    EXPECT_FALSE(fs::exists(document_)) << "the transient document is still with the submitter";
 }
 
-TEST_F(PrintTest, NumbersJobsOneAboveTheHighestAndSkipsTakenNumbers)
+TEST_F(PrintTest, NumbersJobsOneAboveTheHighestAndCopiesOtherDocuments)
 {
-    ASSERT_EQ(Submit({}, document_), DS_OK);
+    ASSERT_EQ(Submit({"copy-count=1"}, document_), DS_OK);
     ASSERT_EQ(Submit({}, document_), DS_OK);
     EXPECT_EQ(SpoolEntries(), (std::vector<std::string>{"000001", "000002"}));
+    EXPECT_TRUE(fs::exists(document_)) << "a document that is not transient was taken";
+    EXPECT_EQ(ReadFile(spool_ / "000002" / "document.ps"), ReadFile(document_));
 
     // Gaps are not refilled; names that are not six-digit directories do not count, but a
     // number already taken by a file is skipped, as a number another submitter just took is.
@@ -144,17 +144,6 @@ TEST_F(PrintTest, NumbersJobsOneAboveTheHighestAndSkipsTakenNumbers)
     ASSERT_EQ(Submit({}, document_), DS_OK);
     EXPECT_TRUE(fs::exists(spool_ / "000042" / "ticket"));
     EXPECT_FALSE(fs::exists(spool_ / "000091"));
-}
-
-TEST_F(PrintTest, TransientDocumentIsMovedOnOneFileSystem)
-{
-    const std::string content = ReadFile(document_);
-    ASSERT_EQ(Submit(kReportAttributes, document_), DS_OK);
-    EXPECT_FALSE(fs::exists(document_));
-    EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), content);
-    std::vector<std::string> ticket = Lines(ReadFile(spool_ / "000001" / "ticket"));
-    ASSERT_EQ(ticket.size(), 4 + kReportAttributes.size());
-    EXPECT_EQ(std::vector<std::string>(ticket.begin() + 4, ticket.end()), kReportAttributes);
 }
 
 TEST_F(PrintTest, TransientDocumentIsMovedAcrossFileSystems)
@@ -350,14 +339,6 @@ TEST_F(CupsRoundTripTest, OtherValuesAndPageRangeReachCups)
     EXPECT_EQ(job["media"], "na_letter_8.5x11in");
     EXPECT_EQ(job["orientation-requested"], "landscape");
     EXPECT_EQ(job["page-ranges"], "2-3");
-}
-
-TEST_F(CupsRoundTripTest, UnknownQueueIsRefusedButTheJobStaysSpooled)
-{
-    setenv("PRINT_QUEUE", "arl-no-such-queue", 1);
-    EXPECT_EQ(Submit(kReportAttributes, document_), DS_ERR_QUEUE);
-    EXPECT_TRUE(fs::exists(spool_ / "000001" / "ticket"));
-    EXPECT_NE(Log().find("arl-no-such-queue"), std::string::npos) << Log();
 }
 
 } // namespace
