@@ -31,6 +31,8 @@ export PRINT_SPOOL_DIR=$out/spool
 export TEMP_FILES_DIR=$out/tmp
 export SYSTEM_CHARSET=UTF-8 # the sample data is UTF-8
 export DEVICE_LOG=$out/activity-report.log
+# The catalogue and the templates the build installed, whatever the calling shell has set.
+unset TRANS_CATALOG_DIR ACTIVITY_REPORT_TEMPLATE
 
 status=0
 "$program" --language en --media-type Plain --media-color White \
