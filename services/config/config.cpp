@@ -90,7 +90,7 @@ std::string Printf(const char *format, ...)
 // Logs a problem of the configuration file once per version of the file. The file is read at
 // every call and the plug-in asks for a format at every time field of a report, so without this
 // one bad line would be logged thousands of times a run; after an edit it is reported afresh.
-void LogProblemOnce(LogSpec spec, int sourceLine, const std::string &message)
+void LogProblemOnce(LogSpec kind, int sourceLine, const std::string &message)
 {
     static std::mutex mutex;
     static FileVersion loggedVersion;
@@ -102,7 +102,7 @@ void LogProblemOnce(LogSpec spec, int sourceLine, const std::string &message)
         logged.clear();
     }
     if (logged.insert(message).second)
-        Log_SpecEntry(spec, kLogFile, sourceLine, "%s", message.c_str());
+        Log_SpecEntry(kind, kLogFile, sourceLine, "%s", message.c_str());
 }
 
 // Splits one line into key and value. Returns false for a blank or comment line, which carries
