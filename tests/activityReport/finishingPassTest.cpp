@@ -252,6 +252,7 @@ TEST_F(FinishingPassTest, DeviceNameFromConfigurationOrNodeName)
     }
 
     // On a UTF-8 system the name is converted from ISO-8859-15 by the sniffer.
+    ForgetSystemCharset();
     ARL_STATE.transLibEncoding = "UTF-8";
     configDouble::Reset();
     snifferDouble::SetOutputPrefix("U:");

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "activityReportInternals.h"
 
@@ -22,6 +23,16 @@ std::string ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The plug-in keeps the system charset name it looked up for the life of the process; making it
+// look the name up again keeps the old text reachable instead of leaking it.
+void ForgetSystemCharset()
+{
+    static std::vector<const char *> *kept = new std::vector<const char *>;
+    if (ARL_STATE.transLibEncoding)
+        kept->push_back(ARL_STATE.transLibEncoding);
+    ARL_STATE.transLibEncoding = nullptr;
 }
 
 class StandInsGoldenTest : public ::testing::Test {
@@ -50,6 +61,7 @@ protected:
         unsetenv("SYSTEM_CHARSET");
         setenv("DEVICE_LOG", (dir + "/device.log").c_str(), 1);
 
+        ForgetSystemCharset();
         ARL_STATE = {};
         autoConvert = 1;
     }

@@ -14,7 +14,11 @@ namespace {
 class TextConversionTest : public PluginTest {
 protected:
     // The system charset as the first conversion of the process would have found it.
-    static void SystemCharset(const char *name) { ARL_STATE.transLibEncoding = name; }
+    static void SystemCharset(const char *name)
+    {
+        ForgetSystemCharset();
+        ARL_STATE.transLibEncoding = name;
+    }
 
     static std::string Take(char *text)
     {
