@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints a long report through one template on one paper size and checks every page of it:
+# Prints a report of generated jobs (2,000 unless told) through one template on one paper size
+# and checks every page of it:
 #   - Ghostscript runs it without a PostScript error, and the operand stack is empty at the end
 #     (every job entry leaves a number there for the template to take back);
 #   - every page carries the heading with the report title and its own page number, and ends
