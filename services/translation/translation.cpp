@@ -21,6 +21,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <iconv.h>
+#include <locale.h>
 #include <map>
 #include <memory>
 #include <new>
@@ -203,6 +204,30 @@ DescriptorCache &Descriptors()
     return descriptors;
 }
 
+// glibc transliterates by the LC_CTYPE locale of the calling thread, and the "C" locale the
+// device software usually runs in knows no transliterations: "\u00c9lodie" would print as "?lodie"
+// where "Elodie" reads better. Conversions therefore run in a UTF-8 locale of their own, set for
+// the calling thread only and restored afterwards.
+class TransliterationLocale {
+public:
+    TransliterationLocale()
+    {
+        static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (utf8 != static_cast<locale_t>(0))
+            previous_ = uselocale(utf8);
+    }
+    ~TransliterationLocale()
+    {
+        if (previous_ != static_cast<locale_t>(0))
+            uselocale(previous_);
+    }
+    TransliterationLocale(const TransliterationLocale &) = delete;
+    TransliterationLocale &operator=(const TransliterationLocale &) = delete;
+
+private:
+    locale_t previous_ = static_cast<locale_t>(0);
+};
+
 // Writes the "?" that stands for a character that could not be converted.
 void AppendReplacement(std::string &out, size_t &used)
 {
@@ -216,6 +241,7 @@ void AppendReplacement(std::string &out, size_t &used)
 // incomplete character at the end becomes "?". When memory runs out, returns what was converted.
 std::string ConvertLeniently(iconv_t descriptor, SourceForm form, const std::string &text)
 {
+    TransliterationLocale transliteration;
     std::string out;
     size_t used = 0;
     try {

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -319,9 +320,25 @@ void RemovePageImages(const fs::path &dir)
     }
 }
 
+// The paper the job was submitted on, as Ghostscript options. The template lays the report out
+// on the page size in force, so rendering must use the paper the printer would.
+std::vector<std::string> PaperOptions(const fs::path &spoolJob)
+{
+    std::ifstream ticket(spoolJob / "ticket");
+    for (std::string line; std::getline(ticket, line);) {
+        if (line == "default-medium=\"ISO_A4\"") {
+            return {"-sPAPERSIZE=a4", "-dFIXEDMEDIA"};
+        }
+        if (line == "default-medium=\"NA_LETTER\"") {
+            return {"-sPAPERSIZE=letter", "-dFIXEDMEDIA"};
+        }
+    }
+    return {};
+}
+
 bool RenderPdf(const fs::path &document, const std::string &pdf, RunReport &report)
 {
-    if (!RunGhostscript("pdfwrite", {}, pdf, document)) {
+    if (!RunGhostscript("pdfwrite", PaperOptions(document.parent_path()), pdf, document)) {
         return false;
     }
     report.rendered.push_back(pdf);
@@ -333,7 +350,9 @@ bool RenderPng(const fs::path &document, const fs::path &dir, RunReport &report)
     std::error_code error;
     fs::create_directories(dir, error);
     RemovePageImages(dir);
-    if (!RunGhostscript("png16m", {"-r100"}, (dir / "page-%d.png").string(), document)) {
+    std::vector<std::string> options = PaperOptions(document.parent_path());
+    options.push_back("-r100");
+    if (!RunGhostscript("png16m", options, (dir / "page-%d.png").string(), document)) {
         return false;
     }
     std::vector<std::string> pages = PageImages(dir);
