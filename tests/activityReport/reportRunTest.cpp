@@ -457,4 +457,36 @@ TEST_F(ReportRunTest, EveryRunConvertsItsFirstSubjectWithAutoConvertOne)
     EXPECT_EQ(subjects, (std::vector<std::string>{"First=1", "Second=0", "First=1", "Second=0"}));
 }
 
+// Fault: a later run in the same process allocating new replacement buffers, keeping the
+// previous run's media texts, initialising the translation library again, or not retrying it
+// after a failed first run.
+TEST_F(ReportRunTest, LaterRunsReuseTheProcessState)
+{
+    UseTemplate(std::string("%!PS\n") + kMarkerLine);
+    jobtrackerDouble::SetNumJobs(0);
+    translationDouble::SetInitResult(6);
+
+    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 3);
+    EXPECT_TRUE(printDouble::Submissions().empty());
+    char *buffers[ARL_NUM_VARIABLE_CMDS];
+    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
+        buffers[i] = sedCmdTable[i].replacePattern;
+
+    translationDouble::SetInitResult(0);
+    streameditorDouble::Reset();
+    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 0);
+    EXPECT_EQ(translationDouble::InitCalls(), 2) << "a failed initialisation is tried again";
+
+    streameditorDouble::Reset();
+    EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), 0);
+    EXPECT_EQ(translationDouble::InitCalls(), 2) << "a successful one is not repeated";
+    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
+        EXPECT_EQ(sedCmdTable[i].replacePattern, buffers[i]) << "record " << i;
+    const auto &commands = streameditorDouble::Commands();
+    ASSERT_EQ(commands.size(), 54u);
+    EXPECT_EQ(commands[49].replace, Hex("White"));
+    EXPECT_EQ(commands[50].replace, Hex("Standard"));
+    EXPECT_EQ(printDouble::Submissions().size(), 2u);
+}
+
 } // namespace
