@@ -44,7 +44,7 @@
 #include "translation.h"
 
 /* Every record names this file and the line it comes from. */
-#define LOG_SPEC(spec, ...) Log_SpecEntry((spec), "activityReport", __LINE__, __VA_ARGS__)
+#define LOG_RECORD(kind, ...) Log_SpecEntry((kind), "activityReport", __LINE__, __VA_ARGS__)
 #define LOG_LEVEL(level, ...) Log_Entry((level), "activityReport", __LINE__, __VA_ARGS__)
 
 /* ============================================================================================
@@ -144,7 +144,7 @@ const char *TempFilesDir()
 {
     const char *dir = std::getenv("TEMP_FILES_DIR");
     if (!dir) {
-        LOG_SPEC(logSpecError, "ENV TEMP_FILES_DIR not defined");
+        LOG_RECORD(logSpecError, "ENV TEMP_FILES_DIR not defined");
         dir = kDefaultTempDir;
     }
     return dir;
@@ -181,8 +181,8 @@ int32_t ReadJobCount(JTAPI_ReportData *report)
     if (value)
         jobCount = *static_cast<const int32_t *>(value);
     else
-        LOG_SPEC(logSpecError, "JTAPI_NUM_JOBS is NULL. Use default = 0");
-    LOG_SPEC(logSpecInfo, "Number of jobs = %d", jobCount);
+        LOG_RECORD(logSpecError, "JTAPI_NUM_JOBS is NULL. Use default = 0");
+    LOG_RECORD(logSpecInfo, "Number of jobs = %d", jobCount);
     return jobCount;
 }
 
@@ -218,10 +218,10 @@ int32_t FinishAndSubmit(const char *mediaType, const char *mediaColor, const cha
     char *reportPath = TempFilePath(TempFilesDir(), kReportFileName);
     if (!reportPath) {
         // Without a path there is no report file to write: the finishing pass cannot run.
-        LOG_SPEC(logSpecError, "malloc() failed for the report path.");
+        LOG_RECORD(logSpecError, "malloc() failed for the report path.");
         return ARL_STATUS_FINISHING_FAILED;
     }
-    LOG_SPEC(logSpecInfo, "Submit PDL File = \"%s\"", reportPath);
+    LOG_RECORD(logSpecInfo, "Submit PDL File = \"%s\"", reportPath);
     status = ARL_GenerateActivityReport(mediaType, mediaColor, bodyPath, reportPath, language);
     if (status == ARL_STATUS_OK)
         SubmitReport(reportPath);
@@ -231,12 +231,12 @@ int32_t FinishAndSubmit(const char *mediaType, const char *mediaColor, const cha
 
 void ReleaseReportData(JTAPI_ReportData *report)
 {
-    LOG_SPEC(logSpecInfo, "Releasing Report Data...");
+    LOG_RECORD(logSpecInfo, "Releasing Report Data...");
     int32_t result = jtapi_release_report_data(report);
     if (result != 0)
-        LOG_SPEC(logSpecError, "jtapi_release_report_data() FAILURE %d", result);
+        LOG_RECORD(logSpecError, "jtapi_release_report_data() FAILURE %d", result);
     else
-        LOG_SPEC(logSpecInfo, "jtapi_release_report_data() SUCCESSFUL");
+        LOG_RECORD(logSpecInfo, "jtapi_release_report_data() SUCCESSFUL");
 }
 
 /* Market regions 2, 3 and 5 print on A4; every other region on Letter. */
@@ -257,34 +257,34 @@ void ResetRunScratch(JTAPI_ReportData *report)
 extern "C" int32_t ARL_ActivityReport(const char *mediaType, const char *mediaColor,
                                       const char *language)
 {
-    LOG_SPEC(logSpecEnter, "ARL_ActivityReport");
+    LOG_RECORD(logSpecEnter, "ARL_ActivityReport");
     autoConvert = 1;
 
     JTAPI_ReportData report = {};
     ResetRunScratch(&report);
     int32_t result = jtapi_get_completed_jobs_report_data(kReportKind, &report);
     if (result != 0) {
-        LOG_SPEC(logSpecError, "jtapi_get_completed_jobs_report_data() FAILED status = %d.",
+        LOG_RECORD(logSpecError, "jtapi_get_completed_jobs_report_data() FAILED status = %d.",
                  result);
         return ARL_STATUS_NO_JOB_DATA;
     }
-    LOG_SPEC(logSpecInfo, "Job Tracker data retreived successfully");
+    LOG_RECORD(logSpecInfo, "Job Tracker data retreived successfully");
 
     const char *templatePath = std::getenv("ACTIVITY_REPORT_TEMPLATE");
     FILE *templateFile = templatePath ? std::fopen(templatePath, "r") : nullptr;
     if (!templateFile) {
-        LOG_SPEC(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
+        LOG_RECORD(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
         jtapi_release_report_data(&report);
         return ARL_STATUS_NO_TEMPLATE;
     }
-    LOG_SPEC(logSpecInfo, "Activity Report Template file %s opened", templatePath);
+    LOG_RECORD(logSpecInfo, "Activity Report Template file %s opened", templatePath);
 
     char *bodyPath = TempFilePath(TempFilesDir(), kBodyFileName);
     if (bodyPath)
-        LOG_SPEC(logSpecInfo, "Open temp output file \"%s\"", bodyPath);
+        LOG_RECORD(logSpecInfo, "Open temp output file \"%s\"", bodyPath);
     FILE *body = bodyPath ? std::fopen(bodyPath, "w") : nullptr;
     if (!body) {
-        LOG_SPEC(logSpecError, "Cannot open PDL file for writing.");
+        LOG_RECORD(logSpecError, "Cannot open PDL file for writing.");
         std::free(bodyPath);
         jtapi_release_report_data(&report);
         std::fclose(templateFile);
@@ -333,7 +333,7 @@ void SubmitReport(const char *reportPath)
                             DS_PRECEDENCE_REPORT, "print", -1, -1, 0);
     } catch (const std::bad_alloc &) {
         // The attribute list could not be built; no exception may reach the device software.
-        LOG_SPEC(logSpecError, "%s(): out of memory, report not submitted.", "SubmitReport");
+        LOG_RECORD(logSpecError, "%s(): out of memory, report not submitted.", "SubmitReport");
     }
 }
 
@@ -440,9 +440,9 @@ int32_t ReadCount(JTAPI_ReportData *report, int32_t jobIndex, const CountField &
 {
     const void *value = ReadField(report, count.field, jobIndex, 0);
     if (!value && count.missingRecord)
-        LOG_SPEC(logSpecError, "%s", count.missingRecord);
+        LOG_RECORD(logSpecError, "%s", count.missingRecord);
     int32_t number = value ? *static_cast<const int32_t *>(value) : 0;
-    LOG_SPEC(logSpecInfo, count.valueRecord, number);
+    LOG_RECORD(logSpecInfo, count.valueRecord, number);
     return number;
 }
 
@@ -459,7 +459,7 @@ const char *ReadText(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
 const char *CountHex(int32_t count)
 {
     if (ConvertIntToHexString(runScratch.hexBuffer, count, ARL_HEX_BUFFER_SIZE) < 0) {
-        LOG_SPEC(logSpecError, "ConvertIntToHexString() failed.");
+        LOG_RECORD(logSpecError, "ConvertIntToHexString() failed.");
         return nullptr;
     }
     return runScratch.hexBuffer;
@@ -470,7 +470,7 @@ const char *CountHex(int32_t count)
 const char *PlainHex(const char *text)
 {
     if (Trans_ConvertUTF8StringToHex(runScratch.hexBuffer, text, ARL_HEX_BUFFER_SIZE) < 0) {
-        LOG_SPEC(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
+        LOG_RECORD(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
         return nullptr;
     }
     return runScratch.hexBuffer;
@@ -482,7 +482,7 @@ const char *DeviceTextHex(const char *text, const char *language, const char *fa
 {
     if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, autoConvert, runScratch.hexBuffer,
                           ARL_HEX_BUFFER_SIZE, language)) {
-        LOG_SPEC(logSpecError, "%s", failureRecord);
+        LOG_RECORD(logSpecError, "%s", failureRecord);
         return nullptr;
     }
     return runScratch.hexBuffer;
@@ -565,8 +565,8 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     bool missing;
     const char *subject = ReadText(report, JTAPI_SUBJECT, jobIndex, 0, &missing);
     if (missing)
-        LOG_SPEC(logSpecError, "JTAPI_SUBJECT is NULL. Use default = 0 length string");
-    LOG_SPEC(logSpecInfo, "Subject = \"%s\"", subject);
+        LOG_RECORD(logSpecError, "JTAPI_SUBJECT is NULL. Use default = 0 length string");
+    LOG_RECORD(logSpecInfo, "Subject = \"%s\"", subject);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_subject__20> AR_SHOW\n");
     Put(body, kMeasureComment);
@@ -583,8 +583,8 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     MoveToColumn(body, "subj_head_col2_ind");
     const char *sender = ReadText(report, JTAPI_FROM, jobIndex, 0, &missing);
     if (missing)
-        LOG_SPEC(logSpecError, "JTAPI_FROM is NULL. Use default = 0 length string");
-    LOG_SPEC(logSpecInfo, "From = \"%s\"", sender);
+        LOG_RECORD(logSpecError, "JTAPI_FROM is NULL. Use default = 0 length string");
+    LOG_RECORD(logSpecInfo, "From = \"%s\"", sender);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_from__20> AR_SHOW\n");
     Put(body, kRegularFontLine);
@@ -647,8 +647,8 @@ int32_t ListedAddressCount(JTAPI_ReportData *report, int32_t jobIndex)
     if (value)
         addresses = *static_cast<const int32_t *>(value);
     else
-        LOG_SPEC(logSpecError, "jtapi_get_field_data() FAILURE = %d", status);
-    LOG_SPEC(logSpecInfo, "Number of Addresses = %d", addresses);
+        LOG_RECORD(logSpecError, "jtapi_get_field_data() FAILURE = %d", status);
+    LOG_RECORD(logSpecInfo, "Number of Addresses = %d", addresses);
     return addresses < ARL_MAX_LISTED_ADDRESSES ? addresses : ARL_MAX_LISTED_ADDRESSES;
 }
 
@@ -707,17 +707,17 @@ int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
 {
     const void *typeValue = ReadField(report, JTAPI_ADDR_TYPE, jobIndex, addressIndex);
     int32_t type = typeValue ? *static_cast<const int32_t *>(typeValue) : JTAPI_TYPE_TO;
-    LOG_SPEC(logSpecInfo, "Addr Type = %d", type);
+    LOG_RECORD(logSpecInfo, "Addr Type = %d", type);
     const AddressType &addressType = type == JTAPI_TYPE_TO ? kTypeTo : kTypeCc;
     MoveToColumn(body, "name_info_col1_ind");
 
     bool missing;
     const char *name = ReadText(report, JTAPI_FRIENDLY_NAME, jobIndex, addressIndex, &missing);
     if (missing) {
-        LOG_SPEC(logSpecError, "JTAPI_FRIENDLY_NAME is NULL.");
-        LOG_SPEC(logSpecInfo, "Use default 0 len string.");
+        LOG_RECORD(logSpecError, "JTAPI_FRIENDLY_NAME is NULL.");
+        LOG_RECORD(logSpecInfo, "Use default 0 len string.");
     }
-    LOG_SPEC(logSpecInfo, "Friendly Name = \"%s\"", name);
+    LOG_RECORD(logSpecInfo, "Friendly Name = \"%s\"", name);
     const char *hex = DeviceTextHex(name, language, addressType.failureRecord);
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
@@ -733,8 +733,8 @@ int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     bool missing;
     const char *email = ReadText(report, JTAPI_EMAIL_ADDRESS, jobIndex, addressIndex, &missing);
     if (missing)
-        LOG_SPEC(logSpecError, "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str");
-    LOG_SPEC(logSpecInfo, "Email Addr = \"%s\"", email);
+        LOG_RECORD(logSpecError, "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str");
+    LOG_RECORD(logSpecInfo, "Email Addr = \"%s\"", email);
     const char *hex = DeviceTextHex(email, language, "ARL_CvtToUtf8Hex() failed (email address).");
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
@@ -752,8 +752,8 @@ int32_t WriteStateCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     if (value) {
         state = static_cast<uint32_t>(*static_cast<const int32_t *>(value));
     } else {
-        LOG_SPEC(logSpecError, "JTAPI_PROC_STATE is NULL.");
-        LOG_SPEC(logSpecInfo, "Use default = JTAPI_PROCESS_STATE_SENT");
+        LOG_RECORD(logSpecError, "JTAPI_PROC_STATE is NULL.");
+        LOG_RECORD(logSpecInfo, "Use default = JTAPI_PROCESS_STATE_SENT");
     }
     if (state < kKnownProcessStates) {
         Put(body, kProcessStateCells[state][0]);
@@ -883,10 +883,10 @@ void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
             std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min,
                           t->tm_sec);
     } else if (timeField) {
-        LOG_SPEC(*timeField->missingSpec, "%s", timeField->missingRecord);
+        LOG_RECORD(*timeField->missingSpec, "%s", timeField->missingRecord);
     }
     if (timeField)
-        LOG_SPEC(logSpecInfo, timeField->summaryFormat, runScratch.dateText,
+        LOG_RECORD(logSpecInfo, timeField->summaryFormat, runScratch.dateText,
                  runScratch.timeText);
 }
 
@@ -955,7 +955,7 @@ void CopyEscaped(char *dst, const char *src, uint32_t maxBytes)
             dst[written++] = '\\';
             dst[written++] = *src;
         } else {
-            LOG_SPEC(logSpecWarn, warning, "CopyString");
+            LOG_RECORD(logSpecWarn, warning, "CopyString");
             break;
         }
     }
@@ -1020,13 +1020,13 @@ char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoCon
 {
     static const char kName[] = "ARL_CvtToUtf8Hex";
     if (!inStr) {
-        LOG_SPEC(logSpecError, "%s(): received NULL argument (%p, %p).", kName,
+        LOG_RECORD(logSpecError, "%s(): received NULL argument (%p, %p).", kName,
                  static_cast<const void *>(inStr), static_cast<void *>(out));
         return nullptr;
     }
     HeapText utf8(ARL_CvtToUtf8(inStr, inStrEncoding, autoConvertFlag));
     if (!utf8) {
-        LOG_SPEC(logSpecError, "%s(): ARL_CvtToUtf8(%s) failed.", kName, inStr);
+        LOG_RECORD(logSpecError, "%s(): ARL_CvtToUtf8(%s) failed.", kName, inStr);
         return nullptr;
     }
     // An empty text needs no converter and no language.
@@ -1035,7 +1035,7 @@ char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoCon
                         : HexInPrinterEncoding(utf8.get(), out, maxBytes, language);
     utf8.reset();
     if (hexResult < 0) {
-        LOG_SPEC(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
+        LOG_RECORD(logSpecError, "Trans_ConvertUTF8StringToHex() failed.");
         return nullptr;
     }
     return out;
@@ -1069,17 +1069,17 @@ void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
 {
     static const char kName[] = "CopyString";
     if (!dst || !src) {
-        LOG_SPEC(logSpecError, "%s() sent to or from pointer.", kName);
+        LOG_RECORD(logSpecError, "%s() sent to or from pointer.", kName);
         return;
     }
     if (maxBytes == 0) {
-        LOG_SPEC(logSpecError, "%s() sent maxBytes of zero.", kName);
+        LOG_RECORD(logSpecError, "%s() sent maxBytes of zero.", kName);
         return;
     }
     switch (type) {
     case COPY_PLAIN:
         if (strnlen(src, maxBytes) >= maxBytes)
-            LOG_SPEC(logSpecWarn, "%s() input string being truncated.", kName);
+            LOG_RECORD(logSpecWarn, "%s() input string being truncated.", kName);
         std::strncpy(dst, src, maxBytes);
         dst[maxBytes - 1] = '\0';
         break;
@@ -1087,7 +1087,7 @@ void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
         CopyEscaped(dst, src, maxBytes);
         break;
     default:
-        LOG_SPEC(logSpecError, "%s() sent invalid string type.", kName);
+        LOG_RECORD(logSpecError, "%s() sent invalid string type.", kName);
         break;
     }
 }
@@ -1109,7 +1109,7 @@ int32_t PrepareReplacementBuffers()
             continue;
         char *buffer = static_cast<char *>(std::malloc(ARL_REPLACE_PATTERN_SIZE));
         if (!buffer) {
-            LOG_SPEC(logSpecError, "malloc() failed for replacePattern.");
+            LOG_RECORD(logSpecError, "malloc() failed for replacePattern.");
             return ARL_STATUS_NO_MEMORY;
         }
         buffer[0] = '\0';
@@ -1136,7 +1136,7 @@ void GetDeviceName(char *name, size_t size)
     }
     struct utsname host;
     if (uname(&host) != 0) {
-        LOG_SPEC(logSpecError, "%s(): uname() failed, errno = %i.", "ARL_GetSpecialAttributes",
+        LOG_RECORD(logSpecError, "%s(): uname() failed, errno = %i.", "ARL_GetSpecialAttributes",
                  errno);
         name[0] = '\0';
         return;
@@ -1151,18 +1151,18 @@ int32_t AddVariableCommands(SedCmdArray *cmdArray, const char *language)
     char hex[ARL_HEX_BUFFER_SIZE];
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
         VariableCmd &record = sedCmdTable[i];
-        LOG_SPEC(logSpecInfo, "Add command %d: type=%d find=\"%s\" replace=\"%s\"", i,
+        LOG_RECORD(logSpecInfo, "Add command %d: type=%d find=\"%s\" replace=\"%s\"", i,
                  record.cmdType, record.findPattern,
                  record.replacePattern ? record.replacePattern : "NULL");
         const char *replacement = record.replacePattern ? record.replacePattern : "N/A";
         if (!ARL_CvtToUtf8Hex(replacement, kInStrSystemCharset, autoConvert, hex,
                               ARL_HEX_BUFFER_SIZE, language)) {
-            LOG_SPEC(logSpecError, "ARL_CvtToUtf8Hex() failed (cmdCount = %i).", i);
+            LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (cmdCount = %i).", i);
             return ARL_STATUS_CONVERSION_FAILED;
         }
         record.addResult = Sed_AddCommand(cmdArray, record.cmdType, record.findPattern, hex);
         if (record.addResult != 0)
-            LOG_SPEC(logSpecError, "Sed_AddCommand() failed.");
+            LOG_RECORD(logSpecError, "Sed_AddCommand() failed.");
     }
     return ARL_STATUS_OK;
 }
@@ -1177,20 +1177,20 @@ int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor
                                    const char *language)
 {
     static const char kName[] = "ARL_GenerateActivityReport";
-    LOG_SPEC(logSpecEnter, "%s()", kName);
+    LOG_RECORD(logSpecEnter, "%s()", kName);
     ARL_GetSpecialAttributes(mediaType, mediaColor);
-    LOG_SPEC(logSpecInfo, "numVariableCmds = %d", ARL_NUM_VARIABLE_CMDS);
-    LOG_SPEC(logSpecInfo, "numConstantCmds = %d", ARL_NUM_CONSTANT_CMDS);
+    LOG_RECORD(logSpecInfo, "numVariableCmds = %d", ARL_NUM_VARIABLE_CMDS);
+    LOG_RECORD(logSpecInfo, "numConstantCmds = %d", ARL_NUM_CONSTANT_CMDS);
 
     int32_t status = ARL_STATUS_OK;
     SedCmdArray *cmdArray = Sed_CreateCmdArray(ARL_NUM_CONSTANT_CMDS + ARL_NUM_VARIABLE_CMDS);
     if (!cmdArray) {
-        LOG_SPEC(logSpecError, "Sed_CreateCmdArray() failed.");
+        LOG_RECORD(logSpecError, "Sed_CreateCmdArray() failed.");
         status = ARL_STATUS_FINISHING_FAILED;
     }
     // Runs even without an array, so that the translation library is initialised all the same.
     if (ARL_TranslateConstantText(language, cmdArray) == 0) {
-        LOG_SPEC(logSpecError, "ARL_TranslateConstantText() failed.");
+        LOG_RECORD(logSpecError, "ARL_TranslateConstantText() failed.");
         status = ARL_STATUS_FINISHING_FAILED;
     }
     if (status == ARL_STATUS_OK)
@@ -1198,12 +1198,12 @@ int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor
     if (status == ARL_STATUS_OK) {
         int32_t editStatus = Sed_FileEdit(cmdArray, bodyPath, reportPath);
         if (editStatus != 0) {
-            LOG_SPEC(logSpecError, "Sed_FileEdit() failed with status %d.", editStatus);
+            LOG_RECORD(logSpecError, "Sed_FileEdit() failed with status %d.", editStatus);
             status = ARL_STATUS_FINISHING_FAILED;
         }
     }
     Sed_FreeCommands(cmdArray);
-    LOG_SPEC(logSpecInfo, "%s returning %d", kName, status);
+    LOG_RECORD(logSpecInfo, "%s returning %d", kName, status);
     return status;
 }
 
@@ -1215,36 +1215,36 @@ int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
     const char *text = nullptr;
     char hex[ARL_HEX_BUFFER_SIZE];
     std::memset(hex, 0, sizeof hex);
-    LOG_SPEC(logSpecEnter, "%s()", kName);
+    LOG_RECORD(logSpecEnter, "%s()", kName);
 
     // Initialised once per process; a failure is tried again by the next run.
     if (ARL_STATE.transInitialised != 1) {
         int error = Trans_Init();
         if (error != 0) {
-            LOG_SPEC(logSpecError, "Failed to init translation library, error = %d", error);
+            LOG_RECORD(logSpecError, "Failed to init translation library, error = %d", error);
             return 0;
         }
         ARL_STATE.transInitialised = 1;
     }
     if (!cmdArray) {
-        LOG_SPEC(logSpecError, "%s()\tsent a NULL\tpointer.", kName);
+        LOG_RECORD(logSpecError, "%s()\tsent a NULL\tpointer.", kName);
         return 0;
     }
     for (int i = 0; i < ARL_NUM_CONSTANT_CMDS; ++i) {
         const ConstantCmd &row = constantCmdTable[i];
         int error = Trans_TranslateString(language, row.stringId, &text);
         if (error != 0) {
-            LOG_SPEC(logSpecError, "Failed to translate string %d to [%s], error = %d",
+            LOG_RECORD(logSpecError, "Failed to translate string %d to [%s], error = %d",
                      row.stringId, language ? language : "(null)", error);
             return 0;
         }
         if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, 0, hex, ARL_HEX_BUFFER_SIZE,
                               language)) {
-            LOG_SPEC(logSpecError, "ARL_CvtToUtf8Hex() failed (i = %i).", i);
+            LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (i = %i).", i);
             return 0;
         }
         if (Sed_AddCommand(cmdArray, SED_CMD_REPLACE, row.findPattern, hex) != 0) {
-            LOG_SPEC(logSpecError, "Sed_AddCommand(i = %i) failed.", i);
+            LOG_RECORD(logSpecError, "Sed_AddCommand(i = %i) failed.", i);
             return 0;
         }
     }
@@ -1255,7 +1255,7 @@ int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
  * device name. A NULL media text keeps the buffer's default. */
 void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor)
 {
-    LOG_SPEC(logSpecEnter, "%s()", "ARL_GetSpecialAttributes");
+    LOG_RECORD(logSpecEnter, "%s()", "ARL_GetSpecialAttributes");
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
         VariableCmd &record = sedCmdTable[i];
         switch (record.specialAttr) {
@@ -1271,7 +1271,7 @@ void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor)
             GetDeviceName(deviceName, sizeof deviceName);
             HeapText name(ARL_CvtToUtf8(deviceName, kInStrLatin9, 0));
             if (!name) {
-                LOG_SPEC(logSpecError, "ARL_CvtToUtf8() failed (sedCmdTable[%i]).", i);
+                LOG_RECORD(logSpecError, "ARL_CvtToUtf8() failed (sedCmdTable[%i]).", i);
                 break;
             }
             CopyString(record.replacePattern, name.get(), ARL_REPLACE_PATTERN_SIZE, COPY_PLAIN);

@@ -122,14 +122,14 @@ std::string EntryLevelName(int level)
 
 } // namespace
 
-extern "C" void Log_SpecEntry(LogSpec spec, const char *file, int line, const char *format, ...)
+extern "C" void Log_SpecEntry(LogSpec kind, const char *file, int line, const char *format, ...)
 {
     int savedErrno = errno;  // logging must not disturb the caller's errno
     va_list args;
     va_start(args, format);
     std::string message = FormatMessage(format, args);
     va_end(args);
-    Emit(spec.name ? spec.name : "INFO", file, line, message);
+    Emit(kind.name ? kind.name : "INFO", file, line, message);
     errno = savedErrno;
 }
 

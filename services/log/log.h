@@ -5,7 +5,7 @@
  *
  *     YYYY-MM-DDTHH:MM:SS.mmm LEVEL file:line message
  *
- * LEVEL is ENTER, INFO, WARN or ERROR for the four log specifications, and for Log_Entry
+ * LEVEL is ENTER, INFO, WARN or ERROR for the four record kinds of Log_SpecEntry, and for Log_Entry
  * INFO (level 1), ERROR (3), NOTICE (5) or L<n> for any other level n. Control bytes and
  * backslashes inside the message are escaped (\n, \t, \\, \xNN), so a record is always
  * exactly one line whatever data it carries.
@@ -23,7 +23,7 @@
 extern "C" {
 #endif
 
-/* A log specification: the kind of record. Compare specifications by their id. */
+/* The kind of a record: entry, information, warning or error. Compare kinds by their id. */
 typedef struct LogSpec {
     int id;           /* LOG_SPEC_ENTER ... LOG_SPEC_ERROR */
     const char *name; /* "ENTER", "INFO", "WARN", "ERROR" */
@@ -39,8 +39,8 @@ extern const LogSpec logSpecError; /* something failed */
 /* Numeric levels of Log_Entry. */
 enum { LOG_LEVEL_INFO = 1, LOG_LEVEL_ERROR = 3, LOG_LEVEL_NOTICE = 5 };
 
-/* 'Log_SpecEntry()' - writes one record of the given specification; `format` is a printf format. */
-void Log_SpecEntry(LogSpec spec, const char *file, int line, const char *format, ...)
+/* 'Log_SpecEntry()' - writes one record of the given kind; `format` is a printf format. */
+void Log_SpecEntry(LogSpec kind, const char *file, int line, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 
 /* 'Log_Entry()' - writes one record at a numeric level; `format` is a printf format. */

@@ -317,12 +317,12 @@ void ReportParseProblem(int severity, const char *filename, size_t lineno, const
         std::string message = text != nullptr ? text : "";
         while (!message.empty() && message.back() == '\n')
             message.pop_back();
-        const LogSpec spec = severity == PO_SEVERITY_WARNING ? logSpecWarn : logSpecError;
+        const LogSpec kind = severity == PO_SEVERITY_WARNING ? logSpecWarn : logSpecError;
         if (filename != nullptr && lineno != static_cast<size_t>(-1)) {
-            Log_SpecEntry(spec, kLogFile, __LINE__, "catalogue %s, line %zu: %s", filename, lineno,
+            Log_SpecEntry(kind, kLogFile, __LINE__, "catalogue %s, line %zu: %s", filename, lineno,
                           message.c_str());
         } else {
-            Log_SpecEntry(spec, kLogFile, __LINE__, "catalogue %s: %s",
+            Log_SpecEntry(kind, kLogFile, __LINE__, "catalogue %s: %s",
                           filename != nullptr ? filename : pathBeingParsed, message.c_str());
         }
     } catch (const std::bad_alloc &) {
