@@ -161,9 +161,12 @@ TEST_F(DateTimeTest, MissingTimeFieldsLeaveBothTextsEmpty)
         {JTAPI_STATUS_DATE_TIME, 3,
          {"ERROR JTAPI_STATUS_DATE_TIME is NULL. Using default", "INFO Status Date/Time =  "}},
     };
-    for (int32_t form : {6, 0}) {
+    for (int variant = 0; variant < 3; ++variant) {
+        const int32_t form = variant == 1 ? 0 : 6;
+        jobtrackerDouble::SetStaleValueOnFailure(variant == 2);
         for (const Case &c : cases) {
-            SCOPED_TRACE("field " + std::to_string(c.field) + (form ? ", status" : ", NULL"));
+            SCOPED_TRACE("field " + std::to_string(c.field) + ", variant " +
+                         std::to_string(variant));
             jobtrackerDouble::SetMissing(c.field, 2, c.address, form);
             std::strcpy(runScratch.dateText, "stale date");
             std::strcpy(runScratch.timeText, "stale time");

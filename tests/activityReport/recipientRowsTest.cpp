@@ -146,11 +146,14 @@ TEST_F(RecipientRowsTest, ProcessStateCells)
 // wrong level or out of order; cells out of order.
 TEST_F(RecipientRowsTest, RowWithEveryFieldMissing)
 {
-    for (int32_t form : {6, 0}) {
-        SCOPED_TRACE(form ? "nonzero status" : "NULL value");
+    for (int variant = 0; variant < 3; ++variant) {
+        const int32_t form = variant == 1 ? 0 : 6;
+        SCOPED_TRACE(variant == 0 ? "nonzero status"
+                                  : variant == 1 ? "NULL value" : "nonzero status, stale value");
         jobtrackerDouble::Reset();
         logDouble::Reset();
         jobtrackerDouble::SetMissingForm(form);
+        jobtrackerDouble::SetStaleValueOnFailure(variant == 2);
         StartReport();
         int32_t status = -1;
 

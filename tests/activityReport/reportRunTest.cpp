@@ -73,14 +73,17 @@ TEST_F(ReportRunTest, NoJobsDropsTheMarkerAndStillFinishesAndSubmits)
         bool present;
         int32_t count;
         int32_t missingStatus;
+        bool stale;
         std::vector<std::string> countRecords;
     };
     const std::vector<Case> cases = {
-        {"zero", true, 0, 0, {"INFO Number of jobs = 0"}},
-        {"negative", true, -3, 0, {"INFO Number of jobs = -3"}},
-        {"missing, nonzero status", false, 0, 6,
+        {"zero", true, 0, 0, false, {"INFO Number of jobs = 0"}},
+        {"negative", true, -3, 0, false, {"INFO Number of jobs = -3"}},
+        {"missing, nonzero status", false, 0, 6, false,
          {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"}},
-        {"missing, NULL value", false, 0, 0,
+        {"missing, NULL value", false, 0, 0, false,
+         {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"}},
+        {"missing, nonzero status with a stale value", false, 0, 6, true,
          {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"}},
     };
     for (const Case &c : cases) {
@@ -93,6 +96,7 @@ TEST_F(ReportRunTest, NoJobsDropsTheMarkerAndStillFinishesAndSubmits)
             jobtrackerDouble::SetNumJobs(c.count);
         else
             jobtrackerDouble::SetMissing(JTAPI_NUM_JOBS, 0, 0, c.missingStatus);
+        jobtrackerDouble::SetStaleValueOnFailure(c.stale);
 
         EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 0);
         EXPECT_EQ(EditedBody(), before + after);

@@ -4,6 +4,7 @@
 
 #include "jtapi.h"
 
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -22,6 +23,12 @@ using Key = std::tuple<int32_t, int32_t, int32_t>;
 // std::map keeps its elements in place, so the value pointers handed out stay valid.
 std::map<Key, Value> fields;
 int32_t missingForm = JTAPI_ERR_MISSING;
+bool staleOnFailure = false;
+// Big enough for any kind of value: a count, a text, a struct tm.
+union StaleValue {
+    char text[sizeof(struct tm) + 8];
+    struct tm time;
+} staleValue;
 int32_t reportStatus = 0;
 int32_t releaseStatus = 0;
 std::vector<jobtrackerDouble::Read> reads;
@@ -74,16 +81,22 @@ extern "C" int32_t jtapi_get_field_data(JTAPI_ReportData *report, int32_t field,
         *aux = 0;
     *value = nullptr;
     auto found = fields.find(Key(field, jobIndex, addressIndex));
-    if (found == fields.end())
-        return missingForm;
-    Value &slot = found->second;
-    switch (slot.kind) {
-    case Value::Int: *value = &slot.number; return JTAPI_OK;
-    case Value::Text: *value = &slot.text[0]; return JTAPI_OK;
-    case Value::Time: *value = &slot.time; return JTAPI_OK;
-    case Value::Missing: break;
+    int32_t status = missingForm;
+    if (found != fields.end()) {
+        Value &slot = found->second;
+        switch (slot.kind) {
+        case Value::Int: *value = &slot.number; return JTAPI_OK;
+        case Value::Text: *value = &slot.text[0]; return JTAPI_OK;
+        case Value::Time: *value = &slot.time; return JTAPI_OK;
+        case Value::Missing: status = slot.missingStatus; break;
+        }
     }
-    return slot.missingStatus;
+    if (status != 0 && staleOnFailure) {
+        std::memset(&staleValue, 0, sizeof staleValue);
+        std::memcpy(staleValue.text, "\xff\xff\xff\xffSTALE", 10);
+        *value = &staleValue;
+    }
+    return status;
 }
 
 extern "C" int32_t jtapi_release_report_data(JTAPI_ReportData *report)
@@ -105,6 +118,7 @@ void Reset()
 {
     fields.clear();
     missingForm = JTAPI_ERR_MISSING;
+    staleOnFailure = false;
     reportStatus = 0;
     releaseStatus = 0;
     reads.clear();
@@ -144,6 +158,7 @@ void SetMissing(int32_t field, int32_t job, int32_t address, int32_t status)
 }
 
 void SetMissingForm(int32_t status) { missingForm = status; }
+void SetStaleValueOnFailure(bool stale) { staleOnFailure = stale; }
 
 struct tm MakeTime(int year, int month, int day, int hour, int minute, int second)
 {

@@ -29,6 +29,10 @@ void SetTime(int32_t field, int32_t job, int32_t address, const struct tm &time)
 void SetMissing(int32_t field, int32_t job, int32_t address, int32_t status);
 // How fields that were never set answer: a nonzero status, or 0 for a NULL value.
 void SetMissingForm(int32_t status);
+// With `stale` set, a missing field answered with a nonzero status still points `*value` at a
+// leftover value (the bytes ff ff ff ff then "STALE": a count of -1, a text, a time of -1
+// seconds), as a job tracker might: the status alone must decide that the field is missing.
+void SetStaleValueOnFailure(bool stale);
 
 // A broken-down time with every member filled, as the job tracker hands it out.
 struct tm MakeTime(int year, int month, int day, int hour, int minute, int second);
