@@ -446,13 +446,37 @@ int32_t ReadCount(JTAPI_ReportData *report, int32_t jobIndex, const CountField &
     return number;
 }
 
-/* 'ReadText()' - a job's or address's text, the empty text when missing. Logs nothing. */
-const char *ReadText(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
-                     int32_t addressIndex, bool *missing)
+/* A text field: its missing-field records (error, then information; NULL where there is none)
+ * and its value record. */
+struct TextField {
+    int32_t field;
+    const char *missingError;
+    const char *missingInfo;
+    const char *valueRecord;
+};
+const TextField kSubject = {JTAPI_SUBJECT, "JTAPI_SUBJECT is NULL. Use default = 0 length string",
+                            nullptr, "Subject = \"%s\""};
+const TextField kSender = {JTAPI_FROM, "JTAPI_FROM is NULL. Use default = 0 length string", nullptr,
+                           "From = \"%s\""};
+const TextField kFriendlyName = {JTAPI_FRIENDLY_NAME, "JTAPI_FRIENDLY_NAME is NULL.",
+                                 "Use default 0 len string.", "Friendly Name = \"%s\""};
+const TextField kEmailAddress = {JTAPI_EMAIL_ADDRESS,
+                                 "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str", nullptr,
+                                 "Email Addr = \"%s\""};
+
+/* 'ReadText()' - a job's or address's text, the empty text when missing, with its records. */
+const char *ReadText(JTAPI_ReportData *report, int32_t jobIndex, int32_t addressIndex,
+                     const TextField &text)
 {
-    const void *value = ReadField(report, field, jobIndex, addressIndex);
-    *missing = value == nullptr;
-    return value ? static_cast<const char *>(value) : "";
+    const void *value = ReadField(report, text.field, jobIndex, addressIndex);
+    if (!value) {
+        LOG_RECORD(logSpecError, "%s", text.missingError);
+        if (text.missingInfo)
+            LOG_RECORD(logSpecInfo, "%s", text.missingInfo);
+    }
+    const char *used = value ? static_cast<const char *>(value) : "";
+    LOG_RECORD(logSpecInfo, text.valueRecord, used);
+    return used;
 }
 
 /* 'CountHex()' - the count's hex text in the run's hex buffer; NULL (after a record) on failure. */
@@ -562,11 +586,7 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                        const char *language)
 {
     MoveToColumn(body, "LM_ind");
-    bool missing;
-    const char *subject = ReadText(report, JTAPI_SUBJECT, jobIndex, 0, &missing);
-    if (missing)
-        LOG_RECORD(logSpecError, "JTAPI_SUBJECT is NULL. Use default = 0 length string");
-    LOG_RECORD(logSpecInfo, "Subject = \"%s\"", subject);
+    const char *subject = ReadText(report, jobIndex, 0, kSubject);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_subject__20> AR_SHOW\n");
     Put(body, kMeasureComment);
@@ -581,10 +601,7 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     std::fprintf(body, "<%s> field_avail Substring AR_SHOW\n\n", hex);
 
     MoveToColumn(body, "subj_head_col2_ind");
-    const char *sender = ReadText(report, JTAPI_FROM, jobIndex, 0, &missing);
-    if (missing)
-        LOG_RECORD(logSpecError, "JTAPI_FROM is NULL. Use default = 0 length string");
-    LOG_RECORD(logSpecInfo, "From = \"%s\"", sender);
+    const char *sender = ReadText(report, jobIndex, 0, kSender);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_from__20> AR_SHOW\n");
     Put(body, kRegularFontLine);
@@ -711,13 +728,7 @@ int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     const AddressType &addressType = type == JTAPI_TYPE_TO ? kTypeTo : kTypeCc;
     MoveToColumn(body, "name_info_col1_ind");
 
-    bool missing;
-    const char *name = ReadText(report, JTAPI_FRIENDLY_NAME, jobIndex, addressIndex, &missing);
-    if (missing) {
-        LOG_RECORD(logSpecError, "JTAPI_FRIENDLY_NAME is NULL.");
-        LOG_RECORD(logSpecInfo, "Use default 0 len string.");
-    }
-    LOG_RECORD(logSpecInfo, "Friendly Name = \"%s\"", name);
+    const char *name = ReadText(report, jobIndex, addressIndex, kFriendlyName);
     const char *hex = DeviceTextHex(name, language, addressType.failureRecord);
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
@@ -730,11 +741,7 @@ int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                        int32_t addressIndex, const char *language)
 {
     MoveToColumn(body, "name_info_col2_ind");
-    bool missing;
-    const char *email = ReadText(report, JTAPI_EMAIL_ADDRESS, jobIndex, addressIndex, &missing);
-    if (missing)
-        LOG_RECORD(logSpecError, "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str");
-    LOG_RECORD(logSpecInfo, "Email Addr = \"%s\"", email);
+    const char *email = ReadText(report, jobIndex, addressIndex, kEmailAddress);
     const char *hex = DeviceTextHex(email, language, "ARL_CvtToUtf8Hex() failed (email address).");
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
