@@ -845,6 +845,13 @@ const TimeField kTimeFields[] = {
      "Status Date/Time = %s %s"},
 };
 
+/* `value` + `offset` without the undefined behaviour of a signed overflow: a job tracker that
+ * hands out a nonsense year must not break the run. */
+int WrappingAdd(int value, int offset)
+{
+    return static_cast<int>(static_cast<unsigned>(value) + static_cast<unsigned>(offset));
+}
+
 const TimeField *FindTimeField(int32_t field)
 {
     for (const TimeField &timeField : kTimeFields) {
@@ -884,8 +891,8 @@ void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
     if (value) {
         const struct tm *t = static_cast<const struct tm *>(value);
         if (!FormatDateTime(DateFormatId(), t, runScratch.dateText))
-            std::snprintf(runScratch.dateText, 50, "%d/%d/%d", t->tm_mon + 1, t->tm_mday,
-                          t->tm_year + 1900);
+            std::snprintf(runScratch.dateText, 50, "%d/%d/%d", WrappingAdd(t->tm_mon, 1),
+                          t->tm_mday, WrappingAdd(t->tm_year, 1900));
         if (!FormatDateTime(TimeFormatId(), t, runScratch.timeText))
             std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min,
                           t->tm_sec);
