@@ -5,38 +5,28 @@
 #
 #   check-catalogues.sh CATALOGUE_DIR
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-dir=$1
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
+source "$(dirname "$0")/common.sh"
 expected=$(awk '!/^#/ && NF == 2 { print $2 }' "$here/constant-tags.txt" | sort)
 shopt -s nullglob
-catalogues=("$dir"/*.po)
-[ ${#catalogues[@]} -gt 0 ] || fail "no catalogue in $dir"
+catalogues=("$1"/*.po)
+[ ${#catalogues[@]} -gt 0 ] || fail "no catalogue in $1"
 
 for po in "${catalogues[@]}"; do
   name=$(basename "$po")
   msgfmt --check -o /dev/null "$po" || fail "$name: msgfmt --check"
-
-  ids=$(msgexec -i "$po" sh -c '[ -n "$MSGEXEC_MSGCTXT" ] && echo "$MSGEXEC_MSGCTXT"; cat >/dev/null; true' | sort)
+  grep -q '^"Content-Type: text/plain; charset=UTF-8\\n"$' "$po" || fail "$name: not declared as UTF-8"
+  texts=$(texts_of "$po")
+  ids=$(cut -f 1 <<<"$texts" | sort)
   [ "$ids" = "$expected" ] ||
     fail "$name: string ids differ from the report's: $(diff <(echo "$expected") <(echo "$ids") | grep '^[<>]' | tr '\n' ' ')"
-
-  grep -q '^"Content-Type: text/plain; charset=UTF-8\\n"$' "$po" || fail "$name: not declared as UTF-8"
-  encoding=$(sed -n 's/^"X-Printer-Encoding: *\([^\\]*\)\\n"$/\1/p' "$po")
-  if [ -z "$encoding" ]; then
-    fail "$name: no X-Printer-Encoding"
-    continue
-  fi
+  encoding=$(encoding_of "$po")
+  [ -n "$encoding" ] || { fail "$name: no X-Printer-Encoding"; continue; }
   # The copyright sign is the one character some printer encodings lack on purpose: it prints
   # as "(C)" there.
   while IFS=$'\t' read -r id text; do
     printf '%s' "${text//©/}" | iconv -f UTF-8 -t "$encoding" >/dev/null 2>&1 ||
       fail "$name: text $id cannot be printed in $encoding: $text"
-  done < <(msgen "$po" | msgexec -i - sh -c \
-    '[ -n "$MSGEXEC_MSGCTXT" ] && printf "%s\t%s\n" "$MSGEXEC_MSGCTXT" "$(cat)"; true')
+  done <<<"$texts"
 done
-
 [ $failures -eq 0 ] && echo "${#catalogues[@]} catalogues checked"
 exit $((failures > 0))

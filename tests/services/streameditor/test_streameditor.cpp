@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -32,9 +30,8 @@ struct Command {
 
 std::string ReadFile(const std::string &path)
 {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -45,22 +42,13 @@ void WriteFile(const std::string &path, const std::string &text)
 
 std::string Hex(const std::string &text)
 {
-    static const char kDigits[] = "0123456789abcdef";
     std::string hex;
+    char pair[3];
     for (unsigned char byte : text) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0f];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        hex += pair;
     }
     return hex;
-}
-
-std::string Strftime(const char *format, std::time_t when)
-{
-    std::tm local = {};
-    localtime_r(&when, &local);
-    char text[128];
-    size_t length = std::strftime(text, sizeof text, format, &local);
-    return std::string(text, length);
 }
 
 // What the editor must produce, worked out the slow, obvious way: at each position take the
@@ -75,23 +63,10 @@ std::string ReferenceEdit(const std::vector<Command> &commands, const std::strin
                 (!best || command.find.size() > best->find.size()))
                 best = &command;
         }
-        if (best) {
-            output += best->replace;
-            pos += best->find.size();
-        } else {
-            output += input[pos++];
-        }
+        output += best ? best->replace : input.substr(pos, 1);
+        pos += best ? best->find.size() : 1;
     }
     return output;
-}
-
-SedCmdArray *MakeCommands(const std::vector<Command> &commands)
-{
-    SedCmdArray *cmds = Sed_CreateCmdArray(static_cast<int>(commands.size()) + 1);
-    for (const Command &command : commands)
-        EXPECT_EQ(Sed_AddCommand(cmds, command.type, command.find.c_str(),
-                                 command.replace.c_str()), 0);
-    return cmds;
 }
 
 // Gives every test a fresh directory, its own log and configuration files, and the default
@@ -105,9 +80,8 @@ protected:
         dir_ = pattern;
         inPath_ = dir_ + "/in.ps";
         outPath_ = dir_ + "/out.ps";
-        configPath_ = dir_ + "/device.conf";
         setenv("DEVICE_LOG", (dir_ + "/log.txt").c_str(), 1);
-        setenv("DEVICE_CONFIG", configPath_.c_str(), 1);
+        setenv("DEVICE_CONFIG", (dir_ + "/device.conf").c_str(), 1);
     }
 
     void TearDown() override
@@ -115,8 +89,6 @@ protected:
         streameditor::SetReadBlockSize(0);
         chmod(dir_.c_str(), 0700);
         std::filesystem::remove_all(dir_);
-        unsetenv("DEVICE_LOG");
-        unsetenv("DEVICE_CONFIG");
     }
 
     // Files left beside out.ps, such as a temporary output that was not removed.
@@ -128,10 +100,11 @@ protected:
         return count;
     }
 
-    int Edit(const std::vector<Command> &commands, const std::string &inPath,
-             const std::string &outPath)
+    int Edit(const std::vector<Command> &commands, const std::string &inPath, const std::string &outPath)
     {
-        SedCmdArray *cmds = MakeCommands(commands);
+        SedCmdArray *cmds = Sed_CreateCmdArray(static_cast<int>(commands.size()) + 1);
+        for (const Command &command : commands)
+            EXPECT_EQ(Sed_AddCommand(cmds, command.type, command.find.c_str(), command.replace.c_str()), 0);
         int status = Sed_FileEdit(cmds, inPath.c_str(), outPath.c_str());
         Sed_FreeCommands(cmds);
         return status;
@@ -145,7 +118,7 @@ protected:
         return ReadFile(outPath_);
     }
 
-    std::string dir_, inPath_, outPath_, configPath_;
+    std::string dir_, inPath_, outPath_;
 };
 
 const std::vector<Command> kTags = {
@@ -187,69 +160,40 @@ TEST_F(StreamEditorTest, CommandArrayKeepsCopiesAndRefusesBadCommands)
     EXPECT_EQ(Sed_FreeCommands(cmds), 0);
 }
 
-TEST_F(StreamEditorTest, EveryOccurrenceIsReplacedWhateverTouchesIt)
+// Every occurrence, whatever touches it; leftmost first, the longest of those starting at one
+// place; replaced text never scanned again. The random texts below try many more such cases.
+TEST_F(StreamEditorTest, OnePassReplacesLeftmostLongestOccurrences)
 {
-    // Adjacent tags, tags touching hex digits on both sides, several in a line, one alone.
-    EXPECT_EQ(EditText(kTags, "<31__ar_const_of__20__ar_const_to__32>\n"
-                              "<__ar_const_to____ar_const_of__processState_Sent>\n"
-                              "<processState_Sent> __media_color__x\n"),
-              "<316f6620546f3a32>\n"
-              "<546f3a6f6653656e74>\n"
-              "<53656e74> x\n");
-
-    // No final newline, a tag as the very last bytes, a file that is nothing but a tag.
-    EXPECT_EQ(EditText(kTags, "a\nb__ar_const_of__"), "a\nb6f66");
-    EXPECT_EQ(EditText(kTags, "processState_Sent"), "53656e74");
-    EXPECT_EQ(EditText(kTags, ""), "");
-    EXPECT_EQ(EditText(kTags, "processState_Sen"), "processState_Sen");
-
-    // A find text may span lines.
-    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "a\nb", "X"}}, "a\nb\na\nb"), "X\nX");
-
-    // Bytes of every value pass through unchanged.
     std::string allBytes;
     for (int byte = 0; byte < 256; ++byte)
         allBytes += static_cast<char>(byte);
-    EXPECT_EQ(EditText(kTags, allBytes + "__ar_const_of__" + allBytes),
-              allBytes + "6f66" + allBytes);
-}
-
-TEST_F(StreamEditorTest, LongestFindTextWinsAtTheSamePlace)
-{
-    for (bool longerFirst : {false, true}) {
-        std::vector<Command> commands = {{SED_CMD_REPLACE, "__ar_const_copyright__", "A"},
-                                         {SED_CMD_REPLACE, "__ar_const_copyright_extra__", "B"}};
-        if (longerFirst)
-            std::swap(commands[0], commands[1]);
-        EXPECT_EQ(EditText(commands, "<__ar_const_copyright_extra____ar_const_copyright__>"),
-                  "<BA>");
-        EXPECT_EQ(EditText(commands, "__ar_const_copyright_extr"), "__ar_const_copyright_extr");
-    }
-    // One text a prefix of another, and equal texts: the first given of equals wins.
-    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "ab", "1"}, {SED_CMD_REPLACE, "abc", "2"}},
-                       "abcabab"),
-              "211");
-    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "_x_", "1"}, {SED_CMD_REPLACE, "_x_", "2"}}, "_x_"),
-              "1");
-    // Leftmost beats longest: an occurrence starting earlier is taken even if a longer one
-    // overlapping it starts later.
-    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "ab", "1"}, {SED_CMD_REPLACE, "bcdef", "2"}},
-                       "abcdef"),
-              "1cdef");
-}
-
-TEST_F(StreamEditorTest, ReplacedTextIsNeverScannedAgain)
-{
-    std::vector<Command> commands = {{SED_CMD_REPLACE, "__a__", "__b__"},
-                                     {SED_CMD_REPLACE, "__b__", "__a__"},
-                                     {SED_CMD_REPLACE, "xy", "x"}};
-    EXPECT_EQ(EditText(commands, "__a__ __b__ __a____b__"), "__b__ __a__ __b____a__");
-    // "xyy": after replacing "xy" by "x", the new "x" and the following "y" must not match.
-    EXPECT_EQ(EditText(commands, "xyy xyxy"), "xy xx");
-    // A replacement that completes a find text with the bytes after it.
-    EXPECT_EQ(EditText({{SED_CMD_REPLACE, "__q", "__"}, {SED_CMD_REPLACE, "__t__", "T"}},
-                       "__qt__"),
-              "__t__");
+    const struct {
+        std::vector<Command> commands;
+        std::string input, output;
+    } cases[] = {
+        // Adjacent tags, tags touching hex digits on both sides, several in a line, one alone.
+        {kTags, "<31__ar_const_of__20__ar_const_to__32>\n<__ar_const_to____ar_const_of__processState_Sent>\n"
+                "<processState_Sent> __media_color__x\n",
+         "<316f6620546f3a32>\n<546f3a6f6653656e74>\n<53656e74> x\n"},
+        // No final newline and a tag as the very last bytes; an empty file; bytes of every value.
+        {kTags, "a\nb__ar_const_of__", "a\nb6f66"},
+        {kTags, "", ""},
+        {kTags, allBytes + "__ar_const_of__" + allBytes, allBytes + "6f66" + allBytes},
+        {{{SED_CMD_REPLACE, "a\nb", "X"}}, "a\nb\na\nb", "X\nX"},
+        // The longer find text wins at one place; of equal ones the first given; an earlier start
+        // wins over a longer occurrence overlapping it.
+        {{{SED_CMD_REPLACE, "__ar_const_copyright__", "A"},
+          {SED_CMD_REPLACE, "__ar_const_copyright_extra__", "B"}},
+         "<__ar_const_copyright_extra____ar_const_copyright__>", "<BA>"},
+        {{{SED_CMD_REPLACE, "_x_", "1"}, {SED_CMD_REPLACE, "_x_", "2"}}, "_x_", "1"},
+        {{{SED_CMD_REPLACE, "ab", "1"}, {SED_CMD_REPLACE, "bcdef", "2"}}, "abcdef", "1cdef"},
+        // Replaced text is not scanned again, nor joined with the bytes after it.
+        {{{SED_CMD_REPLACE, "__a__", "__b__"}, {SED_CMD_REPLACE, "__b__", "__a__"}},
+         "__a__ __b__", "__b__ __a__"},
+        {{{SED_CMD_REPLACE, "__q", "__"}, {SED_CMD_REPLACE, "__t__", "T"}}, "__qt__", "__t__"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(EditText(c.commands, c.input), c.output) << c.input;
 }
 
 TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
@@ -261,13 +205,13 @@ TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
     streameditor::SetReadBlockSize(64);
     for (size_t before = 64 - tag.size() - 2; before <= 64 + 2; ++before) {
         std::string filler(before, '2');
-        EXPECT_EQ(EditText(commands, filler + tag + "20__ar_const_of__" + tag),
-                  filler + "4b206f664b")
+        EXPECT_EQ(EditText(commands, filler + tag + "20__ar_const_of__" + tag), filler + "4b206f664b")
             << "tag at offset " << before;
     }
 
     // Random texts over a small alphabet, so that find texts, their prefixes and overlaps are
-    // frequent, against the obvious editor, for block sizes from one byte up.
+    // frequent, and replacements that would form find texts if scanned again, against the obvious
+    // editor, for block sizes from one byte up.
     std::mt19937 random(20240607);
     auto randomText = [&random](size_t length, const char *alphabet, size_t letters) {
         std::string text;
@@ -282,7 +226,7 @@ TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
             int count = 1 + random() % 6;
             for (int i = 0; i < count; ++i)
                 randomCommands.push_back({SED_CMD_REPLACE, randomText(1 + random() % 6, "ab_", 3),
-                                          randomText(random() % 4, "XYZ", 3)});
+                                          randomText(random() % 4, "ab_X", 4)});
             std::string input = randomText(random() % 300, "ab_\n", 4);
             ASSERT_EQ(EditText(randomCommands, input), ReferenceEdit(randomCommands, input))
                 << "block size " << blockSize << ", round " << round << ", input " << input;
@@ -293,20 +237,16 @@ TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
 // A body of repeated job entries much larger than the read block, edited in bounded memory.
 TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
 {
-    const std::string entry = "<__ar_const_job_date__20> AR_SHOW\n<3132> AR_SHOW\n"
-                              "<31__ar_const_of__20__ar_const_recipients_acknowledged__2020>\n"
+    const std::string entry = "<__ar_const_of__20> AR_SHOW\n<3132> AR_SHOW\n"
+                              "<31__ar_const_of__20__ar_const_to__2020>\n"
                               "<__ar_const_to__20416e6e61> fname_width Substring AR_SHOW\n"
-                              "<processState_Sent> pstate_width Substring AR_SHOW\nNextRow\n\n";
-    const std::vector<Command> commands = {
-        {SED_CMD_REPLACE, "__ar_const_job_date__", "4a6f622044617465"},
-        {SED_CMD_REPLACE, "__ar_const_of__", "6f66"},
-        {SED_CMD_REPLACE, "__ar_const_recipients_acknowledged__", "61636b"},
-        {SED_CMD_REPLACE, "__ar_const_to__", "546f"},
-        {SED_CMD_REPLACE, "processState_Sent", "53656e74"}};
-    // 997 entries make a chunk a little smaller than a read block, so chunks and blocks drift
+                              "<processState_Sent> pstate_width Substring AR_SHOW\n"
+                              "__media_color__NextRow\n\n";
+    const std::vector<Command> &commands = kTags;
+    // 1201 entries make a chunk a little smaller than a read block, so chunks and blocks drift
     // apart and tags land across block edges all through the file.
     std::string chunk;
-    for (int i = 0; i < 997; ++i)
+    for (int i = 0; i < 1201; ++i)
         chunk += entry;
     const std::string editedChunk = ReferenceEdit(commands, chunk);
     const size_t chunks = 100 * 1000 * 1000 / chunk.size() + 1;
@@ -333,68 +273,60 @@ TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
 
 TEST_F(StreamEditorTest, SystemDateAndTimeUseTheDeviceFormatsAsHex)
 {
-    WriteFile(configPath_, "OID_ATT_DATE_FORMAT = %Y-%m-%d\nOID_ATT_TIME_FORMAT = %H.%M\n");
-    const std::vector<Command> commands = {
-        {SED_CMD_SYSTEM_DATE, "__system_hex_date__", "4e2f41"},
-        {SED_CMD_SYSTEM_TIME, "__system_hex_time__", "4e2f41"},
-        {SED_CMD_REPLACE, "__media_type__", "5374"}};
-    const char *input = "<__system_hex_date__20__system_hex_time__> <__media_type__>\n"
-                        "<__system_hex_date__>";
+    WriteFile(dir_ + "/device.conf", "OID_ATT_DATE_FORMAT = %Y-%m-%d\nOID_ATT_TIME_FORMAT = %H.%M\n");
+    const std::vector<Command> commands = {{SED_CMD_SYSTEM_DATE, "__system_hex_date__", "4e2f41"},
+                                           {SED_CMD_SYSTEM_TIME, "__system_hex_time__", "4e2f41"},
+                                           {SED_CMD_REPLACE, "__media_type__", "5374"}};
+    const char *input = "<__system_hex_date__20__system_hex_time__> <__media_type__>\n<__system_hex_date__>";
+    // The local date and time in hex, through the two formats above.
+    auto expectedAt = [](std::time_t when) {
+        std::tm local = {};
+        localtime_r(&when, &local);
+        char date[64], time[64];
+        const size_t dateLength = std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+        const std::string hexDate = Hex(std::string(date, dateLength));
+        const std::string hexTime = Hex(std::string(time, std::strftime(time, sizeof time, "%H.%M", &local)));
+        return "<" + hexDate + "20" + hexTime + "> <5374>\n<" + hexDate + ">";
+    };
 
     // The clock may pass a minute or a day boundary during the edit: accept either side.
     std::time_t start = std::time(nullptr);
     std::string output = EditText(commands, input);
     std::time_t end = std::time(nullptr);
-    std::vector<std::string> expected;
-    for (std::time_t when : {start, end}) {
-        std::string date = Hex(Strftime("%Y-%m-%d", when));
-        std::string time = Hex(Strftime("%H.%M", when));
-        expected.push_back("<" + date + "20" + time + "> <5374>\n<" + date + ">");
-    }
-    EXPECT_TRUE(output == expected[0] || output == expected[1]) << output;
+    EXPECT_TRUE(output == expectedAt(start) || output == expectedAt(end)) << output;
 
     // A format that yields no text falls back to the replacement given with the command.
-    WriteFile(configPath_, "OID_ATT_DATE_FORMAT =\nOID_ATT_TIME_FORMAT =\n");
+    WriteFile(dir_ + "/device.conf", "OID_ATT_DATE_FORMAT =\nOID_ATT_TIME_FORMAT =\n");
     EXPECT_EQ(EditText(commands, input), "<4e2f41204e2f41> <5374>\n<4e2f41>");
     EXPECT_NE(ReadFile(dir_ + "/log.txt").find("OID_ATT_DATE_FORMAT"), std::string::npos);
 }
 
-TEST_F(StreamEditorTest, InputFailuresAreReportedAndLeaveTheTargetAlone)
+TEST_F(StreamEditorTest, FailuresAreReportedAndLeaveTheTargetAlone)
 {
     WriteFile(outPath_, "previous report");
     EXPECT_EQ(Edit(kTags, dir_ + "/missing.ps", outPath_), SED_ERR_OPEN_INPUT);
-    EXPECT_EQ(ReadFile(outPath_), "previous report");
-
     // A directory opens but cannot be read.
-    ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0700), 0);
-    EXPECT_EQ(Edit(kTags, dir_ + "/sub", outPath_), SED_ERR_READ);
-    rmdir((dir_ + "/sub").c_str());
+    EXPECT_EQ(Edit(kTags, dir_, outPath_), SED_ERR_READ);
+
+    WriteFile(inPath_, "__ar_const_of__");
+    EXPECT_EQ(Edit(kTags, inPath_, dir_ + "/no/such/dir/out.ps"), SED_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(Edit(kTags, inPath_, "/proc/out.ps"), SED_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(Edit(kTags, inPath_, dir_), SED_ERR_OPEN_OUTPUT); // a directory as target
+    // Permissions do not stop root, so a read-only directory only counts for other users.
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
+        EXPECT_EQ(Edit(kTags, inPath_, outPath_), SED_ERR_OPEN_OUTPUT);
+        chmod(dir_.c_str(), 0700);
+    }
     EXPECT_EQ(ReadFile(outPath_), "previous report");
     EXPECT_EQ(StrayOutputFiles(), 0);
 
     // Success replaces the previous file and leaves nothing beside it; editing a file onto
     // itself works, as the output is a new file.
-    EXPECT_EQ(EditText(kTags, "__ar_const_of__"), "6f66");
+    EXPECT_EQ(Edit(kTags, inPath_, outPath_), SED_OK);
     EXPECT_EQ(Edit(kTags, outPath_, outPath_), SED_OK);
     EXPECT_EQ(ReadFile(outPath_), "6f66");
     EXPECT_EQ(StrayOutputFiles(), 0);
-}
-
-TEST_F(StreamEditorTest, OutputThatCannotBeCreatedIsReportedAsSuch)
-{
-    WriteFile(inPath_, "__ar_const_of__");
-    EXPECT_EQ(Edit(kTags, inPath_, dir_ + "/no/such/dir/out.ps"), SED_ERR_OPEN_OUTPUT);
-    EXPECT_EQ(Edit(kTags, inPath_, "/proc/out.ps"), SED_ERR_OPEN_OUTPUT);
-    EXPECT_EQ(Edit(kTags, inPath_, dir_), SED_ERR_OPEN_OUTPUT); // a directory as target
-
-    // Permissions do not stop root, so a read-only directory only counts for other users.
-    if (geteuid() != 0) {
-        WriteFile(outPath_, "previous report");
-        ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
-        EXPECT_EQ(Edit(kTags, inPath_, outPath_), SED_ERR_OPEN_OUTPUT);
-        chmod(dir_.c_str(), 0700);
-        EXPECT_EQ(ReadFile(outPath_), "previous report");
-    }
 }
 
 TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
@@ -407,8 +339,8 @@ TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
     ASSERT_EQ(stat("/dev/full", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
     // An empty input writes nothing, so nothing can fail.
-    WriteFile(inPath_ + ".empty", "");
-    EXPECT_EQ(Edit(kTags, inPath_ + ".empty", "/dev/full"), SED_OK);
+    WriteFile(dir_ + "/empty.ps", "");
+    EXPECT_EQ(Edit(kTags, dir_ + "/empty.ps", "/dev/full"), SED_OK);
 
     const std::string fifo = dir_ + "/out.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
