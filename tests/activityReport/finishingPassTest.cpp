@@ -1,15 +1,14 @@
-// The finishing pass: replacement buffers, constant and variable commands, the edit, and every
-// failure path of ARL_GenerateActivityReport().
+// The finishing pass: replacement buffers, constant and variable commands, the edit and every
+// failure of ARL_GenerateActivityReport(); the tag tables it reads.
 
 #include "pluginFixture.h"
 
 #include <cerrno>
-
-using namespace testing_support;
+#include <functional>
+#include <sstream>
+#include <tuple>
 
 namespace {
-
-const char kSysName[] = "connectivity.SNMP.systemGroup.sysName";
 
 class FinishingPassTest : public PluginTest {
 protected:
@@ -17,396 +16,243 @@ protected:
     {
         PluginTest::SetUp();
         ASSERT_EQ(PrepareReplacementBuffers(), 0);
-        bodyPath = Path("ar_output_pdl.ps");
-        reportPath = Path("activityReport.ps");
-        WriteFile(bodyPath, "<__media_color__> <__media_type__> <__device_hex_name__>\n"
-                            "<__system_hex_date__><__system_hex_time__>\n"
-                            "<__ar_const_page__20__ar_const_of__>\n");
-        logDouble::Reset();
+        std::ofstream(Path("body.ps")) << "<__media_type__>\n";
+        logs = {};
     }
 
-    int32_t Generate(const char *mediaType = "Plain", const char *mediaColor = "Blue",
-                     const char *language = "en")
+    int32_t Generate(const char *mediaType = "Plain", const char *mediaColor = "Blue")
     {
-        return ARL_GenerateActivityReport(mediaType, mediaColor, bodyPath.c_str(),
-                                          reportPath.c_str(), language);
+        return ARL_GenerateActivityReport(mediaType, mediaColor, Path("body.ps").c_str(),
+                                          Path("report.ps").c_str(), "fr");
     }
 
-    static std::vector<std::string> AddCommandRecords()
+    static Texts Buffers()
     {
-        std::vector<std::string> found;
-        for (const std::string &record : logDouble::PluginRecords())
-            if (record.rfind("INFO Add command ", 0) == 0)
-                found.push_back(record);
-        return found;
+        Texts texts;
+        for (const VariableCmd &record : sedCmdTable)
+            texts.push_back(record.replacePattern ? record.replacePattern : "(null)");
+        return texts;
     }
-
-    static std::string Buffer(int record)
-    {
-        return sedCmdTable[record].replacePattern ? sedCmdTable[record].replacePattern : "(null)";
-    }
-
-    std::string bodyPath, reportPath;
 };
 
-// Fault: a command missing, out of order, of the wrong type, with an untranslated or
-// unconverted replacement, commands added to another array, the date and time commands without
-// their "N/A" replacement, or a record of the pass wrong.
+// Fault: a command missing, out of order or of the wrong type; a constant command with an
+// untranslated or unconverted text or the text of another id; the date and time commands without
+// their "N/A" replacement; the edit not made from the body file into the report file, or the
+// array not freed.
 TEST_F(FinishingPassTest, FiftyFourCommandsInTableOrder)
 {
     EXPECT_EQ(Generate(), 0);
 
-    EXPECT_EQ(streameditorDouble::Capacities(), std::vector<int>{54});
-    const auto &commands = streameditorDouble::Commands();
+    EXPECT_EQ(editor.capacities, std::vector<int>{54});
+    const auto &commands = editor.commands;
     ASSERT_EQ(commands.size(), 54u);
+    Texts translated;
     for (int i = 0; i < ARL_NUM_CONSTANT_CMDS; ++i) {
-        SCOPED_TRACE("constant row " + std::to_string(i));
-        EXPECT_FALSE(commands[i].toNullArray);
-        EXPECT_EQ(commands[i].type, 1);
+        const std::string id = std::to_string(constantCmdTable[i].stringId);
+        EXPECT_EQ(commands[i].type, 1) << "row " << i;
         EXPECT_EQ(commands[i].find, constantCmdTable[i].findPattern);
-        EXPECT_EQ(commands[i].replace, Hex("T" + std::to_string(constantCmdTable[i].stringId)));
+        EXPECT_EQ(commands[i].replace, Hex("T" + id));
+        translated.push_back("Trans_TranslateString(fr, " + id + ")");
     }
-    const std::vector<std::tuple<int, std::string, std::string>> variable = {
-        {1, "__media_color__", Hex("Blue")},       {1, "__media_type__", Hex("Plain")},
-        {6, "__system_hex_date__", Hex("N/A")},    {7, "__system_hex_time__", Hex("N/A")},
-        {1, "__device_hex_name__", Hex("device-1")},
-    };
+    EXPECT_EQ(translationDouble::Events("Trans_TranslateString("), translated);
+    const Texts variable = {"1 __media_color__ " + Hex("Blue"), "1 __media_type__ " + Hex("Plain"),
+                            "6 __system_hex_date__ " + Hex("N/A"),
+                            "7 __system_hex_time__ " + Hex("N/A"),
+                            "1 __device_hex_name__ " + Hex("device-1")};
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
-        SCOPED_TRACE("variable record " + std::to_string(i));
-        const auto &command = commands[ARL_NUM_CONSTANT_CMDS + i];
-        EXPECT_FALSE(command.toNullArray);
-        EXPECT_EQ(command.type, std::get<0>(variable[i]));
-        EXPECT_EQ(command.find, std::get<1>(variable[i]));
-        EXPECT_EQ(command.replace, std::get<2>(variable[i]));
+        const streameditorDouble::Command &command = commands[ARL_NUM_CONSTANT_CMDS + i];
+        EXPECT_EQ(std::to_string(command.type) + " " + command.find + " " + command.replace,
+                  variable[i]);
         EXPECT_EQ(sedCmdTable[i].addResult, 0);
     }
-    std::vector<std::string> translated;
-    for (const ConstantCmd &row : constantCmdTable)
-        translated.push_back("Trans_TranslateString(en, " + std::to_string(row.stringId) + ")");
-    EXPECT_EQ(translationDouble::EventsStartingWith("Trans_TranslateString("), translated);
-
-    EXPECT_EQ(logDouble::PluginRecords(),
-              (std::vector<std::string>{
-                  "ENTER ARL_GenerateActivityReport()",
-                  "ENTER ARL_GetSpecialAttributes()",
-                  "INFO numVariableCmds = 5",
-                  "INFO numConstantCmds = 49",
-                  "ENTER ARL_TranslateConstantText()",
-                  "INFO Add command 0: type=1 find=\"__media_color__\" replace=\"Blue\"",
-                  "INFO Add command 1: type=1 find=\"__media_type__\" replace=\"Plain\"",
-                  "INFO Add command 2: type=6 find=\"__system_hex_date__\" replace=\"NULL\"",
-                  "INFO Add command 3: type=7 find=\"__system_hex_time__\" replace=\"NULL\"",
-                  "INFO Add command 4: type=1 find=\"__device_hex_name__\" replace=\"device-1\"",
-                  "INFO ARL_GenerateActivityReport returning 0",
-              }));
-
-    ASSERT_EQ(streameditorDouble::Edits().size(), 1u);
-    EXPECT_EQ(streameditorDouble::Edits()[0].inPath, bodyPath);
-    EXPECT_EQ(streameditorDouble::Edits()[0].outPath, reportPath);
-    EXPECT_EQ(streameditorDouble::Edits()[0].commands, 54u);
-    EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-    EXPECT_EQ(streameditorDouble::ArraysAlive(), 0);
-    EXPECT_EQ(ReadFile(reportPath), "<" + Hex("Blue") + "> <" + Hex("Plain") + "> <" +
-                                        Hex("device-1") + ">\n<" + Hex("N/A") + "><" + Hex("N/A") +
-                                        ">\n<" + Hex("T20205") + "20" + Hex("T20206") + ">\n");
+    ASSERT_EQ(editor.edits.size(), 1u);
+    EXPECT_EQ(editor.edits[0].inPath, Path("body.ps"));
+    EXPECT_EQ(editor.edits[0].outPath, Path("report.ps"));
+    EXPECT_EQ(editor.freeCalls, 1);
+    EXPECT_EQ(editor.arraysAlive, 0);
 }
 
-// Fault: new buffers allocated for every run (a leak per report), the buffers of the date and
-// time records allocated, the defaults not restored before a run fills them, or Trans_Init
-// called again after it succeeded.
-TEST_F(FinishingPassTest, LaterRunsReuseTheBuffersAndTheTranslationLibrary)
-{
-    // From the state of a freshly loaded plug-in.
-    for (VariableCmd &record : sedCmdTable) {
-        std::free(record.replacePattern);
-        record.replacePattern = nullptr;
-    }
-    ASSERT_EQ(PrepareReplacementBuffers(), 0);
-    char *buffers[ARL_NUM_VARIABLE_CMDS];
-    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
-        buffers[i] = sedCmdTable[i].replacePattern;
-    EXPECT_NE(buffers[0], nullptr);
-    EXPECT_NE(buffers[1], nullptr);
-    EXPECT_EQ(buffers[2], nullptr);
-    EXPECT_EQ(buffers[3], nullptr);
-    EXPECT_NE(buffers[4], nullptr);
-    EXPECT_EQ(Buffer(0), "White");
-    EXPECT_EQ(Buffer(1), "Standard");
-    EXPECT_EQ(Buffer(4), "");
-
-    EXPECT_EQ(Generate("Plain", "Blue"), 0);
-    EXPECT_EQ(Buffer(0), "Blue");
-    EXPECT_EQ(ARL_STATE.transInitialised, 1);
-
-    ASSERT_EQ(PrepareReplacementBuffers(), 0);
-    for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
-        EXPECT_EQ(sedCmdTable[i].replacePattern, buffers[i]) << "record " << i;
-    EXPECT_EQ(Buffer(0), "White");
-    EXPECT_EQ(Buffer(1), "Standard");
-    EXPECT_EQ(Buffer(4), "");
-
-    streameditorDouble::Reset();
-    EXPECT_EQ(Generate(nullptr, nullptr), 0);
-    EXPECT_EQ(translationDouble::InitCalls(), 1);
-    EXPECT_EQ(streameditorDouble::Commands()[49].replace, Hex("White"));
-    EXPECT_EQ(streameditorDouble::Commands()[50].replace, Hex("Standard"));
-}
-
-// Fault: a failed Trans_Init remembered as done (the texts would never be translated), not
-// reported, or the pass going on to the commands.
-TEST_F(FinishingPassTest, FailedTranslationInitIsRetriedByTheNextRun)
-{
-    translationDouble::SetInitResult(6);
-
-    EXPECT_EQ(Generate(), 3);
-
-    EXPECT_EQ(logDouble::PluginRecords(),
-              (std::vector<std::string>{
-                  "ENTER ARL_GenerateActivityReport()", "ENTER ARL_GetSpecialAttributes()",
-                  "INFO numVariableCmds = 5", "INFO numConstantCmds = 49",
-                  "ENTER ARL_TranslateConstantText()",
-                  "ERROR Failed to init translation library, error = 6",
-                  "ERROR ARL_TranslateConstantText() failed.",
-                  "INFO ARL_GenerateActivityReport returning 3"}));
-    EXPECT_EQ(ARL_STATE.transInitialised, 0);
-    EXPECT_TRUE(streameditorDouble::Commands().empty());
-    EXPECT_TRUE(streameditorDouble::Edits().empty());
-    EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-    EXPECT_EQ(streameditorDouble::ArraysAlive(), 0);
-
-    translationDouble::SetInitResult(0);
-    EXPECT_EQ(Generate(), 0);
-    EXPECT_EQ(translationDouble::InitCalls(), 2);
-    EXPECT_EQ(ARL_STATE.transInitialised, 1);
-    EXPECT_EQ(Generate(), 0);
-    EXPECT_EQ(translationDouble::InitCalls(), 2);
-}
-
-// Fault: a NULL media text copied (crash) or replacing the default, a long one overrunning the
+// Fault: a NULL media text copied (a crash) or replacing the default, a long one overrunning the
 // 100-byte buffer or cut without the warning.
 TEST_F(FinishingPassTest, MediaTextsNullOrTooLong)
 {
     ARL_GetSpecialAttributes(nullptr, nullptr);
+    EXPECT_EQ(Buffers()[0] + "|" + Buffers()[1], "White|Standard");
+    EXPECT_EQ(logs.records, (Texts{"ENTER ARL_GetSpecialAttributes()",
+                                   "ERROR CopyString() sent to or from pointer.",
+                                   "ERROR CopyString() sent to or from pointer."}));
 
-    EXPECT_EQ(Buffer(0), "White");
-    EXPECT_EQ(Buffer(1), "Standard");
-    EXPECT_EQ(logDouble::PluginRecords(),
-              (std::vector<std::string>{"ENTER ARL_GetSpecialAttributes()",
-                                        "ERROR CopyString() sent to or from pointer.",
-                                        "ERROR CopyString() sent to or from pointer."}));
-
-    const std::string colour(150, 'c');
-    logDouble::Reset();
-    EXPECT_EQ(Generate("Plain", colour.c_str()), 0);
-    EXPECT_EQ(Buffer(0), std::string(99, 'c'));
-    EXPECT_EQ(logDouble::CountPluginRecord("WARN CopyString() input string being truncated."), 1);
-    EXPECT_EQ(streameditorDouble::Commands()[49].replace, Hex(std::string(99, 'c')));
+    logs = {};
+    EXPECT_EQ(Generate("Plain", std::string(150, 'c').c_str()), 0);
+    EXPECT_EQ(Buffers()[0], std::string(99, 'c'));
+    EXPECT_EQ(logDouble::Count("WARN CopyString() input string being truncated."), 1);
+    EXPECT_EQ(editor.commands[49].replace, Hex(std::string(99, 'c')));
 }
 
-// Fault: the configured name not asked for as stated, an empty configured name used, no
-// fallback to the node name, a failing uname not reported, or the name not converted from
-// ISO-8859-15 (selector 3).
+// Fault: the configured name not asked for as stated, an empty configured name used, no fallback
+// to the node name, a failing uname not reported, a long name overrunning the buffer, the name
+// not converted from ISO-8859-15, or an unconvertible name not reported or replacing the default.
 TEST_F(FinishingPassTest, DeviceNameFromConfigurationOrNodeName)
 {
-    const std::string nodeName = unameDouble::RealNodeName();
-    ASSERT_FALSE(nodeName.empty());
-    struct Case {
-        const char *name;
-        int configStatus;
-        std::string configValue;
-        int unameError;
-        std::string expected;
-        int unameCalls;
-        std::vector<std::string> records;
-    };
-    const std::vector<Case> cases = {
-        {"configured", 0, "lobby-printer", 0, "lobby-printer", 0, {}},
-        {"configured empty", 0, "", 0, nodeName, 1, {}},
-        {"configuration fails", 2, "", 0, nodeName, 1, {}},
-        {"both fail", 2, "", EIO, "", 1,
+    const std::string node = unameDouble::RealNodeName(), iso = "ISO-8859-15";
+    ASSERT_FALSE(node.empty());
+    const std::tuple<int, std::string, int, std::string, int, std::string, Texts> cases[] = {
+        // configuration status and name, uname errno, system charset, SNF_Convert result, the
+        // name in the buffer, the records after the entry record
+        {0, "lobby-printer", 0, iso, 1, "lobby-printer", {}},
+        {0, "", 0, iso, 1, node, {}},
+        {CFG_ERR_ABSENT, "", 0, iso, 1, node, {}},
+        {CFG_ERR_ABSENT, "", EIO, iso, 1, "",
          {"ERROR ARL_GetSpecialAttributes(): uname() failed, errno = " + std::to_string(EIO) +
           "."}},
-        {"configured, too long", 0, std::string(150, 'n'), 0, std::string(99, 'n'), 0,
+        {0, std::string(150, 'n'), 0, iso, 1, std::string(99, 'n'),
          {"WARN CopyString() input string being truncated."}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        configDouble::Reset();
-        unameDouble::Reset();
-        logDouble::Reset();
+        {0, "Caf\xe9", 0, "UTF-8", 1, "U:Caf\xe9", {}},
+        {0, "Caf\xe9", 0, "UTF-8", 0, "",
+         {"L3 ARL_CvtToUtf8(): SNF_Convert(Caf\xe9, ISO-8859-15) failed.",
+          "ERROR ARL_CvtToUtf8() failed (sedCmdTable[4])."}}};
+    for (const auto &[status, configured, error, charset, converted, name, records] : cases) {
+        SCOPED_TRACE(configured + " " + std::to_string(status) + " " + charset);
+        ResetDoubles();
+        config.deviceNameStatus = status;
+        config.deviceName = configured;
+        host.failWith = error;
+        sniffer.prefix = "U:";
+        sniffer.results["SNF_Convert"] = converted;
+        SetSystemCharset(charset.c_str());
         ASSERT_EQ(PrepareReplacementBuffers(), 0);
-        configDouble::SetDeviceName(c.configStatus, c.configValue);
-        if (c.unameError)
-            unameDouble::Fail(c.unameError);
 
         ARL_GetSpecialAttributes("Plain", "Blue");
 
-        EXPECT_EQ(Buffer(4), c.expected);
-        ASSERT_EQ(configDouble::AttrRequests().size(), 1u);
-        EXPECT_EQ(configDouble::AttrRequests()[0].name, kSysName);
-        EXPECT_EQ(configDouble::AttrRequests()[0].size, 1064u);
-        EXPECT_EQ(unameDouble::Calls(), c.unameCalls);
-        std::vector<std::string> expected = {"ENTER ARL_GetSpecialAttributes()"};
-        expected.insert(expected.end(), c.records.begin(), c.records.end());
-        EXPECT_EQ(logDouble::PluginRecords(), expected);
-    }
-
-    // On a UTF-8 system the name is converted from ISO-8859-15 by the sniffer.
-    ForgetSystemCharset();
-    ARL_STATE.transLibEncoding = "UTF-8";
-    configDouble::Reset();
-    snifferDouble::SetOutputPrefix("U:");
-    ASSERT_EQ(PrepareReplacementBuffers(), 0);
-    configDouble::SetDeviceName(0, "Caf\xe9");
-    ARL_GetSpecialAttributes("Plain", "Blue");
-    EXPECT_EQ(Buffer(4), "U:Caf\xe9");
-    ASSERT_EQ(snifferDouble::Calls().size(), 1u);
-    EXPECT_EQ(snifferDouble::Calls()[0].function, "SNF_Convert");
-    EXPECT_EQ(snifferDouble::Calls()[0].charset, "ISO-8859-15");
-
-    // A name that cannot be converted leaves the default.
-    snifferDouble::Reset();
-    snifferDouble::SetReturn("SNF_Convert", 0, false);
-    logDouble::Reset();
-    ASSERT_EQ(PrepareReplacementBuffers(), 0);
-    ARL_GetSpecialAttributes("Plain", "Blue");
-    EXPECT_EQ(Buffer(4), "");
-    EXPECT_EQ(logDouble::PluginRecords(),
-              (std::vector<std::string>{
-                  "ENTER ARL_GetSpecialAttributes()",
-                  "L3 ARL_CvtToUtf8(): SNF_Convert(Caf\xe9, ISO-8859-15) failed.",
-                  "ERROR ARL_CvtToUtf8() failed (sedCmdTable[4])."}));
-}
-
-// Fault: a failed array creation skipping the translation step (and with it Trans_Init), the
-// records out of order, commands added to the NULL handle, an edit attempted, or the NULL
-// handle not handed to Sed_FreeCommands.
-TEST_F(FinishingPassTest, CommandArrayCreationFailure)
-{
-    streameditorDouble::FailCreate();
-
-    EXPECT_EQ(Generate(), 3);
-
-    EXPECT_EQ(logDouble::PluginRecords(),
-              (std::vector<std::string>{
-                  "ENTER ARL_GenerateActivityReport()", "ENTER ARL_GetSpecialAttributes()",
-                  "INFO numVariableCmds = 5", "INFO numConstantCmds = 49",
-                  "ERROR Sed_CreateCmdArray() failed.", "ENTER ARL_TranslateConstantText()",
-                  "ERROR ARL_TranslateConstantText()\tsent a NULL\tpointer.",
-                  "ERROR ARL_TranslateConstantText() failed.",
-                  "INFO ARL_GenerateActivityReport returning 3"}));
-    EXPECT_EQ(translationDouble::InitCalls(), 1);
-    EXPECT_EQ(ARL_STATE.transInitialised, 1);
-    EXPECT_TRUE(translationDouble::EventsStartingWith("Trans_TranslateString").empty());
-    EXPECT_TRUE(streameditorDouble::Commands().empty());
-    EXPECT_TRUE(streameditorDouble::Edits().empty());
-    EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-    EXPECT_EQ(streameditorDouble::FreeNullCalls(), 1);
-}
-
-// Fault: a failure while adding the constant commands not ending the step, not reported, or
-// followed by variable commands or an edit; the array not freed.
-TEST_F(FinishingPassTest, ConstantCommandFailures)
-{
-    struct Case {
-        const char *name;
-        std::function<void()> inject;
-        std::vector<std::string> records;
-        size_t commandsAttempted;
-    };
-    const std::vector<Case> cases = {
-        {"untranslatable", [] { translationDouble::FailTranslation(20210, 4); },
-         {"ERROR Failed to translate string 20210 to [en], error = 4"}, 12},
-        {"unconvertible", [] { translationDouble::FailHexFor("T20203"); },
-         {"ERROR Trans_ConvertUTF8StringToHex() failed.", "ERROR ARL_CvtToUtf8Hex() failed (i = 3)."},
-         3},
-        {"refused", [] { streameditorDouble::FailAddFor("__ar_const_page__"); },
-         {"ERROR Sed_AddCommand(i = 7) failed."}, 8},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        logDouble::Reset();
-        translationDouble::Reset();
-        streameditorDouble::Reset();
-        c.inject();
-
-        EXPECT_EQ(Generate(), 3);
-
-        std::vector<std::string> expected = {
-            "ENTER ARL_GenerateActivityReport()", "ENTER ARL_GetSpecialAttributes()",
-            "INFO numVariableCmds = 5", "INFO numConstantCmds = 49",
-            "ENTER ARL_TranslateConstantText()"};
-        expected.insert(expected.end(), c.records.begin(), c.records.end());
-        expected.push_back("ERROR ARL_TranslateConstantText() failed.");
-        expected.push_back("INFO ARL_GenerateActivityReport returning 3");
-        EXPECT_EQ(logDouble::PluginRecords(), expected);
-        EXPECT_EQ(streameditorDouble::Commands().size(), c.commandsAttempted);
-        EXPECT_TRUE(AddCommandRecords().empty()) << "no variable command";
-        EXPECT_TRUE(streameditorDouble::Edits().empty());
-        EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-        EXPECT_EQ(streameditorDouble::ArraysAlive(), 0);
+        EXPECT_EQ(Buffers()[4], name);
+        EXPECT_EQ(config.attrRequests, Texts{"connectivity.SNMP.systemGroup.sysName 1064"});
+        EXPECT_EQ(host.calls, name == node || error ? 1 : 0);
+        Texts expected = {"ENTER ARL_GetSpecialAttributes()"};
+        expected.insert(expected.end(), records.begin(), records.end());
+        EXPECT_EQ(logs.records, expected);
+        EXPECT_EQ(sniffer.calls.size(), charset == iso ? 0u : 1u);
     }
 }
 
-// Fault: a refused variable command failing the pass, stopping the later commands, or its
-// result not stored in the table.
+// Fault: a failure of the pass not ending it with its status, not reported or reported otherwise;
+// commands added after it, variable commands or an edit following it; Trans_Init skipped when the
+// array cannot be created, or a failed Trans_Init remembered as done; the array not freed, or the
+// NULL handle not handed back.
+TEST_F(FinishingPassTest, FailuresEndThePassWithTheirStatus)
+{
+    const Texts start = {"ENTER ARL_GenerateActivityReport()", "ENTER ARL_GetSpecialAttributes()",
+                         "INFO numVariableCmds = 5", "INFO numConstantCmds = 49"};
+    const std::string translating = "ENTER ARL_TranslateConstantText()";
+    const std::string failed = "ERROR ARL_TranslateConstantText() failed.";
+    const std::string returning3 = "INFO ARL_GenerateActivityReport returning 3";
+    const std::tuple<std::function<void()>, int32_t, Texts, size_t, int32_t> cases[] = {
+        // the failure, the status, the last records, Sed_AddCommand calls, Trans_Init succeeded
+        {[&] { editor.failCreate = true; }, 3,
+         {"ERROR Sed_CreateCmdArray() failed.", translating,
+          "ERROR ARL_TranslateConstantText()\tsent a NULL\tpointer.", failed, returning3},
+         0, 1},
+        {[&] { translation.initResult = 6; }, 3,
+         {translating, "ERROR Failed to init translation library, error = 6", failed, returning3},
+         0, 0},
+        {[&] { translation.translationErrors[20210] = 4; }, 3,
+         {translating, "ERROR Failed to translate string 20210 to [fr], error = 4", failed,
+          returning3},
+         12, 1},
+        {[&] { translation.hexResults["T20203"] = -1; }, 3,
+         {translating, "ERROR Trans_ConvertUTF8StringToHex() failed.",
+          "ERROR ARL_CvtToUtf8Hex() failed (i = 3).", failed, returning3},
+         3, 1},
+        {[&] { editor.refusedFind = "__ar_const_page__"; }, 3,
+         {translating, "ERROR Sed_AddCommand(i = 7) failed.", failed, returning3}, 8, 1},
+        {[&] { translation.hexResults["Plain"] = -1; }, 7,
+         {"INFO Add command 1: type=1 find=\"__media_type__\" replace=\"Plain\"",
+          "ERROR Trans_ConvertUTF8StringToHex() failed.",
+          "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = 1).",
+          "INFO ARL_GenerateActivityReport returning 7"},
+         50, 1},
+        {[&] { editor.editStatus = 4; }, 3,
+         {"ERROR Sed_FileEdit() failed with status 4.", returning3}, 54, 1}};
+    for (const auto &[fail, status, records, commands, initialised] : cases) {
+        SCOPED_TRACE(records[records.size() - 2]);
+        ResetDoubles();
+        ARL_STATE.transInitialised = 0;
+        fail();
+
+        EXPECT_EQ(Generate(), status);
+
+        const Texts &logged = logs.records;
+        EXPECT_EQ(Texts(logged.begin(), logged.begin() + std::min<size_t>(4, logged.size())),
+                  start);
+        EXPECT_EQ(Tail(logged, records.size()), records);
+        EXPECT_EQ(editor.commands.size(), commands);
+        EXPECT_EQ(editor.edits.size(), commands == 54 ? 1u : 0u);
+        EXPECT_EQ(editor.freeCalls, 1);
+        EXPECT_EQ(editor.freeNullCalls, editor.failCreate);
+        EXPECT_EQ(editor.arraysAlive, 0);
+        EXPECT_EQ(ARL_STATE.transInitialised, initialised);
+    }
+}
+
+// Fault: a refused variable command failing the pass, stopping the later commands, or its result
+// not stored in the table.
 TEST_F(FinishingPassTest, RefusedVariableCommandLeavesItsTag)
 {
     for (VariableCmd &record : sedCmdTable)
         record.addResult = 77;
-    streameditorDouble::FailAddFor("__media_type__", 9);
+    editor.refusedFind = "__media_type__";
+    editor.refusedResult = 9;
 
     EXPECT_EQ(Generate(), 0);
 
-    std::vector<std::string> records = logDouble::PluginRecords();
+    const Texts &records = logs.records;
     auto refused = std::find(records.begin(), records.end(), "ERROR Sed_AddCommand() failed.");
     ASSERT_NE(refused, records.end());
     EXPECT_EQ(*(refused - 1),
               "INFO Add command 1: type=1 find=\"__media_type__\" replace=\"Plain\"");
-    EXPECT_EQ(AddCommandRecords().size(), 5u);
-    EXPECT_EQ(streameditorDouble::Commands().size(), 54u);
+    EXPECT_EQ(*(refused + 1),
+              "INFO Add command 2: type=6 find=\"__system_hex_date__\" replace=\"NULL\"");
+    EXPECT_EQ(editor.commands.size(), 54u);
     const int32_t results[] = {0, 9, 0, 0, 0};
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
         EXPECT_EQ(sedCmdTable[i].addResult, results[i]) << "record " << i;
-    ASSERT_EQ(streameditorDouble::Edits().size(), 1u);
-    EXPECT_NE(ReadFile(reportPath).find("<__media_type__>"), std::string::npos);
+    EXPECT_EQ(ReadFile(Path("report.ps")), "<__media_type__>\n");
 }
 
-// Fault: a failed edit reported as success, its status not logged, or the array not freed.
-TEST_F(FinishingPassTest, FailedEditEndsWithStatusThree)
+// Fault: a tag misspelt (the template's tag would stay in the report) or a row moved; a string id
+// pointing at another text of the catalogue; two rows with one tag, or a tag inside another (the
+// edit would then depend on the order of the commands); a tag without an underscore (a hex
+// replacement could form it).
+TEST(TagTablesTest, TagsAndStringIds)
 {
-    streameditorDouble::SetFileEditStatus(4);
-
-    EXPECT_EQ(Generate(), 3);
-
-    std::vector<std::string> records = logDouble::PluginRecords();
-    ASSERT_GE(records.size(), 2u);
-    EXPECT_EQ(records[records.size() - 2], "ERROR Sed_FileEdit() failed with status 4.");
-    EXPECT_EQ(records.back(), "INFO ARL_GenerateActivityReport returning 3");
-    EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-    EXPECT_EQ(streameditorDouble::ArraysAlive(), 0);
-}
-
-// Fault: an unconvertible variable replacement not ending with 7, later records still handled,
-// or an edit made.
-TEST_F(FinishingPassTest, UnconvertibleVariableReplacementEndsWithStatusSeven)
-{
-    translationDouble::FailHexFor("Plain");
-
-    EXPECT_EQ(Generate(), 7);
-
-    std::vector<std::string> records = logDouble::PluginRecords();
-    ASSERT_GE(records.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(records.end() - 4, records.end()),
-              (std::vector<std::string>{
-                  "INFO Add command 1: type=1 find=\"__media_type__\" replace=\"Plain\"",
-                  "ERROR Trans_ConvertUTF8StringToHex() failed.",
-                  "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = 1).",
-                  "INFO ARL_GenerateActivityReport returning 7"}));
-    EXPECT_EQ(streameditorDouble::Commands().size(), 50u);
-    EXPECT_TRUE(streameditorDouble::Edits().empty());
-    EXPECT_EQ(streameditorDouble::FreeCalls(), 1);
-    EXPECT_EQ(streameditorDouble::ArraysAlive(), 0);
+    std::istringstream names(
+        "header internet_fax_activity_report device_name report_date report_time copyright "
+        "copyright_extra page of job_date job_time completion_date completion_time "
+        "recipients_acknowledged subject from internet_fax_job_status "
+        "ifax_job_status_successful ifax_job_status_unconfirmed ifax_job_status_failed "
+        "pages_scanned attachment_size friendly_name email_address process_state "
+        "status_date_time to cc max_recipients_msg process_steps "
+        "success_processing_unconfirmed failure at_sending at_delivery at_receiving_device "
+        "sent_accepted_by_email delivered_accepted_by_email processed_file_printed "
+        "error_sheet_printed failed_delivery_to_email rejected_file_not_printed "
+        "processState_Sent processState_Delivered processState_Processed processState_Error "
+        "processState_Failed processState_Rejected cpyright_year cpyright_string");
+    Texts tags;
+    for (int i = 0; i < ARL_NUM_CONSTANT_CMDS; ++i) {
+        std::string name;
+        names >> name;
+        tags.push_back(name.rfind("processState_", 0) == 0 ? name : "__ar_const_" + name + "__");
+        const int id = i == 5 || i == 6 ? 41995 + i : i >= 47 ? 41955 + i : 20200 + i - 2 * (i > 6);
+        EXPECT_EQ(constantCmdTable[i].findPattern, tags.back()) << "row " << i;
+        EXPECT_EQ(constantCmdTable[i].stringId, id) << "row " << i;
+    }
+    for (const VariableCmd &record : sedCmdTable)
+        tags.push_back(record.findPattern);
+    for (const std::string &tag : tags) {
+        EXPECT_NE(tag.find('_'), std::string::npos) << tag;
+        for (const std::string &other : tags)
+            EXPECT_TRUE(&tag == &other || tag.find(other) == std::string::npos)
+                << other << " in " << tag;
+    }
 }
 
 } // namespace

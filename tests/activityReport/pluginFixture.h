@@ -1,12 +1,10 @@
-/*
- * pluginFixture.h - the common ground of the plug-in's tests against the service doubles.
- *
- * The plug-in keeps process-wide state (ARL_STATE, autoConvert, the run's scratch buffers and the
- * sedCmdTable buffers) that outlives a test in the same process. Every test starts from the
- * state of a freshly loaded plug-in whose system charset has already been looked up
- * ("ISO-8859-15", so no charset records appear unless a test asks for them), with every double
- * reset, and with a private temporary directory as TEMP_FILES_DIR.
- */
+// pluginFixture.h - the common ground of the plug-in's tests against the service doubles.
+//
+// The plug-in keeps process-wide state (ARL_STATE, autoConvert, the run's scratch buffers and the
+// sedCmdTable buffers) that outlives a test in the same process. Every test starts from the state
+// of a freshly loaded plug-in whose system charset has already been looked up ("ISO-8859-15", so
+// no charset records appear unless a test asks for them), with every double reset, and with a
+// private temporary directory as TEMP_FILES_DIR.
 #ifndef TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 #define TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 
@@ -16,28 +14,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <tuple>
-#include <unistd.h>
 #include <vector>
 
 #include "activityReportInternals.h"
-#include "configDouble.h"
-#include "jobtrackerDouble.h"
-#include "logDouble.h"
-#include "printDouble.h"
-#include "snifferDouble.h"
-#include "streameditorDouble.h"
-#include "translationDouble.h"
-#include "unameDouble.h"
+#include "doubles.h"
 
-namespace testing_support {
+using Texts = std::vector<std::string>;
+using jobtrackerDouble::MakeTime;
+using translationDouble::Hex;
 
 inline std::string ReadFile(const std::string &path)
 {
@@ -45,103 +33,70 @@ inline std::string ReadFile(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteFile(const std::string &path, const std::string &content)
+inline std::string Golden(const std::string &name)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    return ReadFile(std::string(ARL_GOLDEN_DIR) + "/" + name);
 }
 
-inline bool Exists(const std::string &path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
-// Open file descriptors of this process: a stream the plug-in forgets to close shows here.
-inline int OpenDescriptors()
+inline int CountOf(const std::string &text, const std::string &what)
 {
     int count = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir))
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
-inline void RemoveTree(const std::string &path)
-{
-    if (DIR *dir = opendir(path.c_str())) {
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "/" + name;
-            struct stat info;
-            if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-                RemoveTree(child);
-            else
-                unlink(child.c_str());
-        }
-        closedir(dir);
-    }
-    rmdir(path.c_str());
-}
-
-// Splits a text after each newline, keeping the newlines.
-inline std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(start, end - start));
-        start = end;
-    }
-    return lines;
-}
-
-inline int CountOccurrences(const std::string &text, const std::string &what)
-{
-    int count = 0;
-    for (std::string::size_type at = text.find(what); at != std::string::npos;
-         at = text.find(what, at + what.size()))
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
 }
 
-inline std::string Hex(const std::string &text) { return translationDouble::Hex(text); }
-
-// The plug-in keeps the system charset name it looked up for the life of the process. A test
-// that makes it forget the name keeps the text reachable here, so it is neither freed under the
-// plug-in (it might not be the heap's) nor reported as a leak.
-inline void ForgetSystemCharset()
+// The last `n` texts (all of them when there are fewer).
+inline Texts Tail(const Texts &texts, size_t n)
 {
-    static std::vector<const char *> *kept = new std::vector<const char *>;
-    if (ARL_STATE.transLibEncoding)
-        kept->push_back(ARL_STATE.transLibEncoding);
-    ARL_STATE.transLibEncoding = nullptr;
+    return Texts(texts.end() - std::min(n, texts.size()), texts.end());
 }
 
-} // namespace testing_support
+// Open file descriptors of this process: a stream the plug-in forgets to close shows here.
+inline long OpenDescriptors()
+{
+    std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(fds, std::filesystem::directory_iterator());
+}
+
+// The plug-in keeps the system charset name it looked up for the life of the process. A test that
+// replaces it keeps the old text reachable here, so that it is neither freed under the plug-in
+// (it might not be the heap's) nor reported as a leak.
+inline void SetSystemCharset(const char *name)
+{
+    static std::vector<const char *> *kept = new std::vector<const char *>;
+    kept->push_back(ARL_STATE.transLibEncoding);
+    ARL_STATE.transLibEncoding = name;
+}
+
+// A job whose every field is present, with one recipient; its texts are plain ASCII and its three
+// times give distinct date and time texts.
+inline jobtrackerDouble::Job PlainJob(const std::string &subject)
+{
+    return {1, MakeTime(2010, 1, 5, 9, 5, 3), MakeTime(2010, 1, 6, 9, 7, 41), 1, 1, 0, 0, 1, 100,
+            subject, "from@example.com",
+            {{0, 1, "Bob", "bob@example.com", MakeTime(2010, 1, 7, 9, 6, 0)}}};
+}
 
 class PluginTest : public ::testing::Test {
 protected:
+    void ResetDoubles()
+    {
+        logs = {};
+        config = {};
+        tracker = {};
+        sniffer = {};
+        translation = {};
+        editor = {};
+        printer = {};
+        host = {};
+    }
+
     void SetUp() override
     {
-        logDouble::Reset();
-        configDouble::Reset();
-        jobtrackerDouble::Reset();
-        snifferDouble::Reset();
-        translationDouble::Reset();
-        streameditorDouble::Reset();
-        printDouble::Reset();
-        unameDouble::Reset();
-
-        testing_support::ForgetSystemCharset();
-        ARL_STATE = {};
-        ARL_STATE.transLibEncoding = "ISO-8859-15";
+        ResetDoubles();
+        SetSystemCharset("ISO-8859-15");
+        ARL_STATE = {ARL_STATE.transLibEncoding, 0, 0, 0};
         autoConvert = 1;
         runScratch = RunScratch{};
 
@@ -153,7 +108,15 @@ protected:
         setenv("SYSTEM_CHARSET", "ISO-8859-15", 1);
     }
 
-    void TearDown() override { testing_support::RemoveTree(tempDir); }
+    void TearDown() override { std::filesystem::remove_all(tempDir); }
+
+    std::string Path(const std::string &name) const { return tempDir + "/" + name; }
+
+    void UseTemplate(const std::string &content)
+    {
+        std::ofstream(Path("template.ps"), std::ios::binary) << content;
+        setenv("ACTIVITY_REPORT_TEMPLATE", Path("template.ps").c_str(), 1);
+    }
 
     // Fills the run's report handle through the job-tracker double and hands it to the body
     // generators, as a run does before its template copy.
@@ -165,27 +128,31 @@ protected:
 
     // Writes the entries of jobs 1..count into a fresh stream, as one marker piece does, and
     // returns what was written; `status` receives the first nonzero result.
-    std::string WriteEntries(int32_t count, int32_t *status = nullptr,
-                             const char *language = "en")
+    std::string WriteEntries(int32_t count, int32_t *status = nullptr)
     {
-        FILE *body = tmpfile();
+        char *text = nullptr;
+        size_t size = 0;
+        FILE *body = open_memstream(&text, &size);
         int32_t result = 0;
         for (int32_t job = 1; job <= count && result == 0; ++job)
-            result = WriteJobEntry(body, &report, job, language);
+            result = WriteJobEntry(body, &report, job, "en");
         if (status)
             *status = result;
-        std::fflush(body);
-        std::rewind(body);
-        std::string text;
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, body)) > 0)
-            text.append(buffer, got);
         std::fclose(body);
-        return text;
+        std::string written(text, size);
+        std::free(text);
+        return written;
     }
 
-    std::string Path(const std::string &name) const { return tempDir + "/" + name; }
+    // The doubles' state, by service.
+    logDouble::State &logs = logDouble::state;
+    configDouble::State &config = configDouble::state;
+    jobtrackerDouble::State &tracker = jobtrackerDouble::state;
+    snifferDouble::State &sniffer = snifferDouble::state;
+    translationDouble::State &translation = translationDouble::state;
+    streameditorDouble::State &editor = streameditorDouble::state;
+    printDouble::State &printer = printDouble::state;
+    unameDouble::State &host = unameDouble::state;
 
     std::string tempDir;
     JTAPI_ReportData report = {nullptr};

@@ -7,32 +7,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sqlite3.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "activityReportInternals.h"
 
 namespace {
 
-std::string ReadFile(const std::string &path)
+std::string Golden(const std::string &name)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::string(ARL_GOLDEN_DIR) + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The plug-in keeps the system charset name it looked up for the life of the process; making it
-// look the name up again keeps the old text reachable instead of leaking it.
-void ForgetSystemCharset()
-{
-    static std::vector<const char *> *kept = new std::vector<const char *>;
-    if (ARL_STATE.transLibEncoding)
-        kept->push_back(ARL_STATE.transLibEncoding);
-    ARL_STATE.transLibEncoding = nullptr;
 }
 
 class StandInsGoldenTest : public ::testing::Test {
@@ -42,42 +31,32 @@ protected:
         char pattern[] = "/tmp/arl-standins-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
-        databasePath = dir + "/jobs.db";
-        configPath = dir + "/device.conf";
-        catalogDir = dir + "/catalog";
-        ASSERT_EQ(mkdir(catalogDir.c_str(), 0700), 0);
-
-        std::ofstream config(configPath);
-        config << "# formats of the report's dates and times\n"
-                  "OID_ATT_DATE_FORMAT = %d/%m/%Y\n"
-                  "OID_ATT_TIME_FORMAT = %H:%M\n";
-        config.close();
-
-        setenv("JTAPI_DATABASE", databasePath.c_str(), 1);
-        setenv("DEVICE_CONFIG", configPath.c_str(), 1);
+        std::filesystem::create_directory(dir + "/catalog");
+        std::ofstream(dir + "/device.conf") << "# formats of the report's dates and times\n"
+                                               "OID_ATT_DATE_FORMAT = %d/%m/%Y\n"
+                                               "OID_ATT_TIME_FORMAT = %H:%M\n";
+        setenv("JTAPI_DATABASE", (dir + "/jobs.db").c_str(), 1);
+        setenv("DEVICE_CONFIG", (dir + "/device.conf").c_str(), 1);
         // An empty catalogue: the language has no catalogue, so its printer encoding is the
         // service's default, ISO-8859-15, like the system charset.
-        setenv("TRANS_CATALOG_DIR", catalogDir.c_str(), 1);
+        setenv("TRANS_CATALOG_DIR", (dir + "/catalog").c_str(), 1);
         unsetenv("SYSTEM_CHARSET");
         setenv("DEVICE_LOG", (dir + "/device.log").c_str(), 1);
 
-        ForgetSystemCharset();
+        // The plug-in keeps the system charset name it looked up for the life of the process;
+        // making it look the name up again keeps the old text reachable instead of leaking it.
+        static std::vector<const char *> *kept = new std::vector<const char *>;
+        kept->push_back(ARL_STATE.transLibEncoding);
         ARL_STATE = {};
         autoConvert = 1;
     }
 
-    void TearDown() override
-    {
-        for (const char *name : {"/jobs.db", "/device.conf", "/device.log"})
-            unlink((dir + name).c_str());
-        rmdir(catalogDir.c_str());
-        rmdir(dir.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
 
     void CreateDatabase(const std::string &rows)
     {
         sqlite3 *db = nullptr;
-        ASSERT_EQ(sqlite3_open(databasePath.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_open((dir + "/jobs.db").c_str(), &db), SQLITE_OK);
         const std::string schema =
             "CREATE TABLE jobs (id INTEGER PRIMARY KEY, sent_time TEXT, completed_time TEXT,"
             " num_recipients INTEGER, num_confirmed INTEGER, num_unconfirmed INTEGER,"
@@ -95,7 +74,7 @@ protected:
     }
 
     // Renders the entry of every job of the report, as the marker piece of a run does.
-    std::string RenderEntries(const char *language)
+    static std::string RenderEntries(const char *language)
     {
         JTAPI_ReportData report = {nullptr};
         EXPECT_EQ(jtapi_get_completed_jobs_report_data(5, &report), 0);
@@ -103,25 +82,23 @@ protected:
         void *value = nullptr;
         int32_t aux = 0;
         EXPECT_EQ(jtapi_get_field_data(&report, JTAPI_NUM_JOBS, 0, 0, &value, &aux), 0);
-        int32_t jobs = value ? *static_cast<int32_t *>(value) : 0;
+        const int32_t jobs = value ? *static_cast<int32_t *>(value) : 0;
 
-        FILE *body = tmpfile();
+        char *text = nullptr;
+        size_t size = 0;
+        FILE *body = open_memstream(&text, &size);
         int32_t status = 0;
         for (int32_t job = 1; job <= jobs && status == 0; ++job)
             status = WriteJobEntry(body, &report, job, language);
         EXPECT_EQ(status, 0);
         EXPECT_EQ(jtapi_release_report_data(&report), 0);
-
-        std::rewind(body);
-        std::string text;
-        int c;
-        while ((c = std::fgetc(body)) != EOF)
-            text += static_cast<char>(c);
         std::fclose(body);
-        return text;
+        std::string written(text, size);
+        std::free(text);
+        return written;
     }
 
-    std::string dir, databasePath, configPath, catalogDir;
+    std::string dir;
 };
 
 // Fault: anything in the chain from the database to the PostScript: a field read from the wrong
@@ -139,9 +116,7 @@ TEST_F(StandInsGoldenTest, JobWithThreeRecipients)
         " 'marc@example.org');"
         "INSERT INTO addresses VALUES (1, 3, 0, 7, NULL, 'Ann', 'ann@example.net');");
 
-    std::string body = RenderEntries("xx");
-
-    EXPECT_EQ(body, ReadFile(std::string(ARL_GOLDEN_DIR) + "/jobWithThreeRecipients.ps"));
+    EXPECT_EQ(RenderEntries("xx"), Golden("jobWithThreeRecipients.ps"));
     EXPECT_EQ(autoConvert, 0);
 }
 
@@ -152,9 +127,7 @@ TEST_F(StandInsGoldenTest, JobWithEveryFieldMissing)
                    " NULL, NULL);"
                    "INSERT INTO addresses VALUES (1, 1, NULL, NULL, NULL, NULL, NULL);");
 
-    std::string body = RenderEntries("xx");
-
-    EXPECT_EQ(body, ReadFile(std::string(ARL_GOLDEN_DIR) + "/jobWithEveryFieldMissing.ps"));
+    EXPECT_EQ(RenderEntries("xx"), Golden("jobWithEveryFieldMissing.ps"));
 }
 
 } // namespace

@@ -1,38 +1,28 @@
-// Encoding-sniffer double: records the call, answers the programmed status.
+// Encoding-sniffer double: records the call, answers the programmed result.
 
-#include "snifferDouble.h"
+#include "doubles.h"
 
 #include "sniffer.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
+
+namespace snifferDouble {
+State state;
+} // namespace snifferDouble
 
 namespace {
 
-struct Answer {
-    int result = 1;
-    bool giveResult = true;
-};
-
-std::vector<snifferDouble::Call> calls;
-std::map<std::string, Answer> answers;
-std::string outputPrefix;
-
 int Respond(const char *function, const char *text, size_t length, const char *charset,
-           char **result)
+            char **result)
 {
-    calls.push_back({function, text ? text : "NULL", length, charset ? charset : ""});
-    const Answer &answer = answers[function];
-    if (!result)
-        return 0;
-    *result = nullptr;
-    if (answer.giveResult && text) {
-        std::string converted = outputPrefix + std::string(text, length);
-        *result = static_cast<char *>(std::malloc(converted.size() + 1));
-        std::memcpy(*result, converted.c_str(), converted.size() + 1);
-    }
-    return answer.result;
+    using snifferDouble::state;
+    state.calls.push_back(std::string(function) + "(" + text + ", " + std::to_string(length) +
+                          (charset ? std::string(", ") + charset : "") + ")");
+    std::string converted = state.prefix + std::string(text, length);
+    *result = static_cast<char *>(std::malloc(converted.size() + 1));
+    std::memcpy(*result, converted.c_str(), converted.size() + 1);
+    return state.results.count(function) ? state.results[function] : 1;
 }
 
 } // namespace
@@ -51,23 +41,3 @@ extern "C" int SNF_AutoConvert(const char *text, size_t length, char **result)
 {
     return Respond("SNF_AutoConvert", text, length, nullptr, result);
 }
-
-namespace snifferDouble {
-
-void Reset()
-{
-    calls.clear();
-    answers.clear();
-    outputPrefix.clear();
-}
-
-const std::vector<Call> &Calls() { return calls; }
-
-void SetReturn(const std::string &function, int result, bool giveResult)
-{
-    answers[function] = {result, giveResult};
-}
-
-void SetOutputPrefix(const std::string &prefix) { outputPrefix = prefix; }
-
-} // namespace snifferDouble
