@@ -1,33 +1,14 @@
 // Tests of the host program against a stub plug-in: what it passes to the plug-in, the
 // environment it prepares, how it reports each status, and the rendering of the spooled report.
 
-#include <gtest/gtest.h>
+#include "../services/files.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <string>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 struct Outcome {
     int exitCode;
@@ -41,9 +22,6 @@ class ActivityReportHostTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/activity-report-host-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         fs::create_directory(root_ / "catalog");
         setenv("PRINT_SPOOL_DIR", (root_ / "spool").c_str(), 1);
         setenv("TEMP_FILES_DIR", (root_ / "work").c_str(), 1);
@@ -53,8 +31,6 @@ protected:
         for (const char *name : {"ACTIVITY_REPORT_TEMPLATE", "PRINT_QUEUE", "STUB_SPOOL", "STUB_STATUS"})
             unsetenv(name);
     }
-
-    void TearDown() override { fs::remove_all(root_); }
 
     // Runs the host program, with the stub plug-in unless told otherwise; arguments hold no blanks.
     Outcome Run(const std::string &arguments, bool withStub = true)
@@ -70,7 +46,8 @@ protected:
     // The stub's record of its call: the arguments and the template it was given.
     std::string Record() const { return ReadFile(root_ / "record"); }
 
-    fs::path root_;
+    TempDir dir_;
+    const fs::path root_ = dir_.path;
 };
 
 TEST_F(ActivityReportHostTest, PassesTheOptionsOnAndRefusesBadOnes)
@@ -127,7 +104,7 @@ TEST_F(ActivityReportHostTest, PreparesTheEnvironmentTheDeviceWould)
     ASSERT_EQ(stat(work.c_str(), &workStat), 0) << "TEMP_FILES_DIR was not created";
     EXPECT_EQ(workStat.st_mode & 0777, 0700u);
     // One that cannot be made is a warning; the plug-in still runs.
-    std::ofstream(root_ / "plain-file").put('x');
+    WriteFile(root_ / "plain-file", "x");
     setenv("TEMP_FILES_DIR", (root_ / "plain-file" / "work").c_str(), 1);
     fs::remove(root_ / "record");
     Outcome outcome = Run("");
@@ -136,9 +113,8 @@ TEST_F(ActivityReportHostTest, PreparesTheEnvironmentTheDeviceWould)
     EXPECT_TRUE(fs::exists(root_ / "record")) << "the plug-in was not called";
 
     // Without a template in the environment, the one of the language's printer encoding is used.
-    std::ofstream(root_ / "catalog" / "cs.po")
-        << "msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
-           "\"X-Printer-Encoding: ISO-8859-2\\n\"\n";
+    WriteFile(root_ / "catalog" / "cs.po", "msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+                                           "\"X-Printer-Encoding: ISO-8859-2\\n\"\n");
     ASSERT_EQ(Run("--language cs").exitCode, 0);
     EXPECT_TRUE(Contains(Record(), "\ntemplate=" ARL_DATA_DIR "/templates/activityReport-ISO-8859-2.ps\n"));
 
@@ -153,7 +129,7 @@ TEST_F(ActivityReportHostTest, RendersTheReportThisRunSpooled)
 {
     fs::path pdf = root_ / "report.pdf", png = root_ / "png";
     fs::create_directories(png);
-    std::ofstream(png / "page-3.png") << "left from a longer report";
+    WriteFile(png / "page-3.png", "left from a longer report");
     setenv("STUB_SPOOL", "1", 1);
     Outcome outcome = Run("--pdf " + pdf.string() + " --png " + png.string());
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;

@@ -1,16 +1,10 @@
 // Tests of the configuration stand-in: reading the key file, the format attributes, bounded
 // values and the market region.
 
+#include "../files.h"
 #include "config.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <utility>
 
 namespace {
@@ -32,23 +26,11 @@ class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/test_config.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("DEVICE_CONFIG", (dir_ + "/device.conf").c_str(), 1);
-        setenv("DEVICE_LOG", (dir_ + "/log.txt").c_str(), 1);
+        setenv("DEVICE_CONFIG", (dir_ / "device.conf").c_str(), 1);
+        setenv("DEVICE_LOG", (dir_ / "log.txt").c_str(), 1);
     }
-
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    void WriteConfig(const std::string &text) { std::ofstream(dir_ + "/device.conf") << text; }
-
-    std::string Log() const
-    {
-        std::stringstream text;
-        text << std::ifstream(dir_ + "/log.txt").rdbuf();
-        return text.str();
-    }
+    void WriteConfig(const std::string &text) { WriteFile(dir_ / "device.conf", text); }
+    std::string Log() const { return ReadFile(dir_ / "log.txt"); }
 
     std::string Format(uint16_t id)
     {
@@ -61,11 +43,11 @@ protected:
     Result Value(const char *name)
     {
         char value[256];
-        int status = Cfg_GetAttrValue(name, value, sizeof value);
+        const int status = Cfg_GetAttrValue(name, value, sizeof value);
         return Result(status, value);
     }
 
-    std::string dir_;
+    TempDir dir_;
 };
 
 TEST_F(ConfigTest, ValuesAreTrimmedCommentsSkippedAndMalformedLinesLogged)
@@ -77,13 +59,8 @@ TEST_F(ConfigTest, ValuesAreTrimmedCommentsSkippedAndMalformedLinesLogged)
 
     // The longest format, 19 characters, fits with its NUL.
     const std::string longest = "%Y-%m-%d %H:%M:%S 1";
-    WriteConfig("# OID_ATT_DATE_FORMAT = %Y\n"
-                "   # comment after blanks = x\n"
-                "\n"
-                "   \t\n"
-                "no equals sign here\n"
-                " = value without key\n"
-                "OID_ATT_DATE_FORMAT = %Y\n"
+    WriteConfig("# OID_ATT_DATE_FORMAT = %Y\n   # comment after blanks = x\n\n   \t\nno equals sign here\n"
+                " = value without key\nOID_ATT_DATE_FORMAT = %Y\n"
                 "  OID_ATT_DATE_FORMAT\t=\t " + longest + " \t\n" // the last line of a key wins
                 "OID_ATT_TIME_FORMAT=%H h %M\r\n"
                 "custom.key = a = b # kept\n"
@@ -91,10 +68,9 @@ TEST_F(ConfigTest, ValuesAreTrimmedCommentsSkippedAndMalformedLinesLogged)
     EXPECT_EQ(Format(OA_XID_DATE_FORMAT), longest);
     EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H h %M");
     EXPECT_EQ(Value("custom.key"), Result(CFG_OK, "a = b # kept"));
-    EXPECT_EQ(Value("# OID_ATT_DATE_FORMAT"), Result(CFG_ERR_ABSENT, ""));
-    EXPECT_EQ(Value("# comment after blanks"), Result(CFG_ERR_ABSENT, ""));
-    EXPECT_EQ(Value(kSysName), Result(CFG_ERR_ABSENT, ""));
-    const std::string path = dir_ + "/device.conf";
+    for (const char *absent : {"# OID_ATT_DATE_FORMAT", "# comment after blanks", kSysName})
+        EXPECT_EQ(Value(absent), Result(CFG_ERR_ABSENT, "")) << absent;
+    const std::string path = dir_ / "device.conf";
     std::string log = Log();
     EXPECT_EQ(Occurrences(log, path + ":5: no '='"), 1) << log;
     EXPECT_EQ(Occurrences(log, path + ":6: empty key"), 1) << log;
@@ -150,14 +126,13 @@ TEST_F(ConfigTest, MarketRegionMustBeAnUnsignedThirtyTwoBitNumber)
     EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_ERR_ABSENT);
     EXPECT_EQ(region, 77u);
 
-    for (const char *valid : {"2", "007", "4294967295"}) {
-        WriteConfig(std::string("market.region = ") + valid + "\n");
+    for (const std::string valid : {"2", "007", "4294967295"}) {
+        WriteConfig("market.region = " + valid + "\n");
         EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_OK) << valid;
-        EXPECT_EQ(region, std::strtoul(valid, nullptr, 10)) << valid;
+        EXPECT_EQ(region, std::stoul(valid)) << valid;
     }
-    for (const char *malformed : {"abc", "-1", "+1", "3x", "1 2", "4294967296",
-                                  "99999999999999999999999", ""}) {
-        WriteConfig(std::string("market.region = ") + malformed + "\n");
+    for (const std::string malformed : {"abc", "-1", "+1", "3x", "1 2", "4294967296", "99999999999999999999999", ""}) {
+        WriteConfig("market.region = " + malformed + "\n");
         region = 77;
         EXPECT_EQ(CfgSrvGetMarketRegion(0, &region), CFG_ERR_MALFORMED) << malformed;
         EXPECT_EQ(region, 77u) << malformed;

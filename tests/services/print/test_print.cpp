@@ -1,19 +1,12 @@
 // Tests of the print-submission stand-in: the spool layout other tools read, moving and copying
 // documents, failures that must leave nothing behind, and the hand-over to a real CUPS queue.
 
+#include "../files.h"
 #include "print.h"
 
-#include <cups/cups.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cups/cups.h>
 #include <map>
-#include <sstream>
-#include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,18 +23,6 @@ const std::vector<std::string> kReportAttributes = {
     "sides=1", "plex=simplex", "transient-file=TRUE", "job-scheduling=after-complete",
     "default-medium=\"ISO_A4\"",
 };
-
-std::string ReadFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-void WriteFile(const fs::path &path, const std::string &content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // The names in a directory, sorted; none when it does not exist.
 std::vector<std::string> Entries(const fs::path &directory)
@@ -66,23 +47,16 @@ class PrintTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/print-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        spool_ = root_ / "var" / "spool";
         setenv("PRINT_SPOOL_DIR", spool_.c_str(), 1);
         setenv("DEVICE_LOG", (root_ / "device.log").c_str(), 1);
         unsetenv("PRINT_QUEUE");
-        document_ = root_ / "report.ps";
         WriteFile(document_, kDocument);
     }
-
-    void TearDown() override { fs::remove_all(root_); }
-
     std::string Log() const { return ReadFile(root_ / "device.log"); }
 
     const std::string kDocument = "%!PS\n% activity report\nshowpage\n";
-    fs::path root_, spool_, document_;
+    TempDir dir_;
+    const fs::path root_ = dir_.path, spool_ = root_ / "var" / "spool", document_ = root_ / "report.ps";
 };
 
 TEST_F(PrintTest, SpoolsEachJobWithItsTicketInTheNextDirectory)
@@ -125,11 +99,8 @@ TEST_F(PrintTest, TransientDocumentIsMovedAcrossFileSystems)
         GTEST_SKIP() << "/dev/shm and /tmp are on one file system here";
     fs::path document = "/dev/shm/print-test-" + std::to_string(getpid()) + ".ps";
     WriteFile(document, kDocument);
-    int status = Submit(kReportAttributes, document);
-    bool left = fs::exists(document);
-    fs::remove(document);
-    ASSERT_EQ(status, DS_OK);
-    EXPECT_FALSE(left) << "the transient document was copied but not removed";
+    ASSERT_EQ(Submit(kReportAttributes, document), DS_OK);
+    EXPECT_FALSE(fs::remove(document)) << "the transient document was copied but not removed";
     EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), kDocument);
 }
 
@@ -230,15 +201,16 @@ TEST_F(PrintTest, JobsReachCupsWithTheirIppOptions)
     EXPECT_STREQ(cupsUser(), "device-software") << "the caller's CUPS user was not put back";
     // Jobs are owned by the submitting user; ask about them as that user.
     cupsSetUser("System User");
-    std::map<std::string, std::string> job = JobAttributes("print-test report" + unique);
-    ASSERT_FALSE(job.empty()) << "no report job on " << kTestQueue;
-    const std::map<std::string, std::string> report = {
-        {"job-name", "print-test report" + unique}, {"job-originating-user-name", "System User"},
-        {"copies", "1"}, {"sides", "one-sided"}, {"media", "iso_a4_210x297mm"},
-        {"orientation-requested", "portrait"}, {"job-sheets", "none"}};
-    for (const auto &[name, value] : report)
-        EXPECT_EQ(job[name], value) << name;
-    EXPECT_EQ(job.count("page-ranges"), 0u);
+    // Each expected attribute of the named job as the scheduler keeps it.
+    auto expectJob = [&unique](const std::string &name, const std::map<std::string, std::string> &expected) {
+        std::map<std::string, std::string> job = JobAttributes("print-test " + name + unique);
+        ASSERT_FALSE(job.empty()) << "no " << name << " job on " << kTestQueue;
+        for (const auto &[attribute, value] : expected)
+            EXPECT_EQ(job[attribute], value) << attribute;
+    };
+    expectJob("report", {{"job-name", "print-test report" + unique}, {"job-originating-user-name", "System User"},
+                         {"copies", "1"}, {"sides", "one-sided"}, {"media", "iso_a4_210x297mm"},
+                         {"orientation-requested", "portrait"}, {"job-sheets", "none"}, {"page-ranges", ""}});
 
     // The other values, and a page range.
     WriteFile(document_, kDocument);
@@ -246,13 +218,8 @@ TEST_F(PrintTest, JobsReachCupsWithTheirIppOptions)
                       "content-orientation=oid-val-content-orientation-landscape"},
                      document_, ("print-test letter" + unique).c_str(), 2, 3),
               DS_OK) << Log();
-    job = JobAttributes("print-test letter" + unique);
-    ASSERT_FALSE(job.empty()) << "no letter job on " << kTestQueue;
-    const std::map<std::string, std::string> letter = {
-        {"copies", "2"}, {"sides", "two-sided-long-edge"}, {"media", "na_letter_8.5x11in"},
-        {"orientation-requested", "landscape"}, {"page-ranges", "2-3"}};
-    for (const auto &[name, value] : letter)
-        EXPECT_EQ(job[name], value) << name;
+    expectJob("letter", {{"copies", "2"}, {"sides", "two-sided-long-edge"}, {"media", "na_letter_8.5x11in"},
+                         {"orientation-requested", "landscape"}, {"page-ranges", "2-3"}});
 }
 
 } // namespace

@@ -2,20 +2,14 @@
 // across read-block edges, large files, the date and time commands, and how output failures
 // are reported and cleaned up.
 
+#include "../files.h"
 #include "streameditor.h"
 #include "streameditor_internal.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
-#include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,18 +21,6 @@ struct Command {
     std::string find;
     std::string replace;
 };
-
-std::string ReadFile(const std::string &path)
-{
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string Hex(const std::string &text)
 {
@@ -75,27 +57,16 @@ class StreamEditorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/test_streameditor.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        inPath_ = dir_ + "/in.ps";
-        outPath_ = dir_ + "/out.ps";
-        setenv("DEVICE_LOG", (dir_ + "/log.txt").c_str(), 1);
-        setenv("DEVICE_CONFIG", (dir_ + "/device.conf").c_str(), 1);
+        setenv("DEVICE_LOG", (dir_ / "log.txt").c_str(), 1);
+        setenv("DEVICE_CONFIG", (dir_ / "device.conf").c_str(), 1);
     }
-
-    void TearDown() override
-    {
-        streameditor::SetReadBlockSize(0);
-        chmod(dir_.c_str(), 0700);
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { streameditor::SetReadBlockSize(0); }
 
     // Files left beside out.ps, such as a temporary output that was not removed.
     int StrayOutputFiles() const
     {
         int count = 0;
-        for (const auto &entry : std::filesystem::directory_iterator(dir_))
+        for (const auto &entry : std::filesystem::directory_iterator(dir_.path))
             count += entry.path().filename().string().rfind("out.ps.", 0) == 0;
         return count;
     }
@@ -118,7 +89,8 @@ protected:
         return ReadFile(outPath_);
     }
 
-    std::string dir_, inPath_, outPath_;
+    TempDir dir_;
+    const std::string inPath_ = dir_ / "in.ps", outPath_ = dir_ / "out.ps";
 };
 
 const std::vector<Command> kTags = {
@@ -273,7 +245,7 @@ TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
 
 TEST_F(StreamEditorTest, SystemDateAndTimeUseTheDeviceFormatsAsHex)
 {
-    WriteFile(dir_ + "/device.conf", "OID_ATT_DATE_FORMAT = %Y-%m-%d\nOID_ATT_TIME_FORMAT = %H.%M\n");
+    WriteFile(dir_ / "device.conf", "OID_ATT_DATE_FORMAT = %Y-%m-%d\nOID_ATT_TIME_FORMAT = %H.%M\n");
     const std::vector<Command> commands = {{SED_CMD_SYSTEM_DATE, "__system_hex_date__", "4e2f41"},
                                            {SED_CMD_SYSTEM_TIME, "__system_hex_time__", "4e2f41"},
                                            {SED_CMD_REPLACE, "__media_type__", "5374"}};
@@ -296,27 +268,27 @@ TEST_F(StreamEditorTest, SystemDateAndTimeUseTheDeviceFormatsAsHex)
     EXPECT_TRUE(output == expectedAt(start) || output == expectedAt(end)) << output;
 
     // A format that yields no text falls back to the replacement given with the command.
-    WriteFile(dir_ + "/device.conf", "OID_ATT_DATE_FORMAT =\nOID_ATT_TIME_FORMAT =\n");
+    WriteFile(dir_ / "device.conf", "OID_ATT_DATE_FORMAT =\nOID_ATT_TIME_FORMAT =\n");
     EXPECT_EQ(EditText(commands, input), "<4e2f41204e2f41> <5374>\n<4e2f41>");
-    EXPECT_NE(ReadFile(dir_ + "/log.txt").find("OID_ATT_DATE_FORMAT"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_ / "log.txt").find("OID_ATT_DATE_FORMAT"), std::string::npos);
 }
 
 TEST_F(StreamEditorTest, FailuresAreReportedAndLeaveTheTargetAlone)
 {
     WriteFile(outPath_, "previous report");
-    EXPECT_EQ(Edit(kTags, dir_ + "/missing.ps", outPath_), SED_ERR_OPEN_INPUT);
+    EXPECT_EQ(Edit(kTags, dir_ / "missing.ps", outPath_), SED_ERR_OPEN_INPUT);
     // A directory opens but cannot be read.
-    EXPECT_EQ(Edit(kTags, dir_, outPath_), SED_ERR_READ);
+    EXPECT_EQ(Edit(kTags, dir_.path, outPath_), SED_ERR_READ);
 
     WriteFile(inPath_, "__ar_const_of__");
-    EXPECT_EQ(Edit(kTags, inPath_, dir_ + "/no/such/dir/out.ps"), SED_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(Edit(kTags, inPath_, dir_ / "no/such/dir/out.ps"), SED_ERR_OPEN_OUTPUT);
     EXPECT_EQ(Edit(kTags, inPath_, "/proc/out.ps"), SED_ERR_OPEN_OUTPUT);
-    EXPECT_EQ(Edit(kTags, inPath_, dir_), SED_ERR_OPEN_OUTPUT); // a directory as target
+    EXPECT_EQ(Edit(kTags, inPath_, dir_.path), SED_ERR_OPEN_OUTPUT); // a directory as target
     // Permissions do not stop root, so a read-only directory only counts for other users.
     if (geteuid() != 0) {
-        ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
+        ASSERT_EQ(chmod(dir_.path.c_str(), 0500), 0);
         EXPECT_EQ(Edit(kTags, inPath_, outPath_), SED_ERR_OPEN_OUTPUT);
-        chmod(dir_.c_str(), 0700);
+        chmod(dir_.path.c_str(), 0700);
     }
     EXPECT_EQ(ReadFile(outPath_), "previous report");
     EXPECT_EQ(StrayOutputFiles(), 0);
@@ -339,10 +311,10 @@ TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
     ASSERT_EQ(stat("/dev/full", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
     // An empty input writes nothing, so nothing can fail.
-    WriteFile(dir_ + "/empty.ps", "");
-    EXPECT_EQ(Edit(kTags, dir_ + "/empty.ps", "/dev/full"), SED_OK);
+    WriteFile(dir_ / "empty.ps", "");
+    EXPECT_EQ(Edit(kTags, dir_ / "empty.ps", "/dev/full"), SED_OK);
 
-    const std::string fifo = dir_ + "/out.fifo";
+    const std::string fifo = dir_ / "out.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string received;
     std::thread reader([&fifo, &received] { received = ReadFile(fifo); });

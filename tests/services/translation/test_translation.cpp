@@ -3,16 +3,10 @@
 //
 // Catalogues are parsed once per process and kept, so every test writes its own languages.
 
+#include "../files.h"
 #include "translation.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 
 namespace fs = std::filesystem;
 
@@ -36,17 +30,11 @@ public:
 fs::path CatalogueEnvironment::directory;
 const auto *const environment = ::testing::AddGlobalTestEnvironment(new CatalogueEnvironment);
 
-void WriteFile(const std::string &name, const std::string &text)
+void Write(const std::string &name, const std::string &text)
 {
-    std::ofstream(CatalogueEnvironment::directory / name, std::ios::binary) << text;
+    WriteFile(CatalogueEnvironment::directory / name, text);
 }
-
-std::string LogText()
-{
-    std::stringstream text;
-    text << std::ifstream(CatalogueEnvironment::directory / "log").rdbuf();
-    return text.str();
-}
+std::string LogText() { return ReadFile(CatalogueEnvironment::directory / "log"); }
 
 std::string Header(const std::string &charset, const std::string &printEncoding = "")
 {
@@ -66,6 +54,12 @@ struct Translation {
     const char *text;
 };
 
+void ExpectTranslation(const Translation &translation, int status, const char *text)
+{
+    EXPECT_EQ(translation.status, status);
+    EXPECT_EQ(translation.text ? std::string(translation.text) : "<NULL>", text ? text : "<NULL>");
+}
+
 Translation Translate(const char *language, unsigned int id)
 {
     Translation translation = {-1, "not set"};
@@ -81,22 +75,17 @@ EncodingConverter::ConversionResults Convert(const std::string &from, const std:
 
 class TranslationTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        WriteFile("log", "");
-        unsetenv("SYSTEM_CHARSET");
-    }
+    void SetUp() override { Write("log", ""); unsetenv("SYSTEM_CHARSET"); }
 };
 
 TEST_F(TranslationTest, GivesTheTranslationOrElseTheEnglishSourceAndThePrinterEncoding)
 {
-    WriteFile("de.po", Header("UTF-8", "ISO-8859-7 ") + Entry(1, "Page", "Seite") +
+    Write("de.po", Header("UTF-8", "ISO-8859-7 ") + Entry(1, "Page", "Seite") +
                            Entry(2, "Subject", "") + "#, fuzzy\n" + Entry(3, "Sender", "Absender?"));
-    WriteFile("nl.po", Header("UTF-8") + Entry(1, "Page", "Pagina"));
+    Write("nl.po", Header("UTF-8") + Entry(1, "Page", "Pagina"));
 
-    Translation page = Translate("de", 1);
-    EXPECT_EQ(page.status, TRANS_OK);
-    EXPECT_STREQ(page.text, "Seite");
+    const Translation page = Translate("de", 1);
+    ExpectTranslation(page, TRANS_OK, "Seite");
     EXPECT_STREQ(Translate("de", 2).text, "Subject") << "an empty translation falls back to the source";
     EXPECT_STREQ(Translate("de", 3).text, "Sender") << "an unchecked (fuzzy) translation is not used";
     EXPECT_EQ(Translater("de").printEncoding(), "ISO-8859-7") << "blanks around the name are trimmed";
@@ -111,10 +100,10 @@ TEST_F(TranslationTest, GivesTheTranslationOrElseTheEnglishSourceAndThePrinterEn
 
 TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
 {
-    WriteFile("fr.po", Header("UTF-8") + Entry(1, "Page", "Page"));
-    WriteFile(".hidden.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Hidden"));
+    Write("fr.po", Header("UTF-8") + Entry(1, "Page", "Page"));
+    Write(".hidden.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Hidden"));
     fs::create_directory(CatalogueEnvironment::directory / "sub");
-    WriteFile("sub/fr.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Sub"));
+    Write("sub/fr.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Sub"));
 
     struct Case {
         const char *language;
@@ -127,13 +116,9 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
         {nullptr, 1, TRANS_ERR_ARGUMENT},
     };
     for (const Case &c : cases) {
-        const std::string name = c.language ? c.language : "NULL";
-        Translation translation = Translate(c.language, c.id);
-        EXPECT_EQ(translation.status, c.status) << name << " " << c.id;
-        EXPECT_EQ(translation.text, nullptr) << name << " " << c.id;
-        if (c.language) {
-            EXPECT_EQ(Translater(c.language).printEncoding(), TRANS_DEFAULT_PRINT_ENCODING) << name;
-        }
+        SCOPED_TRACE(std::string(c.language ? c.language : "NULL") + " " + std::to_string(c.id));
+        ExpectTranslation(Translate(c.language, c.id), c.status, nullptr);
+        EXPECT_TRUE(!c.language || Translater(c.language).printEncoding() == TRANS_DEFAULT_PRINT_ENCODING);
     }
     EXPECT_EQ(Trans_TranslateString("fr", 1, nullptr), TRANS_ERR_ARGUMENT);
 
@@ -151,22 +136,21 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
 TEST_F(TranslationTest, MalformedCatalogueIsLoggedWithFileAndLineOnce)
 {
     // Header lines 1 to 5, entry lines 6 to 9, then a string left open on line 12 (ended by 13).
-    WriteFile("it-bad.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Pagina") +
+    Write("it-bad.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Pagina") +
                                "msgctxt \"2\"\nmsgid \"Subject\"\nmsgstr \"Oggetto\n\n");
 
-    EXPECT_EQ(Translate("it-bad", 1).status, TRANS_ERR_BAD_CATALOG);
-    EXPECT_EQ(Translate("it-bad", 1).text, nullptr);
+    ExpectTranslation(Translate("it-bad", 1), TRANS_ERR_BAD_CATALOG, nullptr);
     const std::string line = (CatalogueEnvironment::directory / "it-bad.po").string() + ", line 13:";
     EXPECT_NE(LogText().find(line), std::string::npos) << LogText();
     EXPECT_EQ(Translater("it-bad").printEncoding(), TRANS_DEFAULT_PRINT_ENCODING);
 
     // Kept as bad: asking again neither parses nor logs the file again.
-    WriteFile("log", "");
+    Write("log", "");
     EXPECT_EQ(Translate("it-bad", 2).status, TRANS_ERR_BAD_CATALOG);
     EXPECT_EQ(LogText().find(line), std::string::npos) << LogText();
 
     // Other ways a file can be unusable: a charset iconv does not know, a directory in its place.
-    WriteFile("it-charset.po", Header("NO-SUCH-CHARSET") + Entry(1, "Page", "Pagina"));
+    Write("it-charset.po", Header("NO-SUCH-CHARSET") + Entry(1, "Page", "Pagina"));
     EXPECT_EQ(Translate("it-charset", 1).status, TRANS_ERR_BAD_CATALOG);
     fs::create_directory(CatalogueEnvironment::directory / "it-dir.po");
     EXPECT_EQ(Translate("it-dir", 1).status, TRANS_ERR_BAD_CATALOG);
@@ -174,9 +158,9 @@ TEST_F(TranslationTest, MalformedCatalogueIsLoggedWithFileAndLineOnce)
 
 TEST_F(TranslationTest, HandsOutTextsInTheSystemCharset)
 {
-    WriteFile("es.po", Header("UTF-8") + Entry(1, "Price", "Precio 5 \u20ac, caf\u00e9") +
+    Write("es.po", Header("UTF-8") + Entry(1, "Price", "Precio 5 \u20ac, caf\u00e9") +
                            Entry(2, "Hello", "\u041f\u0440\u0438\u0432\u0435\u0442 \u4e2d"));
-    WriteFile("es-latin1.po", Header("ISO-8859-1") + Entry(1, "Summer", "\xe9t\xe9"));
+    Write("es-latin1.po", Header("ISO-8859-1") + Entry(1, "Summer", "\xe9t\xe9"));
 
     EXPECT_STREQ(Translate("es", 1).text, "Precio 5 \xa4, caf\xe9") << "ISO-8859-15 when SYSTEM_CHARSET is unset";
     const std::string unmappable = Translate("es", 2).text;
@@ -188,9 +172,7 @@ TEST_F(TranslationTest, HandsOutTextsInTheSystemCharset)
     EXPECT_STREQ(Translate("es", 1).text, "Precio 5 \u20ac, caf\u00e9") << "texts are kept per system charset";
 
     setenv("SYSTEM_CHARSET", "NO-SUCH-CHARSET", 1);
-    Translation unknown = Translate("es", 1);
-    EXPECT_EQ(unknown.status, TRANS_ERR_CONVERSION);
-    EXPECT_EQ(unknown.text, nullptr);
+    ExpectTranslation(Translate("es", 1), TRANS_ERR_CONVERSION, nullptr);
 }
 
 // Lowercase pairs of every byte, cut before a character that does not fit whole.

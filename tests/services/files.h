@@ -1,0 +1,35 @@
+// File helpers the service and host-program tests share.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+inline std::string ReadFile(const std::filesystem::path &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+inline void WriteFile(const std::filesystem::path &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+// A fresh directory under /tmp, removed with all it holds (even when made read-only) when the test ends.
+struct TempDir {
+    std::filesystem::path path = [] {
+        char pattern[] = "/tmp/arl-test-XXXXXX";
+        return std::string(mkdtemp(pattern) ? pattern : "/nonexistent");
+    }();
+    ~TempDir() { chmod(path.c_str(), 0700); std::filesystem::remove_all(path); }
+    std::string operator/(const std::string &name) const { return (path / name).string(); }
+};
