@@ -65,11 +65,8 @@ TEST_F(FinishingPassTest, FiftyFourCommandsInTableOrder)
                   variable[i]);
         EXPECT_EQ(sedCmdTable[i].addResult, 0);
     }
-    ASSERT_EQ(editor.edits.size(), 1u);
-    EXPECT_EQ(editor.edits[0].inPath, Path("body.ps"));
-    EXPECT_EQ(editor.edits[0].outPath, Path("report.ps"));
-    EXPECT_EQ(editor.freeCalls, 1);
-    EXPECT_EQ(editor.arraysAlive, 0);
+    EXPECT_EQ(EditPaths(), (Texts{Path("body.ps"), Path("report.ps")}));
+    EXPECT_EQ(std::make_pair(editor.freeCalls, editor.arraysAlive), std::make_pair(1, 0));
 }
 
 // Fault: a NULL media text copied (a crash) or replacing the default, a long one overrunning the
@@ -142,9 +139,9 @@ TEST_F(FinishingPassTest, FailuresEndThePassWithTheirStatus)
 {
     const Texts start = {"ENTER ARL_GenerateActivityReport()", "ENTER ARL_GetSpecialAttributes()",
                          "INFO numVariableCmds = 5", "INFO numConstantCmds = 49"};
-    const std::string translating = "ENTER ARL_TranslateConstantText()";
-    const std::string failed = "ERROR ARL_TranslateConstantText() failed.";
-    const std::string returning3 = "INFO ARL_GenerateActivityReport returning 3";
+    const std::string translating = "ENTER ARL_TranslateConstantText()",
+                      failed = "ERROR ARL_TranslateConstantText() failed.",
+                      returning3 = "INFO ARL_GenerateActivityReport returning 3";
     const std::tuple<std::function<void()>, int32_t, Texts, size_t, int32_t> cases[] = {
         // the failure, the status, the last records, Sed_AddCommand calls, Trans_Init succeeded
         {[&] { editor.failCreate = true; }, 3,
@@ -186,9 +183,8 @@ TEST_F(FinishingPassTest, FailuresEndThePassWithTheirStatus)
         EXPECT_EQ(Tail(logged, records.size()), records);
         EXPECT_EQ(editor.commands.size(), commands);
         EXPECT_EQ(editor.edits.size(), commands == 54 ? 1u : 0u);
-        EXPECT_EQ(editor.freeCalls, 1);
+        EXPECT_EQ(std::make_pair(editor.freeCalls, editor.arraysAlive), std::make_pair(1, 0));
         EXPECT_EQ(editor.freeNullCalls, editor.failCreate);
-        EXPECT_EQ(editor.arraysAlive, 0);
         EXPECT_EQ(ARL_STATE.transInitialised, initialised);
     }
 }
@@ -204,9 +200,9 @@ TEST_F(FinishingPassTest, RefusedVariableCommandLeavesItsTag)
 
     EXPECT_EQ(Generate(), 0);
 
-    const Texts &records = logs.records;
-    auto refused = std::find(records.begin(), records.end(), "ERROR Sed_AddCommand() failed.");
-    ASSERT_NE(refused, records.end());
+    const std::string refusal = "ERROR Sed_AddCommand() failed.";
+    auto refused = std::find(logs.records.begin(), logs.records.end(), refusal);
+    ASSERT_NE(refused, logs.records.end());
     EXPECT_EQ(*(refused - 1),
               "INFO Add command 1: type=1 find=\"__media_type__\" replace=\"Plain\"");
     EXPECT_EQ(*(refused + 1),

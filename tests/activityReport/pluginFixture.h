@@ -52,6 +52,21 @@ inline Texts Tail(const Texts &texts, size_t n)
     return Texts(texts.end() - std::min(n, texts.size()), texts.end());
 }
 
+// The last `n` bytes (all of them when there are fewer).
+inline std::string Tail(const std::string &text, size_t n)
+{
+    return text.substr(text.size() - std::min(n, text.size()));
+}
+
+// The input and output paths of every edit of the stream editor.
+inline Texts EditPaths()
+{
+    Texts paths;
+    for (const streameditorDouble::Edit &edit : streameditorDouble::state.edits)
+        paths.insert(paths.end(), {edit.inPath, edit.outPath});
+    return paths;
+}
+
 // Open file descriptors of this process: a stream the plug-in forgets to close shows here.
 inline long OpenDescriptors()
 {
@@ -82,14 +97,8 @@ class PluginTest : public ::testing::Test {
 protected:
     void ResetDoubles()
     {
-        logs = {};
-        config = {};
-        tracker = {};
-        sniffer = {};
-        translation = {};
-        editor = {};
-        printer = {};
-        host = {};
+        logs = {}, config = {}, tracker = {}, sniffer = {}, translation = {}, editor = {};
+        printer = {}, host = {};
     }
 
     void SetUp() override
@@ -127,17 +136,15 @@ protected:
     }
 
     // Writes the entries of jobs 1..count into a fresh stream, as one marker piece does, and
-    // returns what was written; `status` receives the first nonzero result.
-    std::string WriteEntries(int32_t count, int32_t *status = nullptr)
+    // returns what was written; `entryStatus` receives the first nonzero result.
+    std::string WriteEntries(int32_t count)
     {
         char *text = nullptr;
         size_t size = 0;
         FILE *body = open_memstream(&text, &size);
-        int32_t result = 0;
-        for (int32_t job = 1; job <= count && result == 0; ++job)
-            result = WriteJobEntry(body, &report, job, "en");
-        if (status)
-            *status = result;
+        entryStatus = 0;
+        for (int32_t job = 1; job <= count && entryStatus == 0; ++job)
+            entryStatus = WriteJobEntry(body, &report, job, "en");
         std::fclose(body);
         std::string written(text, size);
         std::free(text);
@@ -156,6 +163,7 @@ protected:
 
     std::string tempDir;
     JTAPI_ReportData report = {nullptr};
+    int32_t entryStatus = -1;
 };
 
 #endif

@@ -44,11 +44,8 @@ TEST_F(ReportBodyTest, TwoJobsRenderTheCheckedGoldenBody)
 {
     StoreGoldenJobs();
     StartReport();
-    int32_t status = -1;
-
-    EXPECT_EQ(WriteEntries(2, &status), Golden("twoJobsWithDoubles.ps"));
-
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(WriteEntries(2), Golden("twoJobsWithDoubles.ps"));
+    EXPECT_EQ(entryStatus, 0);
     EXPECT_TRUE(tracker.misuse.empty());
     const Texts jobFields = {"16/0", "12/0", "11/0", "3/0", "2/0", "14/0",
                              "15/0", "4/0",  "5/0",  "6/0", "10/0"};
@@ -86,11 +83,8 @@ TEST_F(ReportBodyTest, EveryFieldMissing)
         tracker.missingStatus = form;
         tracker.jobs[1].numAddresses = 1;
         StartReport();
-        int32_t status = -1;
-
-        EXPECT_EQ(WriteEntries(1, &status), Golden("jobWithEveryFieldMissing.ps"));
-
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(WriteEntries(1), Golden("jobWithEveryFieldMissing.ps"));
+        EXPECT_EQ(entryStatus, 0);
         EXPECT_EQ(logs.records,
                   (Texts{"INFO Number of Addresses = 1",
                          "INFO JTAPI_SENT_DATE_TIME is NULL. Use blanks", "INFO Sent Date/Time =  ",
@@ -102,13 +96,12 @@ TEST_F(ReportBodyTest, EveryFieldMissing)
                          "ERROR JTAPI_SUBJECT is NULL. Use default = 0 length string",
                          "INFO Subject = \"\"",
                          "ERROR JTAPI_FROM is NULL. Use default = 0 length string",
-                         "INFO From = \"\"",
-                         "ERROR JTAPI_NUM_UNCONF is NULL. Use default = 0",
+                         "INFO From = \"\"", "ERROR JTAPI_NUM_UNCONF is NULL. Use default = 0",
                          "INFO Number unconfirmed = 0",
-                         "ERROR JTAPI_FAILED is NULL. Use default = 0",
-                         "INFO Number failed = 0", "INFO Num Scanned = 0", "INFO Attach Size = 0",
-                         "INFO Addr Type = 0", "ERROR JTAPI_FRIENDLY_NAME is NULL.",
-                         "INFO Use default 0 len string.", "INFO Friendly Name = \"\"",
+                         "ERROR JTAPI_FAILED is NULL. Use default = 0", "INFO Number failed = 0",
+                         "INFO Num Scanned = 0", "INFO Attach Size = 0", "INFO Addr Type = 0",
+                         "ERROR JTAPI_FRIENDLY_NAME is NULL.", "INFO Use default 0 len string.",
+                         "INFO Friendly Name = \"\"",
                          "ERROR JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str",
                          "INFO Email Addr = \"\"", "ERROR JTAPI_PROC_STATE is NULL.",
                          "INFO Use default = JTAPI_PROCESS_STATE_SENT",
@@ -138,14 +131,11 @@ TEST_F(ReportBodyTest, JobWithoutAddressesEndsWithTheRecipientPreamble)
         tracker.jobs[1].numAddresses = count;
         tracker.missingStatus = missingStatus;
         StartReport();
-        int32_t status = -1;
+        const std::string body = WriteEntries(1);
 
-        const std::string body = WriteEntries(1, &status);
-
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(entryStatus, 0);
         EXPECT_EQ(body.rfind("/numberOfRecipients " + written + " def % this", 0), 0u);
-        ASSERT_GE(body.size(), ending.size());
-        EXPECT_EQ(body.substr(body.size() - ending.size()), ending);
+        EXPECT_EQ(Tail(body, ending.size()), ending);
         const Texts &logged = logs.records;
         EXPECT_EQ(Texts(logged.begin(), logged.begin() + records.size()), records);
         EXPECT_EQ(tracker.reads[1].size(), 11u) << "no address field is read";
@@ -232,13 +222,8 @@ TEST_F(ReportBodyTest, ConversionFailureStopsTheEntryAtOnce)
         translation.hexResults[failing] = -1;
         autoConvert = 1;
         StartReport();
-        int32_t status = -1;
-
-        const std::string body = WriteEntries(2, &status);
-
-        EXPECT_EQ(status, 7);
-        ASSERT_GE(body.size(), tail.size());
-        EXPECT_EQ(body.substr(body.size() - tail.size()), tail);
+        EXPECT_EQ(Tail(WriteEntries(2), tail.size()), tail);
+        EXPECT_EQ(entryStatus, 7);
         EXPECT_EQ(Tail(logs.records, records.size()), records);
         EXPECT_EQ(tracker.reads[1].back(), lastRead);
         EXPECT_EQ(tracker.reads.count(2), 0u);

@@ -62,17 +62,14 @@ TEST_F(ReportRunTest, RunWithoutJobsLogsEveryStepInOrder)
     EXPECT_EQ(tracker.reportKinds, std::vector<int32_t>{5});
     EXPECT_EQ(tracker.reads[0], Texts{"0/0"});
     EXPECT_TRUE(tracker.misuse.empty());
-    ASSERT_EQ(editor.edits.size(), 1u);
-    EXPECT_EQ(editor.edits[0].inPath, bodyPath);
-    EXPECT_EQ(editor.edits[0].outPath, reportPath);
+    EXPECT_EQ(EditPaths(), (Texts{bodyPath, reportPath}));
     EXPECT_EQ(EditedBody(), "%!PS\n");
     EXPECT_FALSE(fs::exists(bodyPath));
     EXPECT_TRUE(fs::exists(reportPath)) << "the report file is left to the print service";
     ASSERT_EQ(printer.submissions.size(), 1u);
     EXPECT_EQ(printer.submissions[0].path, reportPath);
     EXPECT_TRUE(printer.submissions[0].documentExisted);
-    const char *scratch = runScratch.hexBuffer;
-    EXPECT_EQ(std::string(scratch, 613), std::string(613, '\0')) << "the three texts are cleared";
+    EXPECT_EQ(std::string(runScratch.hexBuffer, 613), std::string(613, '\0')) << "texts cleared";
     EXPECT_EQ(autoConvert, 1);
 }
 
@@ -91,9 +88,8 @@ TEST_F(ReportRunTest, NegativeOrMissingJobCountMeansNoJobs)
         EXPECT_EQ(Run(), 0);
 
         const std::string count = "INFO Number of jobs = " + std::to_string(form < 0 ? form : 0);
-        const Texts &records = logs.records;
-        auto at = std::find(records.begin(), records.end(), count);
-        ASSERT_NE(at, records.end());
+        auto at = std::find(logs.records.begin(), logs.records.end(), count);
+        ASSERT_NE(at, logs.records.end());
         EXPECT_EQ(*(at - 1) == "ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", form >= 0);
         EXPECT_EQ(EditedBody(), "%!PS\n");
         EXPECT_EQ(tracker.reads.size(), 1u) << "only the job count is read";
@@ -134,10 +130,8 @@ TEST_F(ReportRunTest, TemplateIsCopiedInPiecesAndEveryMarkerPieceWritesTheSeries
     EXPECT_LT(first.find(Hex("One")), first.find(Hex("Two")));
     for (const char *dropped : {"gone", "BEFORE", "AFTER", "__GENERATE_BODY_HERE__"})
         EXPECT_EQ(body.find(dropped), std::string::npos) << dropped;
-    for (int32_t job : {1, 2}) {
-        const Texts &reads = tracker.reads[job];
-        EXPECT_EQ(std::count(reads.begin(), reads.end(), "16/0"), 2) << "job " << job;
-    }
+    for (const Texts &reads : {tracker.reads[1], tracker.reads[2]})
+        EXPECT_EQ(std::count(reads.begin(), reads.end(), "16/0"), 2);
 }
 
 // Fault: no fallback directory, the fallback not logged, or logged once although the directory
@@ -152,9 +146,8 @@ TEST_F(ReportRunTest, UnsetTempDirectoryFallsBackAndLogsTwice)
     EXPECT_EQ(logDouble::Count("ERROR ENV TEMP_FILES_DIR not defined"), 2);
     EXPECT_EQ(logDouble::Count("INFO Open temp output file \"/tmp/tmpfiles/ar_output_pdl.ps\""), 1);
     EXPECT_EQ(logDouble::Count("INFO Submit PDL File = \"/tmp/tmpfiles/activityReport.ps\""), 1);
-    ASSERT_EQ(editor.edits.size(), 1u);
-    EXPECT_EQ(editor.edits[0].inPath, "/tmp/tmpfiles/ar_output_pdl.ps");
-    EXPECT_EQ(editor.edits[0].outPath, "/tmp/tmpfiles/activityReport.ps");
+    EXPECT_EQ(EditPaths(),
+              (Texts{"/tmp/tmpfiles/ar_output_pdl.ps", "/tmp/tmpfiles/activityReport.ps"}));
     EXPECT_EQ(EditedBody(), "%!PS\n");
     EXPECT_FALSE(fs::exists("/tmp/tmpfiles/ar_output_pdl.ps"));
     fs::remove("/tmp/tmpfiles/activityReport.ps");
@@ -164,11 +157,10 @@ TEST_F(ReportRunTest, UnsetTempDirectoryFallsBackAndLogsTwice)
 // released when it was never obtained), a stream left open, or the run going on after it.
 TEST_F(ReportRunTest, EarlyFailuresReturnTheirStatusAndGiveBackWhatWasTaken)
 {
-    const std::string enter = "ENTER ARL_ActivityReport";
-    const std::string obtained = "INFO Job Tracker data retreived successfully";
-    const std::string noTemplate =
-        "ERROR ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.";
-    const std::string noDir = Path("no-dir");
+    const std::string enter = "ENTER ARL_ActivityReport", noDir = Path("no-dir"),
+                      obtained = "INFO Job Tracker data retreived successfully",
+                      noTemplate = "ERROR ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity "
+                                   "Report.";
     const std::tuple<std::function<void()>, int32_t, Texts, int> cases[] = {
         // the failure, the status, the records, jtapi_release_report_data calls
         {[] { unsetenv("ACTIVITY_REPORT_TEMPLATE"); }, 1, {enter, obtained, noTemplate}, 1},
@@ -210,8 +202,8 @@ TEST_F(ReportRunTest, EarlyFailuresReturnTheirStatusAndGiveBackWhatWasTaken)
 // open).
 TEST_F(ReportRunTest, LaterFailuresPassThroughTheCommonEnd)
 {
-    const std::string releasing = "INFO Releasing Report Data...";
-    const std::string failedRelease = "ERROR jtapi_release_report_data() FAILURE 9";
+    const std::string releasing = "INFO Releasing Report Data...",
+                      failedRelease = "ERROR jtapi_release_report_data() FAILURE 9";
     const std::tuple<bool, int, int, int32_t, Texts> cases[] = {
         // a subject that cannot be converted, the edit's and the release's status, the run's
         // status, the last records
@@ -303,10 +295,8 @@ TEST_F(ReportRunTest, LaterRunsReuseTheProcessState)
     EXPECT_EQ(translation.initCalls, 2) << "a successful one is not repeated";
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i)
         EXPECT_EQ(sedCmdTable[i].replacePattern, buffers[i]) << "record " << i;
-    const auto &commands = editor.commands;
-    ASSERT_EQ(commands.size(), 54u);
-    EXPECT_EQ(commands[49].replace, Hex("White"));
-    EXPECT_EQ(commands[50].replace, Hex("Standard"));
+    ASSERT_EQ(editor.commands.size(), 54u);
+    EXPECT_EQ(editor.commands[49].replace + editor.commands[50].replace, Hex("WhiteStandard"));
     EXPECT_EQ(printer.submissions.size(), 2u);
 }
 

@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace configDouble {
-State state;
-} // namespace configDouble
+namespace configDouble { State state; }
 
 using configDouble::state;
 

@@ -54,12 +54,10 @@ struct State {
                                                {OA_XID_TIME_FORMAT, "%H:%M:%S"}};
     std::vector<uint16_t> formatRequests; // the id of every TD_GetFormat call
     // Cfg_GetAttrValue of the device name: its status and value.
-    int deviceNameStatus = CFG_OK;
-    std::string deviceName = "device-1";
+    int deviceNameStatus = CFG_OK; std::string deviceName = "device-1";
     std::vector<std::string> attrRequests; // "<name> <size>" of every call
     // CfgSrvGetMarketRegion: a nonzero status leaves *region untouched.
-    int regionStatus = CFG_OK;
-    uint32_t region = 0;
+    int regionStatus = CFG_OK; uint32_t region = 0;
     std::vector<int> regionRequests; // the `instance` argument of every call
 };
 extern State state;
@@ -91,10 +89,8 @@ struct Job {
 struct State {
     std::optional<int32_t> numJobs;
     std::map<int32_t, Job> jobs; // by job index, from 1
-    int32_t missingStatus = JTAPI_ERR_MISSING;
-    int32_t reportStatus = 0, releaseStatus = 0;
-    std::vector<int32_t> reportKinds; // the `kind` of every report data request
-    int releaseCalls = 0;
+    int32_t missingStatus = JTAPI_ERR_MISSING, reportStatus = 0, releaseStatus = 0;
+    std::vector<int32_t> reportKinds; int releaseCalls = 0; // reportKinds: `kind` of each request
     std::map<int32_t, std::vector<std::string>> reads; // by job index: "<field>/<address>"
     // Calls that broke the interface's rules: a handle the double never filled, a NULL pointer, a
     // read after the release, a second release.
@@ -118,9 +114,7 @@ struct tm MakeTime(int year, int month, int day, int hour, int minute, int secon
 namespace snifferDouble {
 
 struct State {
-    std::map<std::string, int> results;
-    std::string prefix;
-    std::vector<std::string> calls;
+    std::map<std::string, int> results; std::string prefix; std::vector<std::string> calls;
 };
 extern State state;
 
@@ -145,8 +139,7 @@ extern State state;
 namespace translationDouble {
 
 struct State {
-    int initResult = 0; // what Trans_Init answers
-    int initCalls = 0;
+    int initResult = 0, initCalls = 0; // initResult: what Trans_Init answers
     std::map<unsigned, int> translationErrors; // Trans_TranslateString fails for these ids
     std::map<std::string, int> hexResults;     // the hex conversion of this text answers this
                                                // without writing
@@ -176,20 +169,16 @@ std::string Hex(const std::string &text);
 namespace streameditorDouble {
 
 struct Command {
-    int type;
-    std::string find, replace;
-    int result; // what the double answered
+    int type; std::string find, replace; int result; // result: what the double answered
 };
 
 struct Edit {
-    std::string inPath, outPath;
-    std::string input; // the input file's content at the time of the edit
+    std::string inPath, outPath, input; // input: the input file's content at the time of the edit
 };
 
 struct State {
     bool failCreate = false; // Sed_CreateCmdArray answers NULL
-    std::string refusedFind; // Sed_AddCommand answers refusedResult for this find text
-    int refusedResult = 1;
+    std::string refusedFind; int refusedResult = 1; // Sed_AddCommand answers it for this find
     int editStatus = 0; // Sed_FileEdit answers it without writing when it is not 0
     std::vector<int> capacities;
     std::vector<Command> commands; // every Sed_AddCommand call, refused ones included
@@ -209,16 +198,12 @@ namespace printDouble {
 struct Submission {
     std::vector<std::string> attributes;
     std::string user, jobName, path;
-    Ds_precedence precedence;
-    std::string operation;
-    int32_t firstPage, lastPage;
-    uint16_t options;
-    bool documentExisted;
+    Ds_precedence precedence; std::string operation;
+    int32_t firstPage, lastPage; uint16_t options; bool documentExisted;
 };
 
 struct State {
-    int result = DS_OK;
-    std::vector<Submission> submissions;
+    int result = DS_OK; std::vector<Submission> submissions;
 };
 extern State state;
 
@@ -232,8 +217,7 @@ extern State state;
 namespace unameDouble {
 
 struct State {
-    int failWith = 0; // nonzero: every call fails with -1 and this errno
-    int calls = 0;
+    int failWith = 0, calls = 0; // failWith nonzero: every call fails with -1 and this errno
 };
 extern State state;
 

@@ -4,9 +4,7 @@
 
 #include <unistd.h>
 
-namespace printDouble {
-State state;
-} // namespace printDouble
+namespace printDouble { State state; }
 
 int zun::dmx::SubmitJob(const std::vector<std::string> &attributes, const char *user,
                         const char *jobName, const char *path, Ds_precedence precedence,

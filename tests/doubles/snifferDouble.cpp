@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace snifferDouble {
-State state;
-} // namespace snifferDouble
+namespace snifferDouble { State state; }
 
 namespace {
 

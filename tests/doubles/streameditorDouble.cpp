@@ -12,9 +12,7 @@ struct SedCmdArray {
     std::vector<streameditorDouble::Command> commands;
 };
 
-namespace streameditorDouble {
-State state;
-} // namespace streameditorDouble
+namespace streameditorDouble { State state; }
 
 using streameditorDouble::state;
 
