@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Checks every catalogue of the report: it passes msgfmt --check, it holds exactly the string ids
-# the report asks for, each once, and it names a printer encoding into which every one of its
-# texts converts (a text the encoding cannot hold would print as "?" or a transliteration).
-#
-#   check-catalogues.sh CATALOGUE_DIR
+# Every catalogue passes msgfmt, holds the report's string ids once each, and names a printer
+# encoding that holds its texts (else they print as "?").   check-catalogues.sh CATALOGUE_DIR
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 expected=$(awk '!/^#/ && NF == 2 { print $2 }' "$here/constant-tags.txt" | sort)
@@ -21,8 +18,7 @@ for po in "${catalogues[@]}"; do
     fail "$name: string ids differ from the report's: $(diff <(echo "$expected") <(echo "$ids") | grep '^[<>]' | tr '\n' ' ')"
   encoding=$(encoding_of "$po")
   [ -n "$encoding" ] || { fail "$name: no X-Printer-Encoding"; continue; }
-  # The copyright sign is the one character some printer encodings lack on purpose: it prints
-  # as "(C)" there.
+  # Some printer encodings lack the copyright sign on purpose: it prints as "(C)".
   while IFS=$'\t' read -r id text; do
     printf '%s' "${text//©/}" | iconv -f UTF-8 -t "$encoding" >/dev/null 2>&1 ||
       fail "$name: text $id cannot be printed in $encoding: $text"

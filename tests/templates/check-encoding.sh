@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
-# Prints every character of a template's printer encoding through the template's fonts and
-# checks that each comes out as the character the encoding means: the glyph-name vector, the
-# re-encoding and the fonts' glyph coverage together. Ghostscript's text extraction turns the
-# glyphs back into Unicode, which must match what iconv makes of the same bytes.
-#
+# Prints every character of a template's encoding in its fonts; Ghostscript's text extraction must
+# give back what iconv makes of the same bytes (glyph names, re-encoding and glyph coverage at once).
 #   check-encoding.sh TEMPLATE ENCODING WORK_DIR
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 template=$1 encoding=$2 work=$3
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 
-# Every byte from 0x21 up that the encoding defines, except the invisible no-break space and
-# soft hyphen, and the Greek ypogegrammeni (0xaa of ISO-8859-7), which modern Greek does not use
-# and the fonts lack. A row of 16 at most, numbered ("R01 ") so that it can be found in the text,
-# once in each font.
+# Not the invisible no-break space and soft hyphen, nor the ypogegrammeni (0xaa of ISO-8859-7),
+# which modern Greek does not use and the fonts lack. Rows are numbered to be found in the text.
 rows=()
 for high in 2 3 4 5 6 7 a b c d e f; do
   row=
@@ -33,16 +27,10 @@ for font in DefaultFontName DefaultFontNameBold; do
     echo "<$(printf "R%02d $row" $n | od -An -v -tx1 | tr -d ' \n')> AR_SHOW NextRow"
   done
 done > "$work/rows.ps"
-# The rows in place of the marker line, every tag of the template's own texts as "A".
 sed -E -e "/^__GENERATE_BODY_HERE__\$/{r $work/rows.ps" -e 'd}' -e 's/__[a-z_]+__/41/g' "$template" > "$work/charset.ps"
 to_text "$work/charset.ps" "$work/charset.txt"
 
-# Compare the rows word by word.
 tr -s ' \t' ' ' < "$work/expected.txt" | sed 's/^ //; s/ $//' > "$work/want"
 tr -d '\r' < "$work/charset.txt" | sed 's/^ *//; s/ *$//' | tr -s ' \t' ' ' | grep '^R[0-9][0-9] ' > "$work/got" || true
-if ! diff -u "$work/want" "$work/got" > "$work/diff"; then
-  echo "FAIL: characters of $encoding do not print as themselves (- expected, + printed):" >&2
-  cat "$work/diff" >&2
-  exit 1
-fi
+diff -u "$work/want" "$work/got" >&2 || { echo "FAIL: characters of $encoding do not print as themselves" >&2; exit 1; }
 echo "$(($(wc -w < "$work/want") - 2 * ${#rows[@]})) characters of $encoding checked"

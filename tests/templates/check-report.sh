@@ -1,18 +1,7 @@
 #!/usr/bin/env bash
-# Prints a report end to end, as the device does: the host program with the real plug-in and
-# services and the build's catalogue and templates, on the sample jobs, or on JOBS generated jobs
-# of five recipients each ("Subject <n>", "Name <n>-<k>"; every seventh subject too long for its
-# column). Checks what reached the print spool:
-#   - the template of the language's printer encoding and the paper of the market region;
-#   - no tag left; Ghostscript runs it without an error and with the operand stack empty at the
-#     end (every job entry leaves a number there for the template to take back);
-#   - every page starts with the report title and its own page number and ends with the two
-#     footer lines; the legend and the note on the recipient limit are on the first page only;
-#   - generated jobs: every job once, its subject and all its recipients on one page, a long
-#     subject cut with an ellipsis;
-#   - sample jobs: every job's subject, sender and first five recipients' names, converted into
-#     the printer encoding as the plug-in converts texts.
-#
+# Prints a report end to end as the device does (host program, real plug-in, services, catalogue,
+# templates) on the sample jobs or on JOBS generated jobs of five recipients (every seventh subject
+# too long for its column), and checks the spooled PostScript page by page.
 #   check-report.sh ACTIVITY_REPORT_PROGRAM REPO_DIR LANGUAGE PAPER WORK_DIR [JOBS]
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
@@ -32,7 +21,6 @@ sqlite3 "$work/jobs.db" < "$repo/examples/jobs.sql" || { echo "FAIL: sample data
   WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 5)
   INSERT INTO addresses SELECT id, k, k % 3 = 0, (id + k) % 7, '2026-12-06 14:1' || k || ':00',
     'Name ' || id || '-' || k, 'user' || id || '.' || k || '@example.com' FROM jobs, n;"
-# Market region 2 prints on A4, region 1 on Letter.
 sed "s/^market.region = .*/market.region = $([ "$paper" = a4 ] && echo 2 || echo 1)/" \
   "$repo/examples/device.conf" > "$work/device.conf"
 
@@ -49,10 +37,8 @@ grep -q "default-medium=\"$([ "$paper" = a4 ] && echo ISO_A4 || echo NA_LETTER)\
   fail "not on $paper paper: $(grep default-medium "$job/ticket")"
 left=$(grep -oE '__[a-z_]+__|processState_[A-Za-z]+' "$job/document.ps" | sort -u | head -n 5 | tr '\n' ' ')
 [ -z "$left" ] || { echo "FAIL: tags left in the report: $left" >&2; exit 1; }
-{
-  cat "$job/document.ps"
-  echo 'count 0 ne { (operand stack not empty at the end of the report:) = pstack stack_not_empty } if'
-} > "$work/report.ps"
+# Every job entry leaves a number on the operand stack for the template to take back.
+{ cat "$job/document.ps"; echo 'count 0 ne { (operand stack not empty at the end:) = pstack stack_not_empty } if'; } > "$work/report.ps"
 to_text "$work/report.ps" "$work/pages/page-%05d.txt" "$paper"
 
 awk -v jobs="$jobs" -v paper="$paper" \
@@ -103,8 +89,7 @@ awk -v jobs="$jobs" -v paper="$paper" \
 ' "$work"/pages/page-*.txt || failures=$((failures + 1))
 [ -n "$jobs" ] && exit $((failures > 0))
 
-# Sample jobs: the first 44 characters (a column may cut a longer text) of every subject, sender
-# and shown recipient name, converted into the printer encoding as the plug-in converts texts.
+# Sample jobs: 44 characters, as a column may cut a longer text.
 printed=$(cat "$work"/pages/page-*.txt | tr -s ' \r' ' ')
 export LC_ALL=C.UTF-8
 while IFS=$'\t' read -r what text; do

@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
-# Checks the text of a generated report template against what the report plug-in relies on when
-# it copies the template:
-#   - the marker line stands alone, once, so the job entries go in exactly one place;
-#   - no line is longer than the 254 characters the copy reads at a time (a longer line is
-#     copied in pieces, and a tag or marker across a piece boundary is lost);
-#   - every tag stands inside a hex string, outside comments, at a byte boundary, since the
-#     finishing pass replaces it by hex digits wherever it finds it;
-#   - every tag that only the template can carry is there, so no report text goes missing.
-#
+# Checks a template against what the plug-in's copy relies on: one marker line alone; lines read
+# 254 characters at a time, so a longer one splits tags; tags become hex digits wherever found, so
+# each must sit in a hex string at a byte boundary; every tag only the template carries is there.
 #   check-template.sh TEMPLATE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -4,7 +4,6 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# The printer encoding a catalogue names.
 encoding_of() { sed -n 's/^"X-Printer-Encoding: *\([^\\]*\)\\n"$/\1/p' "$1"; }
 
 # "id<TAB>text" for every entry of a catalogue, in UTF-8; an untranslated entry has its source.
@@ -13,13 +12,9 @@ texts_of() {
 }
 text_of() { texts_of "$1" | awk -F '\t' -v id="$2" '$1 == id { print $2 }'; }
 
-# Renders PostScript to text as the device's interpreter runs it: a PostScript error stops the
-# check. OUTPUT may hold %05d for a file per page; PAPER is a Ghostscript paper size.
+# PS to text; an error stops the check, as it stops the device. OUTPUT may hold %05d for a file per page.
 to_text() { # PS OUTPUT [PAPER]
-  if ! gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=txtwrite ${3:+-sPAPERSIZE=$3 -dFIXEDMEDIA} \
-      -sOutputFile="$2" "$1" > "$1.log" 2>&1 || grep -q 'Error:' "$1.log"; then
-    echo "FAIL: Ghostscript reports an error on $1:" >&2
-    tail -n 20 "$1.log" >&2
-    exit 1
-  fi
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=txtwrite ${3:+-sPAPERSIZE=$3 -dFIXEDMEDIA} -sOutputFile="$2" "$1" \
+    > "$1.log" 2>&1 && ! grep -q 'Error:' "$1.log" ||
+    { echo "FAIL: Ghostscript reports an error on $1:" >&2; tail -n 20 "$1.log" >&2; exit 1; }
 }
