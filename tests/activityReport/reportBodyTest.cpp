@@ -10,20 +10,17 @@ namespace {
 const char kRegularFont[] = "DefaultFontName findfont 9 scalefont setfont\n";
 const char kMove[] = "currentColumn currentRow MoveToPosition\n";
 
-class ReportBodyTest : public PluginTest {
-protected:
-    // The job set of golden/twoJobsWithDoubles.ps.
-    void StoreGoldenJobs();
-};
+using ReportBodyTest = PluginTest;
 
-void ReportBodyTest::StoreGoldenJobs()
+// The job set of golden/twoJobsWithDoubles.ps.
+void StoreGoldenJobs(std::map<int32_t, jobtrackerDouble::Job> &jobs)
 {
-    tracker.jobs[1] = {
+    jobs[1] = {
         2, MakeTime(2010, 1, 5, 9, 5, 3), MakeTime(2010, 1, 5, 9, 7, 41), 2, 1, 1, 0, 3, 45678,
         "Quarterly (draft)", "alice@example.com",
         {{0, 1, "Bob Smith", "bob@example.com", MakeTime(2010, 1, 5, 9, 6, 10)},
          {1, 3, "Carol", "carol@example.org", MakeTime(2010, 1, 5, 9, 7, 41)}}};
-    tracker.jobs[2] = {
+    jobs[2] = {
         7, MakeTime(2011, 12, 31, 23, 59, 58), MakeTime(2012, 1, 1, 0, 0, 2), 7, 12, -1, 2, 10, 0,
         "", "dave@example.net",
         {{0, 0, "Eve", "eve@example.net", MakeTime(2011, 12, 31, 23, 59, 59)},
@@ -42,7 +39,7 @@ void ReportBodyTest::StoreGoldenJobs()
 // address count not logged; the records of a complete row out of order or with the state logged.
 TEST_F(ReportBodyTest, TwoJobsRenderTheCheckedGoldenBody)
 {
-    StoreGoldenJobs();
+    StoreGoldenJobs(tracker.jobs);
     StartReport();
     EXPECT_EQ(WriteEntries(2), Golden("twoJobsWithDoubles.ps"));
     EXPECT_EQ(entryStatus, 0);

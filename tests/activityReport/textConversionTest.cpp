@@ -11,15 +11,14 @@ namespace {
 
 using namespace std::string_literals;
 
-class TextConversionTest : public PluginTest {
-protected:
-    static std::string Take(char *text)
-    {
-        std::string copy = text ? text : "NULL";
-        std::free(text);
-        return copy;
-    }
-};
+using TextConversionTest = PluginTest;
+
+std::string Take(char *text)
+{
+    std::string copy = text ? text : "NULL";
+    std::free(text);
+    return copy;
+}
 
 // Fault: wrong digits or case, the sign lost, the size off by one at either bound (the text and
 // its NUL exactly filling maxBytes is allowed), a negative maxBytes taken as large, or `out`
@@ -35,13 +34,10 @@ TEST_F(TextConversionTest, ConvertIntToHexStringAtItsBounds)
     for (const auto &[value, maxBytes, result, hex] : cases) {
         SCOPED_TRACE(std::to_string(value) + " in " + std::to_string(maxBytes));
         ResetDoubles();
-        char out[40];
-        std::memset(out, 'Z', sizeof out);
-
-        EXPECT_EQ(ConvertIntToHexString(out, value, maxBytes), result);
-
+        std::string out(40, 'Z');
+        EXPECT_EQ(ConvertIntToHexString(&out[0], value, maxBytes), result);
         const std::string written = hex.empty() ? "" : hex + '\0';
-        EXPECT_EQ(std::string(out, sizeof out), written + std::string(40 - written.size(), 'Z'));
+        EXPECT_EQ(out, written + std::string(40 - written.size(), 'Z'));
         EXPECT_EQ(logs.records,
                   result > 0 ? Texts{}
                              : Texts{"L3 ConvertIntToHexString() insufficient memory allocated "
@@ -141,25 +137,21 @@ TEST_F(TextConversionTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
 {
     SetSystemCharset("UTF-8");
     const std::string text = "Caf\xc3\xa9"; // five bytes, four characters
-    const std::string utf = "UTF8 conversion failed (" + text;
+    const std::string utf = "UTF8 conversion failed (" + text, conv = "SNF_Convert(" + text;
     const std::tuple<int32_t, int32_t, std::string, int, std::string> cases[] = {
         // inStrEncoding, autoConvert, the call, its result, the failure record (or none)
-        {1, 0, "SNF_Convert(" + text + ", 5, UTF-8)", 1, ""},
-        {1, 1, "SNF_Convert(" + text + ", 5, UTF-8)", 2, ""},
-        {1, 0, "SNF_Convert(" + text + ", 5, UTF-8)", -1, ""},
-        {1, 0, "SNF_Convert(" + text + ", 5, UTF-8)", 0,
-         "SNF_Convert(" + text + ", UTF-8) failed."},
-        {3, 1, "SNF_Convert(" + text + ", 5, ISO-8859-15)", 1, ""},
-        {3, 0, "SNF_Convert(" + text + ", 5, ISO-8859-15)", 0,
-         "SNF_Convert(" + text + ", ISO-8859-15) failed."},
+        {1, 0, conv + ", 5, UTF-8)", 1, ""}, {1, 1, conv + ", 5, UTF-8)", 2, ""},
+        {1, 0, conv + ", 5, UTF-8)", -1, ""},
+        {1, 0, conv + ", 5, UTF-8)", 0, conv + ", UTF-8) failed."},
+        {3, 1, conv + ", 5, ISO-8859-15)", 1, ""},
+        {3, 0, conv + ", 5, ISO-8859-15)", 0, conv + ", ISO-8859-15) failed."},
         {2, 1, "SNF_AutoConvert(" + text + ", 5)", 1, ""},
         {2, 1, "SNF_AutoConvert(" + text + ", 5)", 2, utf + ", 1)."},
         {2, 0, "SNF_ConvertUTF(" + text + ", 5)", 1, ""},
         {2, 2, "SNF_ConvertUTF(" + text + ", 5)", 1, ""},
         {2, 0, "SNF_ConvertUTF(" + text + ", 5)", 2, utf + ", 0)."},
         {2, -1, "SNF_ConvertUTF(" + text + ", 5)", 0, utf + ", -1)."},
-        {0, 1, "", 1, "invalid inStrEncoding (0)."},
-        {4, 1, "", 1, "invalid inStrEncoding (4)."}};
+        {0, 1, "", 1, "invalid inStrEncoding (0)."}, {4, 1, "", 1, "invalid inStrEncoding (4)."}};
     for (const auto &[encoding, flag, call, result, failure] : cases) {
         SCOPED_TRACE(call + " answering " + std::to_string(result));
         ResetDoubles();

@@ -5,7 +5,6 @@
 #include <cstring>
 
 namespace jobtrackerDouble {
-
 State state;
 
 struct tm MakeTime(int year, int month, int day, int hour, int minute, int second)
@@ -23,25 +22,17 @@ namespace {
 
 int handleToken; // what the double puts into a handle it filled
 
-template <typename T> void *Value(std::optional<T> &field)
-{
-    return field ? &*field : nullptr;
-}
-
-void *Value(std::optional<std::string> &field)
-{
-    return field ? &(*field)[0] : nullptr;
-}
+template <typename T> void *Value(std::optional<T> &field) { return field ? &*field : nullptr; }
+void *Value(std::optional<std::string> &field) { return field ? &(*field)[0] : nullptr; }
 
 // The address of a stored field's value, or NULL when it is missing.
 void *Lookup(int32_t field, int32_t jobIndex, int32_t a)
 {
     if (field == JTAPI_NUM_JOBS)
         return jobIndex == 0 && a == 0 ? Value(state.numJobs) : nullptr;
-    auto found = state.jobs.find(jobIndex);
-    if (found == state.jobs.end())
+    if (!state.jobs.count(jobIndex))
         return nullptr;
-    jobtrackerDouble::Job &job = found->second;
+    jobtrackerDouble::Job &job = state.jobs[jobIndex];
     if (a == 0) {
         switch (field) {
         case JTAPI_NUM_RECIP: return Value(job.numRecip);

@@ -25,17 +25,11 @@ int Respond(const char *function, const char *text, size_t length, const char *c
 
 } // namespace
 
-extern "C" int SNF_Convert(const char *text, size_t length, const char *fromCharset, char **result)
-{
-    return Respond("SNF_Convert", text, length, fromCharset ? fromCharset : "NULL", result);
-}
-
-extern "C" int SNF_ConvertUTF(const char *text, size_t length, char **result)
-{
-    return Respond("SNF_ConvertUTF", text, length, nullptr, result);
-}
-
-extern "C" int SNF_AutoConvert(const char *text, size_t length, char **result)
-{
-    return Respond("SNF_AutoConvert", text, length, nullptr, result);
+extern "C" {
+int SNF_Convert(const char *text, size_t length, const char *fromCharset, char **result)
+{ return Respond("SNF_Convert", text, length, fromCharset ? fromCharset : "NULL", result); }
+int SNF_ConvertUTF(const char *text, size_t length, char **result)
+{ return Respond("SNF_ConvertUTF", text, length, nullptr, result); }
+int SNF_AutoConvert(const char *text, size_t length, char **result)
+{ return Respond("SNF_AutoConvert", text, length, nullptr, result); }
 }

@@ -85,28 +85,17 @@ Translater::Translater(const std::string &language) : encoding_(state.printEncod
 Translater::~Translater() { Event("~Translater()"); --state.liveObjects; }
 
 std::string Translater::printEncoding() const
-{
-    Event("printEncoding()", "printEncoding");
-    return encoding_;
-}
+{ return Event("printEncoding()", "printEncoding"), encoding_; }
 
 EncodingConverter::EncodingConverter() { Event("EncodingConverter()"); ++state.liveObjects; }
 
 EncodingConverter::~EncodingConverter() { Event("~EncodingConverter()"); --state.liveObjects; }
 
 EncodingConverter &EncodingConverter::convertTo(const std::string &encoding)
-{
-    Event("convertTo(" + encoding + ")", "convertTo");
-    to_ = encoding;
-    return *this;
-}
+{ return Event("convertTo(" + encoding + ")", "convertTo"), to_ = encoding, *this; }
 
 EncodingConverter &EncodingConverter::convertFrom(const std::string &encoding)
-{
-    Event("convertFrom(" + encoding + ")", "convertFrom");
-    from_ = encoding;
-    return *this;
-}
+{ return Event("convertFrom(" + encoding + ")", "convertFrom"), from_ = encoding, *this; }
 
 EncodingConverter::ConversionResults EncodingConverter::convert(const std::string &text)
 {
