@@ -20,9 +20,9 @@ protected:
         logs = {};
     }
 
-    int32_t Generate(const char *mediaType = "Plain", const char *mediaColor = "Blue")
+    int32_t Generate(const char *type = "Plain", const char *color = "Blue")
     {
-        return ARL_GenerateActivityReport(mediaType, mediaColor, Path("body.ps").c_str(),
+        return ARL_GenerateActivityReport(type, color, Path("body.ps").c_str(),
                                           Path("report.ps").c_str(), "fr");
     }
 

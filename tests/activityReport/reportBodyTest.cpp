@@ -239,9 +239,7 @@ protected:
     }
 
     static std::string DateAndTime()
-    {
-        return std::string(runScratch.dateText) + "|" + runScratch.timeText;
-    }
+    { return std::string(runScratch.dateText) + "|" + runScratch.timeText; }
     int Lookups(const char *name) { return config.xidCalls[name]; }
 };
 

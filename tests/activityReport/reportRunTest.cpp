@@ -18,17 +18,12 @@ protected:
         UseTemplate("%!PS\n__GENERATE_BODY_HERE__\n");
     }
 
-    static int32_t Run(const char *mediaType = "Plain", const char *mediaColor = "Blue")
-    {
-        return ARL_ActivityReport(mediaType, mediaColor, "de");
-    }
+    static int32_t Run(const char *type = "Plain", const char *color = "Blue")
+    { return ARL_ActivityReport(type, color, "de"); }
 
     // What the stream editor was given to read: the body file as the template copy left it.
     std::string EditedBody()
-    {
-        const auto &edits = editor.edits;
-        return edits.empty() ? "(no edit)" : edits.back().input;
-    }
+    { return editor.edits.empty() ? "(no edit)" : editor.edits.back().input; }
 };
 
 // Fault: a step out of order, or a record misspelt, at the wrong level or missing on the normal
