@@ -12,8 +12,7 @@ namespace {
 
 struct Outcome {
     int exitCode;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Every test gets a fresh directory for the spool, the working directory, the log, the
@@ -58,8 +57,8 @@ TEST_F(ActivityReportHostTest, PassesTheOptionsOnAndRefusesBadOnes)
     Outcome outcome = Run("--language fr --media-type Plain");
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_EQ(Record(), "mediaType=Plain\nmediaColor=<NULL>\nlanguage=fr\n" + defaultTemplate);
-    EXPECT_TRUE(Contains(outcome.out, "status 0, language fr")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out, "spool job none")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "status 0, language fr") && Contains(outcome.out, "spool job none"))
+        << outcome.out;
     Run("--media-color Blue");
     EXPECT_EQ(Record(), "mediaType=<NULL>\nmediaColor=Blue\nlanguage=en\n" + defaultTemplate);
 

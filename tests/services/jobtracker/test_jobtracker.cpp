@@ -160,8 +160,7 @@ TEST_F(JobTrackerTest, TimesCarryTheLocalZoneWithoutMovingTheClock)
 {
     // A zone rule written out in full needs no zone database on the machine.
     const char *zone = std::getenv("TZ");
-    const bool hadZone = zone != nullptr;
-    const std::string savedZone = hadZone ? zone : "";
+    const std::string savedZone = zone ? zone : "";
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
     Load(R"(
@@ -173,7 +172,7 @@ INSERT INTO jobs (id, sent_time, completed_time) VALUES
     EXPECT_EQ(Value(JTAPI_COMPLETE_DATE_TIME, 1, 0, "%H:%M %Z %z"), "12:00 CEST +0200");
     // 02:30 does not exist on the morning the clocks go forward; it is still shown as stored.
     EXPECT_EQ(Value(JTAPI_SENT_DATE_TIME, 2, 0, "%Y-%m-%d %H:%M:%S %a"), "2023-03-26 02:30:00 Sun");
-    hadZone ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
+    zone ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
 

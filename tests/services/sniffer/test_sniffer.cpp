@@ -3,12 +3,9 @@
 
 #include "sniffer.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <functional>
+#include <gtest/gtest.h>
 #include <iconv.h>
-#include <string>
 
 namespace {
 
@@ -51,13 +48,18 @@ std::string Iconv(const std::string &text, const char *from, const char *to)
     return valid ? out.substr(0, out.size() - outLeft) : "<invalid>";
 }
 
+void ExpectText(const Sniffed &sniffed, const std::string &text)
+{
+    EXPECT_EQ(sniffed.status, 1);
+    EXPECT_TRUE(sniffed.hasText);
+    EXPECT_EQ(sniffed.text, text);
+}
+
 const char kGreeting[] = "Gr\u00fc\u00dfe, \u041f\u0440\u0438\u0432\u0435\u0442!";
 
 TEST(Sniffer, ConvertDecodesTheNamedCharset)
 {
-    Sniffed latin1 = Sniff(ConvertFrom("ISO-8859-1"), "caf\xe9 \xa4");
-    EXPECT_EQ(latin1.status, 1);
-    EXPECT_EQ(latin1.text, "caf\u00e9 \u00a4");
+    ExpectText(Sniff(ConvertFrom("ISO-8859-1"), "caf\xe9 \xa4"), "caf\u00e9 \u00a4");
     EXPECT_EQ(Sniff(ConvertFrom("ISO-8859-15"), "caf\xe9 \xa4").text, "caf\u00e9 \u20ac");
     EXPECT_EQ(Sniff(ConvertFrom("UTF-8"), "a\xff" "b").text, "a\ufffd" "b") << "undecodable byte";
     EXPECT_EQ(Sniff(ConvertFrom("UTF-8"), "a\xc3").text, "a\ufffd") << "character cut short at the end";
@@ -71,9 +73,8 @@ TEST(Sniffer, ConvertUtfReadsEveryUnicodeForm)
 {
     for (const char *form : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE", "UTF-8"}) {
         for (const std::string mark : {"", "\ufeff"}) {
-            Sniffed sniffed = Sniff(SNF_ConvertUTF, Iconv(mark + kGreeting, "UTF-8", form));
-            EXPECT_EQ(sniffed.status, 1);
-            EXPECT_EQ(sniffed.text, kGreeting) << form << (mark.empty() ? "" : " with mark");
+            SCOPED_TRACE(form + mark);
+            ExpectText(Sniff(SNF_ConvertUTF, Iconv(mark + kGreeting, "UTF-8", form)), kGreeting);
         }
     }
     // Beyond U+07FF only the mark tells the form.
@@ -90,9 +91,7 @@ TEST(Sniffer, AutoConvertDetectsTheEncodingAndAlwaysGivesUtf8)
     const std::string french = "Le d\u00e9j\u00e0 vu de l'\u00e9t\u00e9 \u00e0 la for\u00eat: "
                                "les \u00e9l\u00e8ves ont re\u00e7u leurs r\u00e9sultats tr\u00e8s t\u00f4t, "
                                "apr\u00e8s la f\u00eate de No\u00ebl.";
-    Sniffed fromLatin1 = Sniff(SNF_AutoConvert, Iconv(french, "UTF-8", "ISO-8859-1"));
-    EXPECT_EQ(fromLatin1.status, 1);
-    EXPECT_EQ(fromLatin1.text, french);
+    ExpectText(Sniff(SNF_AutoConvert, Iconv(french, "UTF-8", "ISO-8859-1")), french);
     EXPECT_EQ(Sniff(SNF_AutoConvert, french).text, french);
     EXPECT_EQ(Sniff(SNF_AutoConvert, "plain ascii").text, "plain ascii");
     EXPECT_EQ(Sniff(SNF_AutoConvert, Iconv(kGreeting, "UTF-8", "UTF-16LE")).text, kGreeting)
@@ -111,10 +110,7 @@ TEST(Sniffer, EmptyTextSucceedsAndNullArgumentsFail)
 {
     for (const SniffFunction &call : {ConvertFrom("ISO-8859-1"), SniffFunction(SNF_ConvertUTF),
                                       SniffFunction(SNF_AutoConvert)}) {
-        Sniffed empty = Sniff(call, "");
-        EXPECT_EQ(empty.status, 1);
-        EXPECT_TRUE(empty.hasText);
-        EXPECT_EQ(empty.text, "");
+        ExpectText(Sniff(call, ""), "");
         char *result = nullptr;
         EXPECT_EQ(call(nullptr, 3, &result), 0);
         EXPECT_EQ(call("abc", 3, nullptr), 0);

@@ -18,20 +18,8 @@ namespace {
 
 struct Command {
     int type;
-    std::string find;
-    std::string replace;
+    std::string find, replace;
 };
-
-std::string Hex(const std::string &text)
-{
-    std::string hex;
-    char pair[3];
-    for (unsigned char byte : text) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
-    }
-    return hex;
-}
 
 // What the editor must produce, worked out the slow, obvious way: at each position take the
 // longest find text that starts there (the first given among equals), else copy one byte.
@@ -76,9 +64,8 @@ protected:
         SedCmdArray *cmds = Sed_CreateCmdArray(static_cast<int>(commands.size()) + 1);
         for (const Command &command : commands)
             EXPECT_EQ(Sed_AddCommand(cmds, command.type, command.find.c_str(), command.replace.c_str()), 0);
-        int status = Sed_FileEdit(cmds, inPath.c_str(), outPath.c_str());
-        Sed_FreeCommands(cmds);
-        return status;
+        const int status = Sed_FileEdit(cmds, inPath.c_str(), outPath.c_str());
+        return Sed_FreeCommands(cmds), status;
     }
 
     // Edits `input` through in.ps and out.ps and returns the output, expecting success.
@@ -102,8 +89,8 @@ const std::vector<Command> kTags = {
 
 TEST_F(StreamEditorTest, CommandArrayKeepsCopiesAndRefusesBadCommands)
 {
-    EXPECT_EQ(Sed_CreateCmdArray(0), nullptr);
-    EXPECT_EQ(Sed_CreateCmdArray(-3), nullptr);
+    for (int size : {0, -3})
+        EXPECT_EQ(Sed_CreateCmdArray(size), nullptr) << size;
     EXPECT_EQ(Sed_FreeCommands(nullptr), 0);
 
     SedCmdArray *cmds = Sed_CreateCmdArray(2);
@@ -214,13 +201,12 @@ TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
                               "<__ar_const_to__20416e6e61> fname_width Substring AR_SHOW\n"
                               "<processState_Sent> pstate_width Substring AR_SHOW\n"
                               "__media_color__NextRow\n\n";
-    const std::vector<Command> &commands = kTags;
     // 1201 entries make a chunk a little smaller than a read block, so chunks and blocks drift
     // apart and tags land across block edges all through the file.
     std::string chunk;
     for (int i = 0; i < 1201; ++i)
         chunk += entry;
-    const std::string editedChunk = ReferenceEdit(commands, chunk);
+    const std::string editedChunk = ReferenceEdit(kTags, chunk);
     const size_t chunks = 100 * 1000 * 1000 / chunk.size() + 1;
     {
         std::ofstream input(inPath_, std::ios::binary);
@@ -230,7 +216,7 @@ TEST_F(StreamEditorTest, HundredMegabyteFileIsEditedInBoundedMemory)
 
     rusage before = {}, after = {};
     getrusage(RUSAGE_SELF, &before);
-    ASSERT_EQ(Edit(commands, inPath_, outPath_), SED_OK);
+    ASSERT_EQ(Edit(kTags, inPath_, outPath_), SED_OK);
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "peak RSS grew, in KiB";
 
@@ -254,11 +240,14 @@ TEST_F(StreamEditorTest, SystemDateAndTimeUseTheDeviceFormatsAsHex)
     auto expectedAt = [](std::time_t when) {
         std::tm local = {};
         localtime_r(&when, &local);
-        char date[64], time[64];
-        const size_t dateLength = std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-        const std::string hexDate = Hex(std::string(date, dateLength));
-        const std::string hexTime = Hex(std::string(time, std::strftime(time, sizeof time, "%H.%M", &local)));
-        return "<" + hexDate + "20" + hexTime + "> <5374>\n<" + hexDate + ">";
+        auto hex = [&local](const char *format) {
+            char text[64], pair[3];
+            std::string hex;
+            for (size_t i = 0, n = std::strftime(text, sizeof text, format, &local); i < n; ++i)
+                hex += (std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(text[i])), pair);
+            return hex;
+        };
+        return "<" + hex("%Y-%m-%d") + "20" + hex("%H.%M") + "> <5374>\n<" + hex("%Y-%m-%d") + ">";
     };
 
     // The clock may pass a minute or a day boundary during the edit: accept either side.
