@@ -4,7 +4,7 @@
 // sedCmdTable buffers) that outlives a test in the same process. Every test starts from the state
 // of a freshly loaded plug-in whose system charset has already been looked up ("ISO-8859-15", so
 // no charset records appear unless a test asks for them), with every double reset, and with a
-// private temporary directory as TEMP_FILES_DIR.
+// private temporary directory as TEMP_FILES_DIR, holding a template with one marker line.
 #ifndef TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 #define TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 
@@ -113,7 +113,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         tempDir = pattern;
         setenv("TEMP_FILES_DIR", tempDir.c_str(), 1);
-        unsetenv("ACTIVITY_REPORT_TEMPLATE");
+        UseTemplate("%!PS\n__GENERATE_BODY_HERE__\n");
         setenv("SYSTEM_CHARSET", "ISO-8859-15", 1);
     }
 
@@ -135,10 +135,11 @@ protected:
         ResetRunScratch(&report);
     }
 
-    // Writes the entries of jobs 1..count into a fresh stream, as one marker piece does, and
-    // returns what was written; `entryStatus` receives the first nonzero result.
+    // Starts a report, writes the entries of jobs 1..count into a fresh stream, as one marker
+    // piece does, and returns what was written; `entryStatus` receives the first nonzero result.
     std::string WriteEntries(int32_t count)
     {
+        StartReport();
         char *text = nullptr;
         size_t size = 0;
         FILE *body = open_memstream(&text, &size);

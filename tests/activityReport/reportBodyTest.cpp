@@ -40,7 +40,6 @@ void StoreGoldenJobs(std::map<int32_t, jobtrackerDouble::Job> &jobs)
 TEST_F(ReportBodyTest, TwoJobsRenderTheCheckedGoldenBody)
 {
     StoreGoldenJobs(tracker.jobs);
-    StartReport();
     EXPECT_EQ(WriteEntries(2), Golden("twoJobsWithDoubles.ps"));
     EXPECT_EQ(entryStatus, 0);
     EXPECT_TRUE(tracker.misuse.empty());
@@ -79,7 +78,6 @@ TEST_F(ReportBodyTest, EveryFieldMissing)
         ResetDoubles();
         tracker.missingStatus = form;
         tracker.jobs[1].numAddresses = 1;
-        StartReport();
         EXPECT_EQ(WriteEntries(1), Golden("jobWithEveryFieldMissing.ps"));
         EXPECT_EQ(entryStatus, 0);
         EXPECT_EQ(logs.records,
@@ -127,7 +125,6 @@ TEST_F(ReportBodyTest, JobWithoutAddressesEndsWithTheRecipientPreamble)
         tracker.jobs[1] = PlainJob("None");
         tracker.jobs[1].numAddresses = count;
         tracker.missingStatus = missingStatus;
-        StartReport();
         const std::string body = WriteEntries(1);
 
         EXPECT_EQ(entryStatus, 0);
@@ -162,7 +159,6 @@ TEST_F(ReportBodyTest, AddressTypeAndProcessStateCells)
         tracker.jobs[1].addresses[0].type = type;
         tracker.jobs[1].addresses[0].state = state;
         tracker.missingStatus = missingStatus;
-        StartReport();
 
         const std::string body = WriteEntries(1);
 
@@ -218,7 +214,6 @@ TEST_F(ReportBodyTest, ConversionFailureStopsTheEntryAtOnce)
         tracker.jobs = {{1, job}, {2, PlainJob("Second")}};
         translation.hexResults[failing] = -1;
         autoConvert = 1;
-        StartReport();
         EXPECT_EQ(Tail(WriteEntries(2), tail.size()), tail);
         EXPECT_EQ(entryStatus, 7);
         EXPECT_EQ(Tail(logs.records, records.size()), records);

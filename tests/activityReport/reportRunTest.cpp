@@ -12,12 +12,6 @@ namespace fs = std::filesystem;
 
 class ReportRunTest : public PluginTest {
 protected:
-    void SetUp() override
-    {
-        PluginTest::SetUp();
-        UseTemplate("%!PS\n__GENERATE_BODY_HERE__\n");
-    }
-
     static int32_t Run(const char *type = "Plain", const char *color = "Blue")
     { return ARL_ActivityReport(type, color, "de"); }
 
