@@ -253,32 +253,29 @@ INSERT INTO addresses (job_id, position, email) VALUES (1, 1, 'a'), (1, 2, 'b');
 
 TEST_F(JobTrackerTest, FirstCallFailsWithoutAUsableDatabase)
 {
+    // Fails on what is at the database path, whatever the caller's handle held before, and removes it.
     auto expectFailure = [this](const char *what) {
-        report_.data = &aux_;  // whatever the caller's handle held before
+        report_.data = &aux_;
         EXPECT_EQ(jtapi_get_completed_jobs_report_data(JTAPI_REPORT_COMPLETED_IFAX, &report_),
                   JTAPI_ERR_DATABASE) << what;
         EXPECT_EQ(report_.data, nullptr) << what;
         EXPECT_EQ(jtapi_release_report_data(&report_), JTAPI_ERR_NOT_LOADED) << what;
+        std::filesystem::remove_all(path_);
     };
-
     expectFailure("absent file");
     EXPECT_FALSE(std::filesystem::exists(path_)) << "the database must never be created";
     WriteFile(path_, "id;subject\n1;not a database\n");
     expectFailure("text file");
-    std::filesystem::remove(path_);
     Execute("CREATE TABLE other (x INTEGER);");
     expectFailure("database without the tables");
-    Execute("CREATE TABLE jobs (id INTEGER PRIMARY KEY, subject TEXT);");
+    Execute("CREATE TABLE other (x INTEGER); CREATE TABLE jobs (id INTEGER PRIMARY KEY, subject TEXT);");
     expectFailure("jobs table with columns missing");
-    std::filesystem::remove(path_);
     Execute(std::string(kSchema) + "DROP TABLE addresses;");
     expectFailure("addresses table missing");
-    std::filesystem::remove(path_);
     std::filesystem::create_directory(path_);
     expectFailure("a folder");
 
     // Tables without rows are a report of no jobs.
-    std::filesystem::remove(path_);
     Load("");
     EXPECT_EQ(Value(JTAPI_NUM_JOBS), "0");
     EXPECT_EQ(StatusOf(JTAPI_NUM_ADDRESSES, 1), JTAPI_ERR_NO_SUCH_FIELD);

@@ -38,10 +38,8 @@ std::string LogText() { return ReadFile(CatalogueEnvironment::directory / "log")
 
 std::string Header(const std::string &charset, const std::string &printEncoding = "")
 {
-    std::string header = "msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=" + charset + "\\n\"\n";
-    if (!printEncoding.empty())
-        header += "\"X-Printer-Encoding: " + printEncoding + "\\n\"\n";
-    return header + "\n";
+    return "msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=" + charset + "\\n\"\n" +
+           (printEncoding.empty() ? "" : "\"X-Printer-Encoding: " + printEncoding + "\\n\"\n") + "\n";
 }
 
 std::string Entry(unsigned int id, const std::string &source, const std::string &translation)
@@ -69,8 +67,7 @@ Translation Translate(const char *language, unsigned int id)
 
 EncodingConverter::ConversionResults Convert(const std::string &from, const std::string &to, const std::string &text)
 {
-    EncodingConverter converter;
-    return converter.convertTo(to).convertFrom(from).convert(text);
+    return EncodingConverter().convertTo(to).convertFrom(from).convert(text);
 }
 
 class TranslationTest : public ::testing::Test {
@@ -127,7 +124,7 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
     EXPECT_EQ(Trans_Init(), TRANS_OK);
     setenv("TRANS_CATALOG_DIR", (directory + "/missing").c_str(), 1);
     EXPECT_EQ(Trans_Init(), TRANS_ERR_CATALOG_DIR);
-    EXPECT_NE(LogText().find(directory + "/missing"), std::string::npos) << LogText();
+    EXPECT_TRUE(Contains(LogText(), directory + "/missing")) << LogText();
     setenv("TRANS_CATALOG_DIR", (directory + "/fr.po").c_str(), 1);
     EXPECT_EQ(Trans_Init(), TRANS_ERR_CATALOG_DIR);
     setenv("TRANS_CATALOG_DIR", directory.c_str(), 1);
