@@ -33,31 +33,23 @@ void *Lookup(int32_t field, int32_t jobIndex, int32_t a)
     if (!state.jobs.count(jobIndex))
         return nullptr;
     jobtrackerDouble::Job &job = state.jobs[jobIndex];
+    std::map<int32_t, void *> values;
     if (a == 0) {
-        switch (field) {
-        case JTAPI_NUM_RECIP: return Value(job.numRecip);
-        case JTAPI_NUM_CONF: return Value(job.numConf);
-        case JTAPI_NUM_UNCONF: return Value(job.numUnconf);
-        case JTAPI_FAILED: return Value(job.failed);
-        case JTAPI_NUM_SCANNED: return Value(job.scanned);
-        case JTAPI_ATTACH_SIZE: return Value(job.attachSize);
-        case JTAPI_COMPLETE_DATE_TIME: return Value(job.completed);
-        case JTAPI_SENT_DATE_TIME: return Value(job.sent);
-        case JTAPI_SUBJECT: return Value(job.subject);
-        case JTAPI_FROM: return Value(job.from);
-        case JTAPI_NUM_ADDRESSES: return Value(job.numAddresses);
-        }
+        values = {{JTAPI_NUM_RECIP, Value(job.numRecip)}, {JTAPI_NUM_CONF, Value(job.numConf)},
+                  {JTAPI_NUM_UNCONF, Value(job.numUnconf)}, {JTAPI_FAILED, Value(job.failed)},
+                  {JTAPI_NUM_SCANNED, Value(job.scanned)}, {JTAPI_FROM, Value(job.from)},
+                  {JTAPI_ATTACH_SIZE, Value(job.attachSize)}, {JTAPI_SUBJECT, Value(job.subject)},
+                  {JTAPI_COMPLETE_DATE_TIME, Value(job.completed)},
+                  {JTAPI_SENT_DATE_TIME, Value(job.sent)},
+                  {JTAPI_NUM_ADDRESSES, Value(job.numAddresses)}};
     } else if (a <= static_cast<int32_t>(job.addresses.size())) {
         jobtrackerDouble::Address &address = job.addresses[a - 1];
-        switch (field) {
-        case JTAPI_ADDR_TYPE: return Value(address.type);
-        case JTAPI_PROC_STATE: return Value(address.state);
-        case JTAPI_STATUS_DATE_TIME: return Value(address.status);
-        case JTAPI_FRIENDLY_NAME: return Value(address.name);
-        case JTAPI_EMAIL_ADDRESS: return Value(address.email);
-        }
+        values = {{JTAPI_ADDR_TYPE, Value(address.type)}, {JTAPI_PROC_STATE, Value(address.state)},
+                  {JTAPI_STATUS_DATE_TIME, Value(address.status)},
+                  {JTAPI_FRIENDLY_NAME, Value(address.name)},
+                  {JTAPI_EMAIL_ADDRESS, Value(address.email)}};
     }
-    return nullptr;
+    return values.count(field) ? values[field] : nullptr;
 }
 
 } // namespace
