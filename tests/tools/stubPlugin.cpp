@@ -14,12 +14,7 @@
 #include <string>
 
 namespace {
-
-const char *OrNull(const char *text)
-{
-    return text ? text : "<NULL>";
-}
-
+const char *OrNull(const char *text) { return text ? text : "<NULL>"; }
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t
@@ -33,12 +28,10 @@ ARL_ActivityReport(const char *mediaType, const char *mediaColor, const char *la
     }
     const char *tempDir = std::getenv("TEMP_FILES_DIR");
     const std::string path = std::string(tempDir ? tempDir : "/tmp/tmpfiles") + "/activityReport.ps";
-    std::FILE *report = std::getenv("STUB_SPOOL") ? std::fopen(path.c_str(), "w") : nullptr;
-    if (report) {
+    if (std::FILE *report = std::getenv("STUB_SPOOL") ? std::fopen(path.c_str(), "w") : nullptr) {
         std::fputs("%!PS\n/Helvetica findfont 20 scalefont setfont\n"
                    "72 720 moveto (Stub report page one) show showpage\n"
-                   "72 720 moveto (Stub report page two) show showpage\n",
-                   report);
+                   "72 720 moveto (Stub report page two) show showpage\n", report);
         std::fclose(report);
         zun::dmx::SubmitJob({"transient-file=TRUE"}, "System User", "Activity Report", path.c_str(),
                             DS_PRECEDENCE_REPORT, "print", -1, -1, 0);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -13,13 +14,6 @@ const char kSysName[] = "connectivity.SNMP.systemGroup.sysName";
 
 typedef std::pair<int, std::string> Result;
 
-int Occurrences(const std::string &text, const std::string &part)
-{
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 // Gives every test its own configuration file and log file in a fresh directory.
 class ConfigTest : public ::testing::Test {
@@ -31,6 +25,18 @@ protected:
     }
     void WriteConfig(const std::string &text) { WriteFile(dir_ / "device.conf", text); }
     std::string Log() const { return ReadFile(dir_ / "log.txt"); }
+
+    // How often each text occurs in the log.
+    void ExpectInLog(const std::vector<std::pair<std::string, int>> &expected) const
+    {
+        const std::string log = Log();
+        for (const auto &[part, times] : expected) {
+            int count = 0;
+            for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1))
+                ++count;
+            EXPECT_EQ(count, times) << part << " in\n" << log;
+        }
+    }
 
     std::string Format(uint16_t id)
     {
@@ -71,11 +77,7 @@ TEST_F(ConfigTest, ValuesAreTrimmedCommentsSkippedAndMalformedLinesLogged)
     for (const char *absent : {"# OID_ATT_DATE_FORMAT", "# comment after blanks", kSysName})
         EXPECT_EQ(Value(absent), Result(CFG_ERR_ABSENT, "")) << absent;
     const std::string path = dir_ / "device.conf";
-    std::string log = Log();
-    EXPECT_EQ(Occurrences(log, path + ":5: no '='"), 1) << log;
-    EXPECT_EQ(Occurrences(log, path + ":6: empty key"), 1) << log;
-    EXPECT_EQ(Occurrences(log, path + ":"), 2) << log;
-    EXPECT_EQ(Occurrences(log, "ERROR"), 0) << log;
+    ExpectInLog({{path + ":5: no '='", 1}, {path + ":6: empty key", 1}, {path + ":", 2}, {"ERROR", 0}});
 
     // An edit takes effect at the next call and is logged again; an empty value is a value; a
     // format of 20 characters is refused with one error record, however often it is asked for.
@@ -86,10 +88,7 @@ TEST_F(ConfigTest, ValuesAreTrimmedCommentsSkippedAndMalformedLinesLogged)
     EXPECT_EQ(Format(OA_XID_TIME_FORMAT), "%H:%M:%S");
     EXPECT_EQ(Format(OA_XID_DATE_FORMAT), "");
     EXPECT_EQ(Value(kSysName), Result(CFG_OK, ""));
-    log = Log();
-    EXPECT_EQ(Occurrences(log, path + ":2: no '='"), 1) << log;
-    EXPECT_EQ(Occurrences(log, "ERROR"), 1) << log;
-    EXPECT_EQ(Occurrences(log, "OID_ATT_TIME_FORMAT \"" + tooLong + "\""), 1) << log;
+    ExpectInLog({{path + ":2: no '='", 1}, {"ERROR", 1}, {"OID_ATT_TIME_FORMAT \"" + tooLong + "\"", 1}});
 }
 
 TEST_F(ConfigTest, NoCallWritesPastItsBufferOrAcceptsBadArguments)
