@@ -70,8 +70,7 @@ inline Texts EditPaths()
 // Open file descriptors of this process: a stream the plug-in forgets to close shows here.
 inline long OpenDescriptors()
 {
-    std::filesystem::directory_iterator fds("/proc/self/fd");
-    return std::distance(fds, std::filesystem::directory_iterator());
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 // The plug-in keeps the system charset name it looked up for the life of the process. A test that

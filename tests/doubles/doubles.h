@@ -221,9 +221,6 @@ struct State {
 };
 extern State state;
 
-// The node name the kernel reports, read without going through the double.
-std::string RealNodeName();
-
 } // namespace unameDouble
 
 #endif

@@ -16,7 +16,6 @@ const LogSpec logSpecError = {LOG_SPEC_ERROR, "ERROR"};
 }
 
 namespace logDouble {
-
 State state;
 
 int Count(const std::string &record)

@@ -4,6 +4,8 @@
 
 #include "translation.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace translationDouble {
@@ -13,9 +15,8 @@ State state;
 std::vector<std::string> Events(const std::string &prefix)
 {
     std::vector<std::string> found;
-    for (const std::string &event : state.events)
-        if (event.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(event);
+    std::copy_if(state.events.begin(), state.events.end(), std::back_inserter(found),
+                 [&](const std::string &event) { return event.rfind(prefix, 0) == 0; });
     return found;
 }
 

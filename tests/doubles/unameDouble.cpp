@@ -7,17 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-namespace unameDouble {
-
-State state;
-
-std::string RealNodeName()
-{
-    struct utsname name;
-    return syscall(SYS_uname, &name) == 0 ? name.nodename : "";
-}
-
-} // namespace unameDouble
+namespace unameDouble { State state; }
 
 extern "C" int uname(struct utsname *buf) noexcept
 {
