@@ -23,6 +23,8 @@ protected:
 // Fault: a step out of order, or a record misspelt, at the wrong level or missing on the normal
 // path; the marker line copied; the paths built wrongly; the body file left behind; the scratch
 // buffers not cleared or the flag not set at the start; a rejected submission failing the run.
+// Without a temporary directory: no fallback, the fallback not logged, or logged once although
+// the directory is read twice (for the body path and for the report path).
 TEST_F(ReportRunTest, RunWithoutJobsLogsEveryStepInOrder)
 {
     tracker.numJobs = 0;
@@ -60,6 +62,20 @@ TEST_F(ReportRunTest, RunWithoutJobsLogsEveryStepInOrder)
     EXPECT_TRUE(printer.submissions[0].documentExisted);
     EXPECT_EQ(std::string(runScratch.hexBuffer, 613), std::string(613, '\0')) << "texts cleared";
     EXPECT_EQ(autoConvert, 1);
+
+    // Without TEMP_FILES_DIR, both the body path and the report path fall back, logged each time.
+    ResetDoubles();
+    unsetenv("TEMP_FILES_DIR");
+    fs::create_directories("/tmp/tmpfiles");
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(logDouble::Count("ERROR ENV TEMP_FILES_DIR not defined"), 2);
+    EXPECT_EQ(logDouble::Count("INFO Open temp output file \"/tmp/tmpfiles/ar_output_pdl.ps\""), 1);
+    EXPECT_EQ(logDouble::Count("INFO Submit PDL File = \"/tmp/tmpfiles/activityReport.ps\""), 1);
+    EXPECT_EQ(EditPaths(),
+              (Texts{"/tmp/tmpfiles/ar_output_pdl.ps", "/tmp/tmpfiles/activityReport.ps"}));
+    EXPECT_EQ(EditedBody(), "%!PS\n");
+    EXPECT_FALSE(fs::exists("/tmp/tmpfiles/ar_output_pdl.ps"));
+    fs::remove("/tmp/tmpfiles/activityReport.ps");
 }
 
 // Fault: entries written for a negative count, or a missing count (in either form) read through
@@ -121,25 +137,6 @@ TEST_F(ReportRunTest, TemplateIsCopiedInPiecesAndEveryMarkerPieceWritesTheSeries
         EXPECT_EQ(body.find(dropped), std::string::npos) << dropped;
     for (const Texts &reads : {tracker.reads[1], tracker.reads[2]})
         EXPECT_EQ(std::count(reads.begin(), reads.end(), "16/0"), 2);
-}
-
-// Fault: no fallback directory, the fallback not logged, or logged once although the directory
-// is read twice (for the body path and for the report path).
-TEST_F(ReportRunTest, UnsetTempDirectoryFallsBackAndLogsTwice)
-{
-    unsetenv("TEMP_FILES_DIR");
-    fs::create_directories("/tmp/tmpfiles");
-
-    EXPECT_EQ(Run(), 0);
-
-    EXPECT_EQ(logDouble::Count("ERROR ENV TEMP_FILES_DIR not defined"), 2);
-    EXPECT_EQ(logDouble::Count("INFO Open temp output file \"/tmp/tmpfiles/ar_output_pdl.ps\""), 1);
-    EXPECT_EQ(logDouble::Count("INFO Submit PDL File = \"/tmp/tmpfiles/activityReport.ps\""), 1);
-    EXPECT_EQ(EditPaths(),
-              (Texts{"/tmp/tmpfiles/ar_output_pdl.ps", "/tmp/tmpfiles/activityReport.ps"}));
-    EXPECT_EQ(EditedBody(), "%!PS\n");
-    EXPECT_FALSE(fs::exists("/tmp/tmpfiles/ar_output_pdl.ps"));
-    fs::remove("/tmp/tmpfiles/activityReport.ps");
 }
 
 // Fault: an early failure not reported or reported otherwise, the report data not released (or
