@@ -179,31 +179,27 @@ TEST_F(ReportBodyTest, AddressTypeAndProcessStateCells)
 // address or job still read.
 TEST_F(ReportBodyTest, ConversionFailureStopsTheEntryAtOnce)
 {
-    const std::string hexFailed = "ERROR Trans_ConvertUTF8StringToHex() failed.";
-    const std::string cvtFailed = "ERROR ARL_CvtToUtf8Hex() failed (";
-    const std::string font = kRegularFont;
-    const std::string column = "/currentColumn name_info_col";
+    const Texts hex = {"ERROR Trans_ConvertUTF8StringToHex() failed."};
+    const std::string cvt = "ERROR ARL_CvtToUtf8Hex() failed (", font = kRegularFont,
+                      col = "/currentColumn name_info_col", mv = kMove;
     const std::tuple<std::string, int32_t, int32_t, std::string, Texts, std::string, int32_t>
         cases[] = {
-            // failing text, its address's type and state, end of the body, last records, last
-            // field read, autoConvert after
-            {"01/05/2010", 0, 1, "<__ar_const_job_date__20> AR_SHOW\n" + font, {hexFailed},
-             "12/0", 1},
-            {"09:07:41", 0, 1, "/field_avail 45 def\n" + font, {hexFailed}, "11/0", 1},
-            {"Subject", 0, 1, "/field_avail subj_width field_delta sub def\n" + font,
-             {"INFO Subject = \"Subject\"", hexFailed, cvtFailed + "subject)."}, "14/0", 1},
-            {"from@example.com", 0, 1, "<__ar_const_from__20> AR_SHOW\n" + font,
-             {cvtFailed + "from)."}, "15/0", 0},
-            {"Nobody", 0, 1, column + "1_ind def\n" + kMove, {cvtFailed + "to address)."},
-             "20/1", 0},
-            {"Nobody", 7, 1, column + "1_ind def\n" + kMove, {cvtFailed + "cc address)."},
-             "20/1", 0},
-            {"nobody@example.com", 0, 1, column + "2_ind def\n" + kMove,
-             {cvtFailed + "email address)."}, "21/1", 0},
-            {"---", 0, 9, column + "3_ind def\n" + kMove, {hexFailed}, "18/1", 0},
-            {"01/07/2010", 0, 1, column + "4_ind def\n" + kMove, {hexFailed}, "19/1", 0},
-            {"09:06:00", 0, 1, column + "4_ind def\n" + kMove + "<" + Hex("01/07/2010") + "202020",
-             {hexFailed}, "19/1", 0}};
+        // failing text, its address's type and state, end of the body, last records, last field
+        // read, autoConvert after
+        {"01/05/2010", 0, 1, "<__ar_const_job_date__20> AR_SHOW\n" + font, hex, "12/0", 1},
+        {"09:07:41", 0, 1, "/field_avail 45 def\n" + font, hex, "11/0", 1},
+        {"Subject", 0, 1, "/field_avail subj_width field_delta sub def\n" + font,
+         {"INFO Subject = \"Subject\"", hex[0], cvt + "subject)."}, "14/0", 1},
+        {"from@example.com", 0, 1, "<__ar_const_from__20> AR_SHOW\n" + font, {cvt + "from)."},
+         "15/0", 0},
+        {"Nobody", 0, 1, col + "1_ind def\n" + mv, {cvt + "to address)."}, "20/1", 0},
+        {"Nobody", 7, 1, col + "1_ind def\n" + mv, {cvt + "cc address)."}, "20/1", 0},
+        {"nobody@example.com", 0, 1, col + "2_ind def\n" + mv, {cvt + "email address)."},
+         "21/1", 0},
+        {"---", 0, 9, col + "3_ind def\n" + mv, hex, "18/1", 0},
+        {"01/07/2010", 0, 1, col + "4_ind def\n" + mv, hex, "19/1", 0},
+        {"09:06:00", 0, 1, col + "4_ind def\n" + mv + "<" + Hex("01/07/2010") + "202020", hex,
+         "19/1", 0}};
     for (const auto &[failing, type, state, tail, records, lastRead, flag] : cases) {
         SCOPED_TRACE(records.back() + " for " + failing);
         ResetDoubles();
