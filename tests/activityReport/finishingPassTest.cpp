@@ -4,10 +4,8 @@
 #include "pluginFixture.h"
 
 #include <cerrno>
-#include <functional>
 #include <sstream>
 #include <sys/utsname.h>
-#include <tuple>
 
 namespace {
 

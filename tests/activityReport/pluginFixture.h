@@ -16,8 +16,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "activityReportInternals.h"

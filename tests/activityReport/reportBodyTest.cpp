@@ -2,9 +2,6 @@
 
 #include "pluginFixture.h"
 
-#include <optional>
-#include <tuple>
-
 namespace {
 
 const char kRegularFont[] = "DefaultFontName findfont 9 scalefont setfont\n";

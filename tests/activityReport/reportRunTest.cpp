@@ -3,9 +3,6 @@
 
 #include "pluginFixture.h"
 
-#include <functional>
-#include <tuple>
-
 namespace {
 
 namespace fs = std::filesystem;

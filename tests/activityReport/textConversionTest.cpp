@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <stdexcept>
-#include <tuple>
 
 namespace {
 
