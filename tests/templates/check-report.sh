@@ -8,8 +8,7 @@ source "$(dirname "$0")/common.sh"
 host=$1 repo=$2 language=$3 paper=$4 work=$5 jobs=${6:-}
 catalogue=$repo/catalog/$language.po
 encoding=$(encoding_of "$catalogue")
-rm -rf "$work"
-mkdir -p "$work/pages"
+rm -rf "$work" && mkdir -p "$work/pages"
 
 sqlite3 "$work/jobs.db" < "$repo/examples/jobs.sql" || { echo "FAIL: sample database" >&2; exit 1; }
 [ -z "$jobs" ] || sqlite3 "$work/jobs.db" "DELETE FROM addresses; DELETE FROM jobs;
@@ -21,24 +20,22 @@ sqlite3 "$work/jobs.db" < "$repo/examples/jobs.sql" || { echo "FAIL: sample data
   WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 5)
   INSERT INTO addresses SELECT id, k, k % 3 = 0, (id + k) % 7, '2026-12-06 14:1' || k || ':00',
     'Name ' || id || '-' || k, 'user' || id || '.' || k || '@example.com' FROM jobs, n;"
-sed "s/^market.region = .*/market.region = $([ "$paper" = a4 ] && echo 2 || echo 1)/" \
-  "$repo/examples/device.conf" > "$work/device.conf"
-
-env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE \
-  JTAPI_DATABASE="$work/jobs.db" DEVICE_CONFIG="$work/device.conf" \
-  PRINT_SPOOL_DIR="$work/spool" TEMP_FILES_DIR="$work/tmp" SYSTEM_CHARSET=UTF-8 \
-  DEVICE_LOG="$work/device.log" \
-  "$host" --language "$language" --media-type Plain --media-color White > "$work/host.out" 2>&1 ||
+[ "$paper" = a4 ] && region=2 medium=ISO_A4 || region=1 medium=NA_LETTER # the market region sets the paper
+sed "s/^market.region = .*/market.region = $region/" "$repo/examples/device.conf" > "$work/device.conf"
+env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE JTAPI_DATABASE="$work/jobs.db" \
+  DEVICE_CONFIG="$work/device.conf" PRINT_SPOOL_DIR="$work/spool" TEMP_FILES_DIR="$work/tmp" SYSTEM_CHARSET=UTF-8 \
+  DEVICE_LOG="$work/device.log" "$host" --language "$language" --media-type Plain --media-color White \
+  > "$work/host.out" 2>&1 ||
   { echo "FAIL: activity-report exited with $?:" >&2; cat "$work/host.out" >&2; tail -n 20 "$work/device.log" >&2; exit 1; }
 grep -q "activityReport-$encoding.ps" "$work/host.out" ||
   fail "the report was not printed with the template of $encoding: $(head -n 1 "$work/host.out")"
 job=$(ls -d "$work"/spool/[0-9]*/ | tail -n 1)
-grep -q "default-medium=\"$([ "$paper" = a4 ] && echo ISO_A4 || echo NA_LETTER)\"" "$job/ticket" ||
+grep -q "default-medium=\"$medium\"" "$job/ticket" ||
   fail "not on $paper paper: $(grep default-medium "$job/ticket")"
 left=$(grep -oE '__[a-z_]+__|processState_[A-Za-z]+' "$job/document.ps" | sort -u | head -n 5 | tr '\n' ' ')
 [ -z "$left" ] || { echo "FAIL: tags left in the report: $left" >&2; exit 1; }
 # Every job entry leaves a number on the operand stack for the template to take back.
-{ cat "$job/document.ps"; echo 'count 0 ne { (operand stack not empty at the end:) = pstack stack_not_empty } if'; } > "$work/report.ps"
+{ cat "$job/document.ps"; echo 'count 0 ne { (operand stack not empty:) = pstack stack_not_empty } if'; } >"$work/report.ps"
 to_text "$work/report.ps" "$work/pages/page-%05d.txt" "$paper"
 
 awk -v jobs="$jobs" -v paper="$paper" \

@@ -102,7 +102,7 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
     fs::create_directory(CatalogueEnvironment::directory / "sub");
     Write("sub/fr.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Sub"));
 
-    struct Case {
+    const struct {
         const char *language;
         unsigned int id;
         int status;
@@ -112,7 +112,7 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
         {"../fr", 1, TRANS_ERR_UNKNOWN_LANGUAGE}, {"", 1, TRANS_ERR_UNKNOWN_LANGUAGE},
         {nullptr, 1, TRANS_ERR_ARGUMENT},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.language ? c.language : "NULL") + " " + std::to_string(c.id));
         ExpectTranslation(Translate(c.language, c.id), c.status, nullptr);
         EXPECT_TRUE(!c.language || Translater(c.language).printEncoding() == TRANS_DEFAULT_PRINT_ENCODING);
