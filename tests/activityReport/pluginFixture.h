@@ -37,9 +37,7 @@ inline std::string ReadFile(const std::string &path)
 }
 
 inline std::string Golden(const std::string &name)
-{
-    return ReadFile(std::string(ARL_GOLDEN_DIR) + "/" + name);
-}
+{ return ReadFile(std::string(ARL_GOLDEN_DIR) + "/" + name); }
 
 inline int CountOf(const std::string &text, const std::string &what)
 {
@@ -51,15 +49,11 @@ inline int CountOf(const std::string &text, const std::string &what)
 
 // The last `n` texts (all of them when there are fewer).
 inline Texts Tail(const Texts &texts, size_t n)
-{
-    return Texts(texts.end() - std::min(n, texts.size()), texts.end());
-}
+{ return Texts(texts.end() - std::min(n, texts.size()), texts.end()); }
 
 // The last `n` bytes (all of them when there are fewer).
 inline std::string Tail(const std::string &text, size_t n)
-{
-    return text.substr(text.size() - std::min(n, text.size()));
-}
+{ return text.substr(text.size() - std::min(n, text.size())); }
 
 // The input and output paths of every edit of the stream editor.
 inline Texts EditPaths()
@@ -72,9 +66,7 @@ inline Texts EditPaths()
 
 // Open file descriptors of this process: a stream the plug-in forgets to close shows here.
 inline long OpenDescriptors()
-{
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-}
+{ return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 // The plug-in keeps the system charset name it looked up for the life of the process. A test that
 // replaces it keeps the old text reachable here, so that it is neither freed under the plug-in
