@@ -159,8 +159,7 @@ TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
 {
     // A tag at every offset around the edge of a small block.
     const std::string tag = "__ar_const_recipients_acknowledged__";
-    std::vector<Command> commands = {{SED_CMD_REPLACE, tag, "4b"},
-                                     {SED_CMD_REPLACE, "__ar_const_of__", "6f66"}};
+    const std::vector<Command> commands = {{SED_CMD_REPLACE, tag, "4b"}, {SED_CMD_REPLACE, "__ar_const_of__", "6f66"}};
     streameditor::SetReadBlockSize(64);
     for (size_t before = 64 - tag.size() - 2; before <= 64 + 2; ++before) {
         std::string filler(before, '2');
@@ -182,8 +181,7 @@ TEST_F(StreamEditorTest, OccurrencesAcrossReadBlockEdgesAreFound)
         streameditor::SetReadBlockSize(blockSize);
         for (int round = 0; round < 20; ++round) {
             std::vector<Command> randomCommands;
-            int count = 1 + random() % 6;
-            for (int i = 0; i < count; ++i)
+            for (int i = 0, count = 1 + random() % 6; i < count; ++i)
                 randomCommands.push_back({SED_CMD_REPLACE, randomText(1 + random() % 6, "ab_", 3),
                                           randomText(random() % 4, "ab_X", 4)});
             std::string input = randomText(random() % 300, "ab_\n", 4);
@@ -297,8 +295,7 @@ TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
     // A full disk has its own status, and the device stays a device.
     EXPECT_EQ(Edit(kTags, inPath_, "/dev/full"), SED_ERR_NO_SPACE);
     struct stat status;
-    ASSERT_EQ(stat("/dev/full", &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_TRUE(stat("/dev/full", &status) == 0 && S_ISCHR(status.st_mode)) << "/dev/full is no longer a device";
     // An empty input writes nothing, so nothing can fail.
     WriteFile(dir_ / "empty.ps", "");
     EXPECT_EQ(Edit(kTags, dir_ / "empty.ps", "/dev/full"), SED_OK);
@@ -310,8 +307,7 @@ TEST_F(StreamEditorTest, DeviceAndFifoTargetsAreWrittenDirectly)
     EXPECT_EQ(Edit(kTags, inPath_, fifo), SED_OK);
     reader.join();
     EXPECT_EQ(received, "<6f66>");
-    ASSERT_EQ(stat(fifo.c_str(), &status), 0);
-    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_TRUE(stat(fifo.c_str(), &status) == 0 && S_ISFIFO(status.st_mode)) << "the fifo was replaced";
 }
 
 } // namespace
