@@ -27,7 +27,7 @@ inline bool Contains(const std::string &text, const std::string &part) { return 
 // A fresh directory under /tmp, removed with all it holds (even when made read-only) when the test ends.
 struct TempDir {
     std::filesystem::path path = [] {
-        char pattern[] = "/tmp/arl-test-XXXXXX";
+        char pattern[] = "/tmp/arl-service-test-XXXXXX";
         return std::string(mkdtemp(pattern) ? pattern : "/nonexistent");
     }();
     ~TempDir() { chmod(path.c_str(), 0700); std::filesystem::remove_all(path); }
