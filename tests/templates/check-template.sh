@@ -9,13 +9,12 @@ template=$1
 
 # The tags the job entries write themselves; every other tag is the template's to show.
 generated=" __ar_const_of__ __ar_const_job_date__ __ar_const_job_time__ __ar_const_completion_date__
-  __ar_const_completion_time__ __ar_const_recipients_acknowledged__ __ar_const_subject__
-  __ar_const_from__ __ar_const_internet_fax_job_status__ __ar_const_ifax_job_status_successful__
-  __ar_const_ifax_job_status_unconfirmed__ __ar_const_ifax_job_status_failed__
-  __ar_const_pages_scanned__ __ar_const_attachment_size__ __ar_const_friendly_name__
-  __ar_const_email_address__ __ar_const_process_state__ __ar_const_status_date_time__
-  __ar_const_to__ __ar_const_cc__ processState_Sent processState_Delivered processState_Processed
-  processState_Error processState_Failed processState_Rejected "
+  __ar_const_completion_time__ __ar_const_recipients_acknowledged__ __ar_const_subject__ __ar_const_from__
+  __ar_const_internet_fax_job_status__ __ar_const_ifax_job_status_successful__
+  __ar_const_ifax_job_status_unconfirmed__ __ar_const_ifax_job_status_failed__ __ar_const_pages_scanned__
+  __ar_const_attachment_size__ __ar_const_friendly_name__ __ar_const_email_address__ __ar_const_process_state__
+  __ar_const_status_date_time__ __ar_const_to__ __ar_const_cc__ processState_Sent processState_Delivered
+  processState_Processed processState_Error processState_Failed processState_Rejected "
 generated=" $(echo $generated) "
 wanted=$( {
   awk '!/^#/ && NF == 2 { print $1 }' "$here/constant-tags.txt"
