@@ -12,29 +12,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One catalogue directory and log file for the test program, removed at its end.
-class CatalogueEnvironment : public ::testing::Environment {
-public:
-    static fs::path directory;
+// One catalogue directory and log file for the test program, as catalogues stay loaded.
+const TempDir kCatalogues;
 
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/test-translation-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
-        setenv("TRANS_CATALOG_DIR", directory.c_str(), 1);
-        setenv("DEVICE_LOG", (directory / "log").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(directory); }
-};
-fs::path CatalogueEnvironment::directory;
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new CatalogueEnvironment);
-
-void Write(const std::string &name, const std::string &text)
-{
-    WriteFile(CatalogueEnvironment::directory / name, text);
-}
-std::string LogText() { return ReadFile(CatalogueEnvironment::directory / "log"); }
+void Write(const std::string &name, const std::string &text) { WriteFile(kCatalogues / name, text); }
+std::string LogText() { return ReadFile(kCatalogues / "log"); }
 
 std::string Header(const std::string &charset, const std::string &printEncoding = "")
 {
@@ -72,7 +54,13 @@ EncodingConverter::ConversionResults Convert(const std::string &from, const std:
 
 class TranslationTest : public ::testing::Test {
 protected:
-    void SetUp() override { Write("log", ""); unsetenv("SYSTEM_CHARSET"); }
+    void SetUp() override
+    {
+        setenv("TRANS_CATALOG_DIR", kCatalogues.path.c_str(), 1);
+        setenv("DEVICE_LOG", (kCatalogues / "log").c_str(), 1);
+        Write("log", "");
+        unsetenv("SYSTEM_CHARSET");
+    }
 };
 
 TEST_F(TranslationTest, GivesTheTranslationOrElseTheEnglishSourceAndThePrinterEncoding)
@@ -99,7 +87,7 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
 {
     Write("fr.po", Header("UTF-8") + Entry(1, "Page", "Page"));
     Write(".hidden.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Hidden"));
-    fs::create_directory(CatalogueEnvironment::directory / "sub");
+    fs::create_directory(kCatalogues.path / "sub");
     Write("sub/fr.po", Header("UTF-8", "ISO-8859-2") + Entry(1, "Page", "Sub"));
 
     const struct {
@@ -120,7 +108,7 @@ TEST_F(TranslationTest, RefusesUnknownLanguagesStringsAndDirectories)
     EXPECT_EQ(Trans_TranslateString("fr", 1, nullptr), TRANS_ERR_ARGUMENT);
 
     // Init checks that the catalogue directory can be read.
-    const std::string directory = CatalogueEnvironment::directory.string();
+    const std::string directory = kCatalogues.path.string();
     EXPECT_EQ(Trans_Init(), TRANS_OK);
     setenv("TRANS_CATALOG_DIR", (directory + "/missing").c_str(), 1);
     EXPECT_EQ(Trans_Init(), TRANS_ERR_CATALOG_DIR);
@@ -137,7 +125,7 @@ TEST_F(TranslationTest, MalformedCatalogueIsLoggedWithFileAndLineOnce)
                                "msgctxt \"2\"\nmsgid \"Subject\"\nmsgstr \"Oggetto\n\n");
 
     ExpectTranslation(Translate("it-bad", 1), TRANS_ERR_BAD_CATALOG, nullptr);
-    const std::string line = (CatalogueEnvironment::directory / "it-bad.po").string() + ", line 13:";
+    const std::string line = (kCatalogues.path / "it-bad.po").string() + ", line 13:";
     EXPECT_NE(LogText().find(line), std::string::npos) << LogText();
     EXPECT_EQ(Translater("it-bad").printEncoding(), TRANS_DEFAULT_PRINT_ENCODING);
 
@@ -149,7 +137,7 @@ TEST_F(TranslationTest, MalformedCatalogueIsLoggedWithFileAndLineOnce)
     // Other ways a file can be unusable: a charset iconv does not know, a directory in its place.
     Write("it-charset.po", Header("NO-SUCH-CHARSET") + Entry(1, "Page", "Pagina"));
     EXPECT_EQ(Translate("it-charset", 1).status, TRANS_ERR_BAD_CATALOG);
-    fs::create_directory(CatalogueEnvironment::directory / "it-dir.po");
+    fs::create_directory(kCatalogues.path / "it-dir.po");
     EXPECT_EQ(Translate("it-dir", 1).status, TRANS_ERR_BAD_CATALOG);
 }
 
