@@ -38,11 +38,9 @@ SniffFunction ConvertFrom(const char *charset)
 std::string Iconv(const std::string &text, const char *from, const char *to)
 {
     iconv_t descriptor = iconv_open(to, from);
-    char *in = const_cast<char *>(text.data());
-    size_t inLeft = text.size();
     std::string out(4 * text.size() + 8, '\0');
-    char *outPointer = &out[0];
-    size_t outLeft = out.size();
+    char *in = const_cast<char *>(text.data()), *outPointer = &out[0];
+    size_t inLeft = text.size(), outLeft = out.size();
     const bool valid = iconv(descriptor, &in, &inLeft, &outPointer, &outLeft) != static_cast<size_t>(-1);
     iconv_close(descriptor);
     return valid ? out.substr(0, out.size() - outLeft) : "<invalid>";
