@@ -22,11 +22,10 @@ protected:
     void SetUp() override
     {
         fs::create_directory(root_ / "catalog");
-        setenv("PRINT_SPOOL_DIR", (root_ / "spool").c_str(), 1);
-        setenv("TEMP_FILES_DIR", (root_ / "work").c_str(), 1);
-        setenv("DEVICE_LOG", (root_ / "device.log").c_str(), 1);
-        setenv("TRANS_CATALOG_DIR", (root_ / "catalog").c_str(), 1);
-        setenv("STUB_RECORD", (root_ / "record").c_str(), 1);
+        for (const auto &[name, file] : {std::pair{"PRINT_SPOOL_DIR", "spool"}, {"TEMP_FILES_DIR", "work"},
+                                         {"DEVICE_LOG", "device.log"}, {"TRANS_CATALOG_DIR", "catalog"},
+                                         {"STUB_RECORD", "record"}})
+            setenv(name, (root_ / file).c_str(), 1);
         for (const char *name : {"ACTIVITY_REPORT_TEMPLATE", "PRINT_QUEUE", "STUB_SPOOL", "STUB_STATUS"})
             unsetenv(name);
     }
