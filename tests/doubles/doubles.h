@@ -20,7 +20,7 @@
 // The logging service's test double.
 //
 // Keeps every record in memory, in order, and prints nothing. A record is kept as
-// "<LEVEL> <message>": ENTER, INFO, WARN or ERROR for the four log specifications, and "L<n>" for
+// "<LEVEL> <message>": ENTER, INFO, WARN or ERROR for the four record kinds, and "L<n>" for
 // Log_Entry at level n, so that Log_SpecEntry(logSpecError, ...) and Log_Entry(3, ...) differ. A
 // record that does not name the plug-in's file ("activityReport") and a positive line starts with
 // "<file>:<line> ", so that it shows in every comparison.

@@ -38,12 +38,12 @@ void Keep(const std::string &level, const char *file, int line, const char *form
 
 } // namespace
 
-extern "C" void Log_SpecEntry(LogSpec spec, const char *file, int line, const char *format, ...)
+extern "C" void Log_SpecEntry(LogSpec kind, const char *file, int line, const char *format, ...)
 {
     static const char *const kNames[] = {"ENTER", "INFO", "WARN", "ERROR"};
     va_list args;
     va_start(args, format);
-    Keep(spec.id >= 0 && spec.id < 4 ? kNames[spec.id] : "KIND" + std::to_string(spec.id), file,
+    Keep(kind.id >= 0 && kind.id < 4 ? kNames[kind.id] : "KIND" + std::to_string(kind.id), file,
          line, format, args);
     va_end(args);
 }
