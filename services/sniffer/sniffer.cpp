@@ -18,7 +18,9 @@
 #include <cstring>
 #include <iconv.h>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -36,10 +38,26 @@ const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
 
 enum class Undecodable { Replace, Fail };
 
-struct DescriptorCloser {
-    void operator()(void *descriptor) const { iconv_close(static_cast<iconv_t>(descriptor)); }
-};
-using Descriptor = std::unique_ptr<void, DescriptorCloser>;
+// iconv_open costs more than converting a short text, and a report converts all its texts from
+// the same charset: a descriptor is opened once per charset and kept for the life of the process
+// (a charset iconv does not know is remembered as such). Callers hold DescriptorLock() while they
+// use one, so two threads never share a descriptor's state.
+std::mutex &DescriptorLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+iconv_t CachedDescriptor(const char *charset)
+{
+    static std::map<std::string, iconv_t> descriptors;
+    auto found = descriptors.find(charset);
+    if (found == descriptors.end())
+        found = descriptors.emplace(charset, iconv_open("UTF-8", charset)).first;
+    if (found->second != kNoDescriptor)
+        iconv(found->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return found->second;
+}
 
 bool StartsWithAnyOf(const std::string &name, std::initializer_list<const char *> prefixes)
 {
@@ -69,11 +87,10 @@ size_t UnitWidthOf(const char *charset)
 // charset.
 bool ToUtf8(const char *text, size_t length, const char *charset, Undecodable policy, std::string &out)
 {
-    Descriptor descriptor(iconv_open("UTF-8", charset));
-    if (descriptor.get() == kNoDescriptor) {
-        descriptor.release();
+    std::lock_guard<std::mutex> lock(DescriptorLock());
+    const iconv_t descriptor = CachedDescriptor(charset);
+    if (descriptor == kNoDescriptor)
         return false;
-    }
     const size_t unitWidth = UnitWidthOf(charset);
     out.assign(length * 3 + 8, '\0');
     size_t used = 0;
@@ -84,7 +101,7 @@ bool ToUtf8(const char *text, size_t length, const char *charset, Undecodable po
             out.resize(out.size() * 2);
         char *outPointer = &out[used];
         size_t outLeft = out.size() - used;
-        const size_t converted = iconv(static_cast<iconv_t>(descriptor.get()), &in, &inLeft, &outPointer, &outLeft);
+        const size_t converted = iconv(descriptor, &in, &inLeft, &outPointer, &outLeft);
         const int error = errno;
         used = out.size() - outLeft;
         if (converted != static_cast<size_t>(-1) || error == E2BIG)
