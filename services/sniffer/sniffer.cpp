@@ -50,10 +50,11 @@ std::mutex &DescriptorLock()
 
 iconv_t CachedDescriptor(const char *charset)
 {
-    static std::map<std::string, iconv_t> descriptors;
-    auto found = descriptors.find(charset);
-    if (found == descriptors.end())
-        found = descriptors.emplace(charset, iconv_open("UTF-8", charset)).first;
+    // Never destroyed: a conversion called from another library's exit handler must still work.
+    static auto *const descriptors = new std::map<std::string, iconv_t>;
+    auto found = descriptors->find(charset);
+    if (found == descriptors->end())
+        found = descriptors->emplace(charset, iconv_open("UTF-8", charset)).first;
     if (found->second != kNoDescriptor)
         iconv(found->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     return found->second;
