@@ -3,10 +3,12 @@
 #   make test   builds and runs every test
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo test-sanitize bench clean
+.PHONY: all deps build test demo test-sanitize fuzz bench clean
 
 all: build
 
@@ -30,6 +32,28 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure
 
+# Every libFuzzer target (fuzz/) for FUZZ_SECONDS on its checked-in corpus, built with clang and
+# ASan+UBSan. New inputs go to a scratch corpus in $(FUZZ_BUILD)/fuzz-corpus, never into the source
+# tree; a crash, leak or timeout fails the target, and its input is kept in $(FUZZ_BUILD)/fuzz-crashes.
+fuzz: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp
+fuzz: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DARL_FUZZ=ON -DARL_TESTS=OFF \
+	  -DARL_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD)
+	@mkdir -p $(FUZZ_BUILD)/fuzz-crashes $(FUZZ_BUILD)/fuzz-logs; failed=; \
+	while read -r program corpus; do \
+	  mkdir -p $(FUZZ_BUILD)/fuzz-corpus/$$program; log=$(FUZZ_BUILD)/fuzz-logs/$$program.log; \
+	  if $(FUZZ_BUILD)/bin/$$program -max_total_time=$(FUZZ_SECONDS) -timeout=20 -print_final_stats=1 \
+	       -artifact_prefix=$(FUZZ_BUILD)/fuzz-crashes/$$program- \
+	       $(FUZZ_BUILD)/fuzz-corpus/$$program $$corpus >$$log 2>&1 </dev/null; then \
+	    echo "$$program: $$(grep -m1 stat::number_of_executed_units $$log | awk '{print $$2}') runs, no crash"; \
+	  else \
+	    tail -n 60 $$log; echo "$$program: FAILED (log $$log)"; failed="$$failed $$program"; \
+	  fi; \
+	done < $(FUZZ_BUILD)/fuzzers.list; \
+	test -z "$$failed" || { echo "Fuzz targets failed:$$failed"; exit 1; }
+
 demo: build
 	@scripts/demo.sh $(BUILD)
 
@@ -37,4 +61,4 @@ bench: build
 	@for b in $(BUILD)/bin/bench-*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) out
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) out

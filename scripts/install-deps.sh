@@ -12,6 +12,7 @@ packages=(
   ghostscript                     # rendering the report into PDF and PNG, and checking it
   libgtest-dev libgmock-dev libbenchmark-dev
   sed                             # the benchmark compares the stream editor with GNU sed
+  clang libclang-rt-14-dev        # fuzz targets: clang with the libFuzzer and sanitizer runtimes
 )
 
 missing=()
