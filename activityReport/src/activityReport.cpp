@@ -29,10 +29,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
-#include <new>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 #include <vector>
 
 #include "config.h"
@@ -50,7 +55,8 @@
 /* ============================================================================================
  * 1. Process-wide state and tag tables
  *
- * These outlive a run: runs must not overlap, and nothing here is locked.
+ * These outlive a run. ARL_ActivityReport lets one run at a time touch them (section 2), and
+ * everything they hold on the heap goes back when the device unloads the plug-in.
  * ========================================================================================== */
 
 ArlState ARL_STATE = {nullptr, 0, 0, 0};
@@ -133,11 +139,47 @@ VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS] = {
 
 enum { kMediaColorAttr = 1, kMediaTypeAttr = 2, kDeviceNameAttr = 5 };
 
+namespace {
+
+/* The system charset name as the plug-in copied it; ARL_STATE points at it. */
+char *ownedCharsetName = nullptr;
+
+/* 'ProcessStateRelease' - gives back the replacement buffers and the charset name when the
+ * plug-in is unloaded, so that a device that loads it again and again loses nothing. */
+struct ProcessStateRelease {
+    ~ProcessStateRelease()
+    {
+        for (VariableCmd &record : sedCmdTable) {
+            std::free(record.replacePattern);
+            record.replacePattern = nullptr;
+        }
+        if (ARL_STATE.transLibEncoding == ownedCharsetName)
+            ARL_STATE.transLibEncoding = nullptr;
+        std::free(ownedCharsetName);
+        ownedCharsetName = nullptr;
+    }
+} processStateRelease;
+
+} // namespace
+
 /* ============================================================================================
  * 2. The report run and the print submission
  * ========================================================================================== */
 
 namespace {
+
+/* One run at a time in this process: the runs share the process-wide state above. */
+std::mutex runMutex;
+
+struct FreeDeleter {
+    void operator()(char *text) const { std::free(text); }
+};
+typedef std::unique_ptr<char, FreeDeleter> HeapText;
+
+struct FileCloser {
+    void operator()(FILE *stream) const { std::fclose(stream); }
+};
+typedef std::unique_ptr<FILE, FileCloser> Stream;
 
 /* 'TempFilesDir()' - the directory of the run's working files; logs when the default is used. */
 const char *TempFilesDir()
@@ -148,6 +190,47 @@ const char *TempFilesDir()
         dir = kDefaultTempDir;
     }
     return dir;
+}
+
+/* 'TempDirLock' - an advisory lock on the working directory, held for the run. The working files
+ * have fixed names, so two processes that share the directory must take turns. A directory that
+ * cannot be opened is not locked: the body file's own open then reports it. */
+class TempDirLock {
+public:
+    TempDirLock()
+    {
+        const char *dir = std::getenv("TEMP_FILES_DIR");
+        fd_ = open(dir ? dir : kDefaultTempDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~TempDirLock()
+    {
+        if (fd_ >= 0)
+            close(fd_);  // closing the descriptor drops the lock
+    }
+    TempDirLock(const TempDirLock &) = delete;
+    TempDirLock &operator=(const TempDirLock &) = delete;
+
+private:
+    int fd_;
+};
+
+/* 'OpenRegularFile()' - a stream on `path` when it names a regular file, else NULL. A FIFO would
+ * block the open and a device or a directory would never end the copy; neither is a file of the
+ * run. `flags` are those of open(); `mode` those of fdopen(). */
+FILE *OpenRegularFile(const char *path, int flags, const char *mode)
+{
+    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    FILE *stream = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        stream = fdopen(fd, mode);
+    if (!stream)
+        close(fd);
+    return stream;
 }
 
 /* 'TempFilePath()' - "<dir>/<name>" in a heap text that fits exactly; the caller frees it.
@@ -174,28 +257,46 @@ const void *ReadField(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
     return result == 0 ? value : nullptr;
 }
 
+/* 'CountValue()' - the count a field holds, 0 when the field is missing. */
+int32_t CountValue(const void *value)
+{
+    return value ? *static_cast<const int32_t *>(value) : 0;
+}
+
 int32_t ReadJobCount(JTAPI_ReportData *report)
 {
     const void *value = ReadField(report, JTAPI_NUM_JOBS, 0, 0);
-    int32_t jobCount = 0;
-    if (value)
-        jobCount = *static_cast<const int32_t *>(value);
-    else
+    if (!value)
         LOG_RECORD(logSpecError, "JTAPI_NUM_JOBS is NULL. Use default = 0");
+    int32_t jobCount = CountValue(value);
     LOG_RECORD(logSpecInfo, "Number of jobs = %d", jobCount);
     return jobCount;
 }
 
-/* 'CopyTemplate()' - copies the template into the body in pieces of at most 254 characters.
- * A piece holding the marker is replaced by the entries of every job. Returns 0, or 7 when a
- * text of a job entry cannot be converted (the copy stops there). */
+/* 'ReadPiece()' - reads the next template piece into `piece`: up to and including a newline, at
+ * most 254 bytes, NUL bytes included. Returns its length; 0 at the end or on a read error. */
+size_t ReadPiece(FILE *templateFile, char *piece)
+{
+    size_t length = 0;
+    int byte = 0;
+    while (length < kTemplatePieceSize - 1 && (byte = getc_unlocked(templateFile)) != EOF) {
+        piece[length++] = static_cast<char>(byte);
+        if (byte == '\n')
+            break;
+    }
+    return length;
+}
+
+/* 'CopyTemplate()' - copies the template into the body in pieces of at most 254 bytes. A piece
+ * holding the marker is replaced by the entries of every job. Returns 0, or 7 when a text of a
+ * job entry cannot be converted (the copy stops there). */
 int32_t CopyTemplate(FILE *templateFile, FILE *body, JTAPI_ReportData *report, int32_t jobCount,
                      const char *language)
 {
     char piece[kTemplatePieceSize];
-    while (std::fgets(piece, sizeof piece, templateFile)) {
-        if (!std::strstr(piece, kMarker)) {
-            std::fputs(piece, body);
+    while (size_t length = ReadPiece(templateFile, piece)) {
+        if (std::string_view(piece, length).find(kMarker) == std::string_view::npos) {
+            std::fwrite(piece, 1, length, body);
             continue;
         }
         for (int32_t jobIndex = 1; jobIndex <= jobCount; ++jobIndex) {
@@ -206,37 +307,160 @@ int32_t CopyTemplate(FILE *templateFile, FILE *body, JTAPI_ReportData *report, i
     return ARL_STATUS_OK;
 }
 
-/* 'FinishAndSubmit()' - prepares the replacements, runs the finishing pass and, when it
- * succeeded, submits the report. Returns the run's status. */
+/* 'CloseRunFiles()' - closes the template and then the body, and turns an I/O error that the
+ * copy could not see into the run's status: a template that could not be read to its end, or a
+ * body that could not be written whole (a full disk), must not become a report. */
+int32_t CloseRunFiles(Stream &templateFile, Stream &body, const char *templatePath)
+{
+    bool templateRead = !std::ferror(templateFile.get());
+    templateFile.reset();
+    bool bodyWritten = !std::ferror(body.get());
+    bodyWritten = std::fclose(body.release()) == 0 && bodyWritten;
+    if (!templateRead) {
+        LOG_RECORD(logSpecError, "Activity Report Template file %s cannot be read.", templatePath);
+        return ARL_STATUS_NO_TEMPLATE;
+    }
+    if (!bodyWritten) {
+        LOG_RECORD(logSpecError, "Cannot write PDL file, errno = %i.", errno);
+        return ARL_STATUS_BODY_NOT_WRITABLE;
+    }
+    return ARL_STATUS_OK;
+}
+
+/* 'FinishAndSubmit()' - runs the finishing pass and, when it succeeded, submits the report.
+ * Returns the run's status. */
 int32_t FinishAndSubmit(const char *mediaType, const char *mediaColor, const char *bodyPath,
                         const char *language)
 {
-    int32_t status = PrepareReplacementBuffers();
-    if (status != ARL_STATUS_OK)
-        return status;
-
-    char *reportPath = TempFilePath(TempFilesDir(), kReportFileName);
+    HeapText reportPath(TempFilePath(TempFilesDir(), kReportFileName));
     if (!reportPath) {
         // Without a path there is no report file to write: the finishing pass cannot run.
         LOG_RECORD(logSpecError, "malloc() failed for the report path.");
         return ARL_STATUS_FINISHING_FAILED;
     }
-    LOG_RECORD(logSpecInfo, "Submit PDL File = \"%s\"", reportPath);
-    status = ARL_GenerateActivityReport(mediaType, mediaColor, bodyPath, reportPath, language);
+    LOG_RECORD(logSpecInfo, "Submit PDL File = \"%s\"", reportPath.get());
+    int32_t status =
+        ARL_GenerateActivityReport(mediaType, mediaColor, bodyPath, reportPath.get(), language);
     if (status == ARL_STATUS_OK)
-        SubmitReport(reportPath);
-    std::free(reportPath);
+        SubmitReport(reportPath.get());
     return status;
 }
 
-void ReleaseReportData(JTAPI_ReportData *report)
+/* 'ReportData' - the job tracker's report data of one run. Whatever way the run ends, the data
+ * goes back: through Release() at the run's common end, silently on an early exit. */
+class ReportData {
+public:
+    ReportData() { ResetRunScratch(&data_); }
+    ~ReportData()
+    {
+        if (held_)
+            jtapi_release_report_data(&data_);
+        runScratch.report = nullptr;  // the handle lives on this run's stack
+    }
+    ReportData(const ReportData &) = delete;
+    ReportData &operator=(const ReportData &) = delete;
+
+    int32_t Fetch()
+    {
+        int32_t result = jtapi_get_completed_jobs_report_data(kReportKind, &data_);
+        held_ = result == 0;
+        return result;
+    }
+    void Release()
+    {
+        held_ = false;
+        LOG_RECORD(logSpecInfo, "Releasing Report Data...");
+        int32_t result = jtapi_release_report_data(&data_);
+        if (result != 0)
+            LOG_RECORD(logSpecError, "jtapi_release_report_data() FAILURE %d", result);
+        else
+            LOG_RECORD(logSpecInfo, "jtapi_release_report_data() SUCCESSFUL");
+    }
+    JTAPI_ReportData *get() { return &data_; }
+
+private:
+    JTAPI_ReportData data_ = {};
+    bool held_ = false;
+};
+
+/* 'GenerateAndFinish()' - from the job count to the submitted report: the steps of a run that
+ * follow the opening of its files. `stage` always holds the status that an exception thrown
+ * by the step under way means. Returns the run's status. */
+int32_t GenerateAndFinish(const char *mediaType, const char *mediaColor, const char *language,
+                          ReportData &report, Stream &templateFile, Stream &body,
+                          const char *templatePath, const char *bodyPath, int32_t &stage)
 {
-    LOG_RECORD(logSpecInfo, "Releasing Report Data...");
-    int32_t result = jtapi_release_report_data(report);
-    if (result != 0)
-        LOG_RECORD(logSpecError, "jtapi_release_report_data() FAILURE %d", result);
-    else
-        LOG_RECORD(logSpecInfo, "jtapi_release_report_data() SUCCESSFUL");
+    stage = ARL_STATUS_CONVERSION_FAILED;
+    int32_t jobCount = ReadJobCount(report.get());
+    int32_t status = CopyTemplate(templateFile.get(), body.get(), report.get(), jobCount, language);
+    int32_t closed = CloseRunFiles(templateFile, body, templatePath);
+    if (status == ARL_STATUS_OK)
+        status = closed;
+    if (status != ARL_STATUS_OK)
+        return status;
+    stage = ARL_STATUS_NO_MEMORY;
+    status = PrepareReplacementBuffers();
+    if (status != ARL_STATUS_OK)
+        return status;
+    stage = ARL_STATUS_FINISHING_FAILED;
+    return FinishAndSubmit(mediaType, mediaColor, bodyPath, language);
+}
+
+/* 'RunReport()' - one report run; the caller holds the run locks. Nothing throws out of it. */
+int32_t RunReport(const char *mediaType, const char *mediaColor, const char *language)
+{
+    static const char kName[] = "ARL_ActivityReport";
+    LOG_RECORD(logSpecEnter, "ARL_ActivityReport");
+    autoConvert = 1;
+
+    ReportData report;
+    int32_t result = report.Fetch();
+    if (result != 0) {
+        LOG_RECORD(logSpecError, "jtapi_get_completed_jobs_report_data() FAILED status = %d.",
+                   result);
+        return ARL_STATUS_NO_JOB_DATA;
+    }
+    LOG_RECORD(logSpecInfo, "Job Tracker data retreived successfully");
+
+    const char *templatePath = std::getenv("ACTIVITY_REPORT_TEMPLATE");
+    Stream templateFile(templatePath ? OpenRegularFile(templatePath, O_RDONLY, "r") : nullptr);
+    if (!templateFile) {
+        LOG_RECORD(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
+        return ARL_STATUS_NO_TEMPLATE;
+    }
+    LOG_RECORD(logSpecInfo, "Activity Report Template file %s opened", templatePath);
+
+    HeapText bodyPath(TempFilePath(TempFilesDir(), kBodyFileName));
+    if (bodyPath)
+        LOG_RECORD(logSpecInfo, "Open temp output file \"%s\"", bodyPath.get());
+    Stream body(bodyPath ? OpenRegularFile(bodyPath.get(), O_WRONLY | O_CREAT | O_TRUNC, "w")
+                         : nullptr);
+    if (!body) {
+        LOG_RECORD(logSpecError, "Cannot open PDL file for writing.");
+        return ARL_STATUS_BODY_NOT_WRITABLE;
+    }
+
+    int32_t stage = ARL_STATUS_CONVERSION_FAILED;
+    int32_t status;
+    try {
+        status = GenerateAndFinish(mediaType, mediaColor, language, report, templateFile, body,
+                                   templatePath, bodyPath.get(), stage);
+    } catch (const std::exception &error) {
+        // Out of memory, or an exception of the translation classes: the stage's status.
+        LOG_RECORD(logSpecError, "%s(): %s, status = %d.", kName, error.what(), stage);
+        status = stage;
+    } catch (...) {
+        LOG_RECORD(logSpecError, "%s(): unknown exception, status = %d.", kName, stage);
+        status = stage;
+    }
+    templateFile.reset();
+    body.reset();
+
+    // Common end: whatever happened after the body file existed. The report file stays; it
+    // belongs to the print service now (or shows what the stream editor left after a failure).
+    report.Release();
+    std::remove(bodyPath.get());
+    return status;
 }
 
 /* Market regions 2, 3 and 5 print on A4; every other region on Letter. */
@@ -247,69 +471,31 @@ bool RegionUsesA4(uint32_t region)
 
 } // namespace
 
-void ResetRunScratch(JTAPI_ReportData *report)
+ARL_INTERNAL void ResetRunScratch(JTAPI_ReportData *report)
 {
     std::memset(&runScratch, 0, sizeof runScratch);
     runScratch.report = report;
 }
 
-/* 'ARL_ActivityReport()' - one report run, from the job data to the print job. */
+/* 'ARL_ActivityReport()' - one report run, from the job data to the print job. Calls of several
+ * threads, and of several processes sharing TEMP_FILES_DIR, run one after the other. */
 extern "C" int32_t ARL_ActivityReport(const char *mediaType, const char *mediaColor,
                                       const char *language)
 {
-    LOG_RECORD(logSpecEnter, "ARL_ActivityReport");
-    autoConvert = 1;
-
-    JTAPI_ReportData report = {};
-    ResetRunScratch(&report);
-    int32_t result = jtapi_get_completed_jobs_report_data(kReportKind, &report);
-    if (result != 0) {
-        LOG_RECORD(logSpecError, "jtapi_get_completed_jobs_report_data() FAILED status = %d.",
-                 result);
+    try {
+        std::lock_guard<std::mutex> oneRunInThisProcess(runMutex);
+        TempDirLock oneRunInThisDirectory;
+        return RunReport(mediaType, mediaColor, language);
+    } catch (...) {
+        // Only the process lock itself can fail here; the run did not start.
+        LOG_RECORD(logSpecError, "%s(): the run lock cannot be taken.", "ARL_ActivityReport");
         return ARL_STATUS_NO_JOB_DATA;
     }
-    LOG_RECORD(logSpecInfo, "Job Tracker data retreived successfully");
-
-    const char *templatePath = std::getenv("ACTIVITY_REPORT_TEMPLATE");
-    FILE *templateFile = templatePath ? std::fopen(templatePath, "r") : nullptr;
-    if (!templateFile) {
-        LOG_RECORD(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
-        jtapi_release_report_data(&report);
-        return ARL_STATUS_NO_TEMPLATE;
-    }
-    LOG_RECORD(logSpecInfo, "Activity Report Template file %s opened", templatePath);
-
-    char *bodyPath = TempFilePath(TempFilesDir(), kBodyFileName);
-    if (bodyPath)
-        LOG_RECORD(logSpecInfo, "Open temp output file \"%s\"", bodyPath);
-    FILE *body = bodyPath ? std::fopen(bodyPath, "w") : nullptr;
-    if (!body) {
-        LOG_RECORD(logSpecError, "Cannot open PDL file for writing.");
-        std::free(bodyPath);
-        jtapi_release_report_data(&report);
-        std::fclose(templateFile);
-        return ARL_STATUS_BODY_NOT_WRITABLE;
-    }
-
-    int32_t jobCount = ReadJobCount(&report);
-    int32_t status = CopyTemplate(templateFile, body, &report, jobCount, language);
-    std::fclose(templateFile);
-    std::fclose(body);
-
-    if (status == ARL_STATUS_OK)
-        status = FinishAndSubmit(mediaType, mediaColor, bodyPath, language);
-
-    // Common end: whatever happened after the body file existed. The report file stays; it
-    // belongs to the print service now (or shows what the stream editor left after a failure).
-    ReleaseReportData(&report);
-    std::remove(bodyPath);
-    std::free(bodyPath);
-    return status;
 }
 
 /* 'SubmitReport()' - hands the report file to the print service as a transient one-copy simplex
  * job on the paper of the market region. The print service's answer is not examined. */
-void SubmitReport(const char *reportPath)
+ARL_INTERNAL void SubmitReport(const char *reportPath)
 {
     try {
         std::vector<std::string> attributes = {
@@ -331,8 +517,8 @@ void SubmitReport(const char *reportPath)
                                                   : "default-medium=\"NA_LETTER\"");
         zun::dmx::SubmitJob(attributes, "System User", "Activity Report", reportPath,
                             DS_PRECEDENCE_REPORT, "print", -1, -1, 0);
-    } catch (const std::bad_alloc &) {
-        // The attribute list could not be built; no exception may reach the device software.
+    } catch (...) {
+        // The attribute list could not be built; the report is finished all the same.
         LOG_RECORD(logSpecError, "%s(): out of memory, report not submitted.", "SubmitReport");
     }
 }
@@ -417,66 +603,11 @@ void MoveToColumn(FILE *body, const char *column)
     Put(body, kMoveLine);
 }
 
-/* A job count field: its missing-field record (NULL when the field has none) and value record. */
-struct CountField {
-    int32_t field;
-    const char *missingRecord;
-    const char *valueRecord;
-};
-const CountField kNumConfirmed = {JTAPI_NUM_CONF, "JTAPI_NUM_CONF is NULL. Use default = 0",
-                                  "Num Confirmed = %d"};
-const CountField kNumRecipients = {JTAPI_NUM_RECIP, "JTAPI_NUM_RECIP is NULL. Use default = 0",
-                                   "Num Recipients = %d"};
-const CountField kNumUnconfirmed = {JTAPI_NUM_UNCONF,
-                                    "JTAPI_NUM_UNCONF is NULL. Use default = 0",
-                                    "Number unconfirmed = %d"};
-const CountField kNumFailed = {JTAPI_FAILED, "JTAPI_FAILED is NULL. Use default = 0",
-                               "Number failed = %d"};
-const CountField kNumScanned = {JTAPI_NUM_SCANNED, nullptr, "Num Scanned = %d"};
-const CountField kAttachSize = {JTAPI_ATTACH_SIZE, nullptr, "Attach Size = %d"};
-
-/* 'ReadCount()' - a job's count, 0 when missing, with its log records. */
-int32_t ReadCount(JTAPI_ReportData *report, int32_t jobIndex, const CountField &count)
+/* 'ReadText()' - a job's or an address's text field, or NULL when it is missing. */
+const char *ReadText(JTAPI_ReportData *report, int32_t field, int32_t jobIndex,
+                     int32_t addressIndex)
 {
-    const void *value = ReadField(report, count.field, jobIndex, 0);
-    if (!value && count.missingRecord)
-        LOG_RECORD(logSpecError, "%s", count.missingRecord);
-    int32_t number = value ? *static_cast<const int32_t *>(value) : 0;
-    LOG_RECORD(logSpecInfo, count.valueRecord, number);
-    return number;
-}
-
-/* A text field: its missing-field records (error, then information; NULL where there is none)
- * and its value record. */
-struct TextField {
-    int32_t field;
-    const char *missingError;
-    const char *missingInfo;
-    const char *valueRecord;
-};
-const TextField kSubject = {JTAPI_SUBJECT, "JTAPI_SUBJECT is NULL. Use default = 0 length string",
-                            nullptr, "Subject = \"%s\""};
-const TextField kSender = {JTAPI_FROM, "JTAPI_FROM is NULL. Use default = 0 length string", nullptr,
-                           "From = \"%s\""};
-const TextField kFriendlyName = {JTAPI_FRIENDLY_NAME, "JTAPI_FRIENDLY_NAME is NULL.",
-                                 "Use default 0 len string.", "Friendly Name = \"%s\""};
-const TextField kEmailAddress = {JTAPI_EMAIL_ADDRESS,
-                                 "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str", nullptr,
-                                 "Email Addr = \"%s\""};
-
-/* 'ReadText()' - a job's or address's text, the empty text when missing, with its records. */
-const char *ReadText(JTAPI_ReportData *report, int32_t jobIndex, int32_t addressIndex,
-                     const TextField &text)
-{
-    const void *value = ReadField(report, text.field, jobIndex, addressIndex);
-    if (!value) {
-        LOG_RECORD(logSpecError, "%s", text.missingError);
-        if (text.missingInfo)
-            LOG_RECORD(logSpecInfo, "%s", text.missingInfo);
-    }
-    const char *used = value ? static_cast<const char *>(value) : "";
-    LOG_RECORD(logSpecInfo, text.valueRecord, used);
-    return used;
+    return static_cast<const char *>(ReadField(report, field, jobIndex, addressIndex));
 }
 
 /* 'CountHex()' - the count's hex text in the run's hex buffer; NULL (after a record) on failure. */
@@ -500,21 +631,16 @@ const char *PlainHex(const char *text)
     return runScratch.hexBuffer;
 }
 
-/* 'DeviceTextHex()' - hex text of a device text in the printer encoding of the language; NULL
- * (after the record `failureRecord`) on failure. */
-const char *DeviceTextHex(const char *text, const char *language, const char *failureRecord)
+/* 'DeviceTextHex()' - hex text of a device text in the printer encoding of the language, in
+ * the run's hex buffer; NULL on failure (the caller logs which text failed). */
+const char *DeviceTextHex(const char *text, const char *language)
 {
-    if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, autoConvert, runScratch.hexBuffer,
-                          ARL_HEX_BUFFER_SIZE, language)) {
-        LOG_RECORD(logSpecError, "%s", failureRecord);
-        return nullptr;
-    }
-    return runScratch.hexBuffer;
+    return ARL_CvtToUtf8Hex(text, kInStrSystemCharset, autoConvert, runScratch.hexBuffer,
+                            ARL_HEX_BUFFER_SIZE, language);
 }
 
-/* 'WriteDateTime()' - writes a job time: the date label, the date, the time label and the time.
- * The sent time's room is measured from the end of its label; the completion time gets a fixed
- * room. Returns 0, or 7 when a text cannot be converted. */
+/* How a job time is laid out: its labels, and whether the room of its time text is measured from
+ * the end of its label (the sent time) or fixed (the completion time). */
 struct JobTimeLayout {
     int32_t field;
     const char *dateLabel;
@@ -527,6 +653,8 @@ const JobTimeLayout kCompletionTime = {JTAPI_COMPLETE_DATE_TIME,
                                        "<__ar_const_completion_date__20> AR_SHOW\n",
                                        "<20__ar_const_completion_time__20> AR_SHOW\n", false};
 
+/* 'WriteJobTime()' - writes a job time: the date label, the date, the time label and the time.
+ * Returns 0, or 7 when a text cannot be converted. */
 int32_t WriteJobTime(FILE *body, int32_t jobIndex, const JobTimeLayout &layout)
 {
     GetDateTimeText(layout.field, jobIndex, 0);
@@ -565,8 +693,15 @@ int32_t WriteFirstRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
         return ARL_STATUS_CONVERSION_FAILED;
     MoveToColumn(body, "RM_ind");
 
-    *confirmed = ReadCount(report, jobIndex, kNumConfirmed);
-    int32_t recipients = ReadCount(report, jobIndex, kNumRecipients);
+    const void *value = ReadField(report, JTAPI_NUM_CONF, jobIndex, 0);
+    if (!value)
+        LOG_RECORD(logSpecError, "JTAPI_NUM_CONF is NULL. Use default = 0");
+    *confirmed = CountValue(value);
+    LOG_RECORD(logSpecInfo, "Num Confirmed = %d", *confirmed);
+    if (!(value = ReadField(report, JTAPI_NUM_RECIP, jobIndex, 0)))
+        LOG_RECORD(logSpecError, "JTAPI_NUM_RECIP is NULL. Use default = 0");
+    int32_t recipients = CountValue(value);
+    LOG_RECORD(logSpecInfo, "Num Recipients = %d", recipients);
     Put(body, kBoldFontLine);
     const char *hex = CountHex(*confirmed);
     if (!hex)
@@ -586,7 +721,12 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                        const char *language)
 {
     MoveToColumn(body, "LM_ind");
-    const char *subject = ReadText(report, jobIndex, 0, kSubject);
+    const char *subject = ReadText(report, JTAPI_SUBJECT, jobIndex, 0);
+    if (!subject) {
+        LOG_RECORD(logSpecError, "JTAPI_SUBJECT is NULL. Use default = 0 length string");
+        subject = "";
+    }
+    LOG_RECORD(logSpecInfo, "Subject = \"%s\"", subject);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_subject__20> AR_SHOW\n");
     Put(body, kMeasureComment);
@@ -594,19 +734,28 @@ int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     Put(body, "/field_delta exch LM_ind sub def\n");
     Put(body, "/field_avail subj_width field_delta sub def\n");
     Put(body, kRegularFontLine);
-    const char *hex = DeviceTextHex(subject, language, "ARL_CvtToUtf8Hex() failed (subject).");
-    if (!hex)
+    const char *hex = DeviceTextHex(subject, language);
+    if (!hex) {
+        LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (subject).");
         return ARL_STATUS_CONVERSION_FAILED;
+    }
     autoConvert = 0;
     std::fprintf(body, "<%s> field_avail Substring AR_SHOW\n\n", hex);
 
     MoveToColumn(body, "subj_head_col2_ind");
-    const char *sender = ReadText(report, jobIndex, 0, kSender);
+    const char *sender = ReadText(report, JTAPI_FROM, jobIndex, 0);
+    if (!sender) {
+        LOG_RECORD(logSpecError, "JTAPI_FROM is NULL. Use default = 0 length string");
+        sender = "";
+    }
+    LOG_RECORD(logSpecInfo, "From = \"%s\"", sender);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_from__20> AR_SHOW\n");
     Put(body, kRegularFontLine);
-    if (!(hex = DeviceTextHex(sender, language, "ARL_CvtToUtf8Hex() failed (from).")))
+    if (!(hex = DeviceTextHex(sender, language))) {
+        LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (from).");
         return ARL_STATUS_CONVERSION_FAILED;
+    }
     std::fprintf(body, "<%s> AR_SHOW\n", hex);
     Put(body, kNextRowLine);
     return ARL_STATUS_OK;
@@ -628,23 +777,32 @@ int32_t WriteThirdRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, in
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
     std::fprintf(body, "<%s20__ar_const_ifax_job_status_successful__20", hex);
-    if (!(hex = CountHex(ReadCount(report, jobIndex, kNumUnconfirmed))))
+    const void *value = ReadField(report, JTAPI_NUM_UNCONF, jobIndex, 0);
+    if (!value)
+        LOG_RECORD(logSpecError, "JTAPI_NUM_UNCONF is NULL. Use default = 0");
+    LOG_RECORD(logSpecInfo, "Number unconfirmed = %d", CountValue(value));
+    if (!(hex = CountHex(CountValue(value))))
         return ARL_STATUS_CONVERSION_FAILED;
     std::fprintf(body, "%s20__ar_const_ifax_job_status_unconfirmed__20", hex);
-    if (!(hex = CountHex(ReadCount(report, jobIndex, kNumFailed))))
+    if (!(value = ReadField(report, JTAPI_FAILED, jobIndex, 0)))
+        LOG_RECORD(logSpecError, "JTAPI_FAILED is NULL. Use default = 0");
+    LOG_RECORD(logSpecInfo, "Number failed = %d", CountValue(value));
+    if (!(hex = CountHex(CountValue(value))))
         return ARL_STATUS_CONVERSION_FAILED;
     std::fprintf(body, "%s20__ar_const_ifax_job_status_failed__> ", hex);
     Put(body, "field_avail Substring AR_SHOW\n\n");
 
     MoveToColumn(body, "subj_head_col2_ind");
-    int32_t scanned = ReadCount(report, jobIndex, kNumScanned);
+    int32_t scanned = CountValue(ReadField(report, JTAPI_NUM_SCANNED, jobIndex, 0));
+    LOG_RECORD(logSpecInfo, "Num Scanned = %d", scanned);
     Put(body, kBoldFontLine);
     Put(body, "<__ar_const_pages_scanned__20> AR_SHOW\n");
     Put(body, kRegularFontLine);
     if (!(hex = CountHex(scanned)))
         return ARL_STATUS_CONVERSION_FAILED;
     std::fprintf(body, "<%s> AR_SHOW\n", hex);
-    int32_t attachSize = ReadCount(report, jobIndex, kAttachSize);
+    int32_t attachSize = CountValue(ReadField(report, JTAPI_ATTACH_SIZE, jobIndex, 0));
+    LOG_RECORD(logSpecInfo, "Attach Size = %d", attachSize);
     Put(body, kBoldFontLine);
     Put(body, "<202020__ar_const_attachment_size__20> AR_SHOW\n");
     Put(body, kRegularFontLine);
@@ -674,8 +832,8 @@ int32_t ListedAddressCount(JTAPI_ReportData *report, int32_t jobIndex)
 /* 'WriteJobEntry()' - writes one job's entry: page-break prologue, three job rows, the heading
  * row of its recipient table, and its recipient rows. Returns 0, or 7 when a text cannot be
  * converted; what was written so far stays in the body. */
-int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                      const char *language)
+ARL_INTERNAL int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                                   const char *language)
 {
     int32_t addressCount = ListedAddressCount(report, jobIndex);
     std::fprintf(body, "/numberOfRecipients %d ", addressCount);
@@ -700,14 +858,6 @@ int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
 
 namespace {
 
-/* The name cell of each address type: To for 0, Cc for every other value. */
-struct AddressType {
-    const char *nameCellFormat;
-    const char *failureRecord;
-};
-const AddressType kTypeTo = {"<__ar_const_to__20%s> ", "ARL_CvtToUtf8Hex() failed (to address)."};
-const AddressType kTypeCc = {"<__ar_const_cc__20%s> ", "ARL_CvtToUtf8Hex() failed (cc address)."};
-
 /* The state cell of each known process state, in two pieces. */
 const char *const kProcessStateCells[][2] = {
     {"<processState_Sent> ", "pstate_width Substring AR_SHOW\n"},
@@ -719,20 +869,31 @@ const char *const kProcessStateCells[][2] = {
 };
 const uint32_t kKnownProcessStates = sizeof kProcessStateCells / sizeof kProcessStateCells[0];
 
+/* The name cell: "To" for address type 0, "Cc" for every other value, then the name. */
 int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                       int32_t addressIndex, const char *language)
 {
     const void *typeValue = ReadField(report, JTAPI_ADDR_TYPE, jobIndex, addressIndex);
     int32_t type = typeValue ? *static_cast<const int32_t *>(typeValue) : JTAPI_TYPE_TO;
     LOG_RECORD(logSpecInfo, "Addr Type = %d", type);
-    const AddressType &addressType = type == JTAPI_TYPE_TO ? kTypeTo : kTypeCc;
+    bool typeTo = type == JTAPI_TYPE_TO;
     MoveToColumn(body, "name_info_col1_ind");
 
-    const char *name = ReadText(report, jobIndex, addressIndex, kFriendlyName);
-    const char *hex = DeviceTextHex(name, language, addressType.failureRecord);
+    const char *name = ReadText(report, JTAPI_FRIENDLY_NAME, jobIndex, addressIndex);
+    if (!name) {
+        LOG_RECORD(logSpecError, "JTAPI_FRIENDLY_NAME is NULL.");
+        LOG_RECORD(logSpecInfo, "Use default 0 len string.");
+        name = "";
+    }
+    LOG_RECORD(logSpecInfo, "Friendly Name = \"%s\"", name);
+    const char *hex = DeviceTextHex(name, language);
+    if (!hex && typeTo)
+        LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (to address).");
+    else if (!hex)
+        LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (cc address).");
     if (!hex)
         return ARL_STATUS_CONVERSION_FAILED;
-    std::fprintf(body, addressType.nameCellFormat, hex);
+    std::fprintf(body, typeTo ? "<__ar_const_to__20%s> " : "<__ar_const_cc__20%s> ", hex);
     Put(body, "fname_width Substring AR_SHOW\n");
     return ARL_STATUS_OK;
 }
@@ -741,10 +902,17 @@ int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                        int32_t addressIndex, const char *language)
 {
     MoveToColumn(body, "name_info_col2_ind");
-    const char *email = ReadText(report, jobIndex, addressIndex, kEmailAddress);
-    const char *hex = DeviceTextHex(email, language, "ARL_CvtToUtf8Hex() failed (email address).");
-    if (!hex)
+    const char *email = ReadText(report, JTAPI_EMAIL_ADDRESS, jobIndex, addressIndex);
+    if (!email) {
+        LOG_RECORD(logSpecError, "JTAPI_EMAIL_ADDRESS is NULL. Use default 0 len str");
+        email = "";
+    }
+    LOG_RECORD(logSpecInfo, "Email Addr = \"%s\"", email);
+    const char *hex = DeviceTextHex(email, language);
+    if (!hex) {
+        LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (email address).");
         return ARL_STATUS_CONVERSION_FAILED;
+    }
     std::fprintf(body, "<%s> email_width Substring AR_SHOW\n", hex);
     return ARL_STATUS_OK;
 }
@@ -793,8 +961,8 @@ int32_t WriteStatusCell(FILE *body, int32_t jobIndex, int32_t addressIndex)
 
 /* 'WriteRecipientRows()' - writes the font preamble and one row for each of the first
  * `addressCount` addresses. Returns 0, or 7 when a text cannot be converted. */
-int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                           int32_t addressCount, const char *language)
+ARL_INTERNAL int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                                        int32_t addressCount, const char *language)
 {
     std::fprintf(body, "%% Print recipients info\n");
     Put(body, "DefaultFontName findfont DefaultFontSize ");
@@ -829,22 +997,6 @@ uint16_t TimeFormatId()
     return ARL_STATE.timeFormatId;
 }
 
-/* The three time fields and their log records. */
-struct TimeField {
-    int32_t field;
-    const LogSpec *missingSpec;
-    const char *missingRecord;
-    const char *summaryFormat;
-};
-const TimeField kTimeFields[] = {
-    {JTAPI_SENT_DATE_TIME, &logSpecInfo, "JTAPI_SENT_DATE_TIME is NULL. Use blanks",
-     "Sent Date/Time = %s %s"},
-    {JTAPI_COMPLETE_DATE_TIME, &logSpecError, "JTAPI_COMPLETE_DATE_TIME is NULL. Use blanks",
-     "Completed Date/Time = %s %s"},
-    {JTAPI_STATUS_DATE_TIME, &logSpecError, "JTAPI_STATUS_DATE_TIME is NULL. Using default",
-     "Status Date/Time = %s %s"},
-};
-
 /* `value` + `offset` without the undefined behaviour of a signed overflow: a job tracker that
  * hands out a nonsense year must not break the run. */
 int WrappingAdd(int value, int offset)
@@ -852,20 +1004,37 @@ int WrappingAdd(int value, int offset)
     return static_cast<int>(static_cast<unsigned>(value) + static_cast<unsigned>(offset));
 }
 
-const TimeField *FindTimeField(int32_t field)
+/* 'LogTimeField()' - the records of one time field: its missing-field record, then the texts. */
+void LogTimeField(int32_t field, bool missing)
 {
-    for (const TimeField &timeField : kTimeFields) {
-        if (timeField.field == field)
-            return &timeField;
+    const char *date = runScratch.dateText;
+    const char *time = runScratch.timeText;
+    switch (field) {
+    case JTAPI_SENT_DATE_TIME:
+        if (missing)
+            LOG_RECORD(logSpecInfo, "JTAPI_SENT_DATE_TIME is NULL. Use blanks");
+        LOG_RECORD(logSpecInfo, "Sent Date/Time = %s %s", date, time);
+        break;
+    case JTAPI_COMPLETE_DATE_TIME:
+        if (missing)
+            LOG_RECORD(logSpecError, "JTAPI_COMPLETE_DATE_TIME is NULL. Use blanks");
+        LOG_RECORD(logSpecInfo, "Completed Date/Time = %s %s", date, time);
+        break;
+    case JTAPI_STATUS_DATE_TIME:
+        if (missing)
+            LOG_RECORD(logSpecError, "JTAPI_STATUS_DATE_TIME is NULL. Using default");
+        LOG_RECORD(logSpecInfo, "Status Date/Time = %s %s", date, time);
+        break;
+    default:
+        break;
     }
-    return nullptr;
 }
 
 } // namespace
 
 /* 'FormatDateTime()' - formats `t` with the configured format of `formatId` into `out` (50
  * bytes at most). Returns 1, or 0 when the id is neither format's id (`out` untouched). */
-int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out)
+ARL_INTERNAL int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out)
 {
     // The time id is looked up only for an id that is not the date id.
     if (formatId != DateFormatId() && formatId != TimeFormatId())
@@ -881,12 +1050,11 @@ int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out)
 
 /* 'GetDateTimeText()' - fills the run's date text and time text from one time field, both
  * empty when the field is missing, and logs the field's records. */
-void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
+ARL_INTERNAL void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
 {
     const void *value = ReadField(runScratch.report, field, jobIndex, addressIndex);
     runScratch.dateText[0] = '\0';
     runScratch.timeText[0] = '\0';
-    const TimeField *timeField = FindTimeField(field);
 
     if (value) {
         const struct tm *t = static_cast<const struct tm *>(value);
@@ -896,12 +1064,8 @@ void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
         if (!FormatDateTime(TimeFormatId(), t, runScratch.timeText))
             std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min,
                           t->tm_sec);
-    } else if (timeField) {
-        LOG_RECORD(*timeField->missingSpec, "%s", timeField->missingRecord);
     }
-    if (timeField)
-        LOG_RECORD(logSpecInfo, timeField->summaryFormat, runScratch.dateText,
-                 runScratch.timeText);
+    LogTimeField(field, value == nullptr);
 }
 
 /* ============================================================================================
@@ -910,12 +1074,8 @@ void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-typedef std::unique_ptr<char, FreeDeleter> HeapText;
-
-/* 'SystemCharset()' - the device's system charset, looked up once per process. */
+/* 'SystemCharset()' - the device's system charset, looked up once per process. Where the name
+ * cannot be copied it is used for this call only and looked up again at the next. */
 const char *SystemCharset()
 {
     if (!ARL_STATE.transLibEncoding) {
@@ -925,11 +1085,13 @@ const char *SystemCharset()
                       "SYSTEM_CHARSET");
             charset = "ISO-8859-15";
         }
+        LOG_LEVEL(LOG_LEVEL_INFO, "%s(): transLibEncoding = %s.", "ARL_CvtToUtf8", charset);
         // Our own copy: a later setenv() must neither change nor invalidate it.
-        const char *kept = strdup(charset);
-        ARL_STATE.transLibEncoding = kept ? kept : charset;
-        LOG_LEVEL(LOG_LEVEL_INFO, "%s(): transLibEncoding = %s.", "ARL_CvtToUtf8",
-                  ARL_STATE.transLibEncoding);
+        std::free(ownedCharsetName);
+        ownedCharsetName = strdup(charset);
+        if (!ownedCharsetName)
+            return charset;
+        ARL_STATE.transLibEncoding = ownedCharsetName;
     }
     return ARL_STATE.transLibEncoding;
 }
@@ -946,14 +1108,15 @@ int HexInPrinterEncoding(const char *utf8, char *out, int32_t maxBytes, const ch
     return Trans_ConvertUTF8StringToHex(out, results.second.c_str(), maxBytes);
 }
 
-const char *EscapeWarning(char byte)
+/* 'LogEscapeCut()' - the warning of an escape that no longer fits, for the byte it escapes. */
+void LogEscapeCut(char byte)
 {
-    switch (byte) {
-    case '\\': return "%s() input string being truncated (backslash).";
-    case '(': return "%s() input string being truncated (open paren).";
-    case ')': return "%s() input string being truncated (close paren).";
-    default: return nullptr;
-    }
+    if (byte == '\\')
+        LOG_RECORD(logSpecWarn, "%s() input string being truncated (backslash).", "CopyString");
+    else if (byte == '(')
+        LOG_RECORD(logSpecWarn, "%s() input string being truncated (open paren).", "CopyString");
+    else
+        LOG_RECORD(logSpecWarn, "%s() input string being truncated (close paren).", "CopyString");
 }
 
 /* 'CopyEscaped()' - bounded copy with the escapes of a PostScript literal string. An escape is
@@ -962,14 +1125,14 @@ void CopyEscaped(char *dst, const char *src, uint32_t maxBytes)
 {
     uint32_t written = 0;
     for (; written < maxBytes && *src; ++src) {
-        const char *warning = EscapeWarning(*src);
-        if (!warning) {
+        bool escaped = *src == '\\' || *src == '(' || *src == ')';
+        if (!escaped) {
             dst[written++] = *src;
         } else if (written + 2 < maxBytes) {
             dst[written++] = '\\';
             dst[written++] = *src;
         } else {
-            LOG_RECORD(logSpecWarn, warning, "CopyString");
+            LogEscapeCut(*src);
             break;
         }
     }
@@ -980,7 +1143,8 @@ void CopyEscaped(char *dst, const char *src, uint32_t maxBytes)
 
 /* 'ARL_CvtToUtf8()' - a new UTF-8 copy of `inStr` that the caller frees, or NULL. On a system
  * whose charset is not UTF-8 the copy is unchanged: device texts are already printable there. */
-char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvertFlag)
+ARL_INTERNAL char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding,
+                                 int32_t autoConvertFlag)
 {
     static const char kName[] = "ARL_CvtToUtf8";
     if (!inStr) {
@@ -1029,8 +1193,9 @@ char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConver
 
 /* 'ARL_CvtToUtf8Hex()' - writes into `out` the hex text of `inStr` in the printer encoding of
  * `language`. Returns `out`, or NULL on failure. */
-char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoConvertFlag,
-                       char *out, int32_t maxBytes, const char *language)
+ARL_INTERNAL char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding,
+                                    int32_t autoConvertFlag, char *out, int32_t maxBytes,
+                                    const char *language)
 {
     static const char kName[] = "ARL_CvtToUtf8Hex";
     if (!inStr) {
@@ -1057,7 +1222,7 @@ char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoCon
 
 /* 'ConvertIntToHexString()' - writes the decimal digits of `value` as hex text. Returns the bytes
  * written with the NUL, or -1 when they do not fit `maxBytes` (`out` untouched). */
-int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes)
+ARL_INTERNAL int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes)
 {
     static const char kDigits[] = "0123456789abcdef";
     char decimal[12];
@@ -1079,7 +1244,7 @@ int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes)
 
 /* 'CopyString()' - bounded copy of `src` into `dst`: plain (type 1) or with PostScript string
  * escapes (type 2). Problems show only in the log. */
-void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
+ARL_INTERNAL void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
 {
     static const char kName[] = "CopyString";
     if (!dst || !src) {
@@ -1116,7 +1281,7 @@ void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type)
 /* 'PrepareReplacementBuffers()' - gives each text record of sedCmdTable its buffer (first run
  * only) and resets every buffer to its default. Returns 0, or 5 when a buffer cannot be
  * allocated; buffers allocated so far are kept for the next run. */
-int32_t PrepareReplacementBuffers()
+ARL_INTERNAL int32_t PrepareReplacementBuffers()
 {
     for (VariableCmd &record : sedCmdTable) {
         if (record.cmdType != SED_CMD_REPLACE || record.replacePattern)
@@ -1183,12 +1348,30 @@ int32_t AddVariableCommands(SedCmdArray *cmdArray, const char *language)
 
 } // namespace
 
+namespace {
+
+/* 'CommandArray' - the stream-editor commands of one pass. Released exactly once whichever way
+ * the pass ends, the null handle of a failed creation included. */
+class CommandArray {
+public:
+    explicit CommandArray(int capacity) : array_(Sed_CreateCmdArray(capacity)) {}
+    ~CommandArray() { Sed_FreeCommands(array_); }
+    CommandArray(const CommandArray &) = delete;
+    CommandArray &operator=(const CommandArray &) = delete;
+    SedCmdArray *get() const { return array_; }
+
+private:
+    SedCmdArray *array_;
+};
+
+} // namespace
+
 /* 'ARL_GenerateActivityReport()' - writes the report file from the body file with every tag
  * replaced. Returns 0, 3 (translation or stream editor failed) or 7 (a variable replacement
  * cannot be converted). */
-int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
-                                   const char *bodyPath, const char *reportPath,
-                                   const char *language)
+ARL_INTERNAL int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
+                                                const char *bodyPath, const char *reportPath,
+                                                const char *language)
 {
     static const char kName[] = "ARL_GenerateActivityReport";
     LOG_RECORD(logSpecEnter, "%s()", kName);
@@ -1197,7 +1380,8 @@ int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor
     LOG_RECORD(logSpecInfo, "numConstantCmds = %d", ARL_NUM_CONSTANT_CMDS);
 
     int32_t status = ARL_STATUS_OK;
-    SedCmdArray *cmdArray = Sed_CreateCmdArray(ARL_NUM_CONSTANT_CMDS + ARL_NUM_VARIABLE_CMDS);
+    CommandArray commands(ARL_NUM_CONSTANT_CMDS + ARL_NUM_VARIABLE_CMDS);
+    SedCmdArray *cmdArray = commands.get();
     if (!cmdArray) {
         LOG_RECORD(logSpecError, "Sed_CreateCmdArray() failed.");
         status = ARL_STATUS_FINISHING_FAILED;
@@ -1216,14 +1400,13 @@ int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor
             status = ARL_STATUS_FINISHING_FAILED;
         }
     }
-    Sed_FreeCommands(cmdArray);
     LOG_RECORD(logSpecInfo, "%s returning %d", kName, status);
     return status;
 }
 
 /* 'ARL_TranslateConstantText()' - adds one command per constant tag with the hex text of its
  * translation. Returns 1, or 0 on the first failure (commands added so far stay in the array). */
-int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
+ARL_INTERNAL int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
 {
     static const char kName[] = "ARL_TranslateConstantText";
     const char *text = nullptr;
@@ -1267,7 +1450,7 @@ int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray)
 
 /* 'ARL_GetSpecialAttributes()' - fills the replacement buffers of media colour, media type and
  * device name. A NULL media text keeps the buffer's default. */
-void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor)
+ARL_INTERNAL void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor)
 {
     LOG_RECORD(logSpecEnter, "%s()", "ARL_GetSpecialAttributes");
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {

@@ -1,8 +1,9 @@
 /*
  * activityReportInternals.h - the plug-in's internal functions and process-wide state.
  *
- * Nothing here is exported from libactivityReport.so (hidden visibility); the declarations exist
- * so that the plug-in's tests, which link its object code, call exactly what the plug-in defines.
+ * Nothing here is exported from libactivityReport.so; the declarations exist so that the
+ * plug-in's tests, which link its object code, call exactly what the plug-in defines. Each of
+ * them is marked ARL_INTERNAL, in its declaration and in its definition.
  */
 #ifndef ACTIVITYREPORT_ACTIVITYREPORTINTERNALS_H
 #define ACTIVITYREPORT_ACTIVITYREPORTINTERNALS_H
@@ -15,6 +16,9 @@
 #include "jtapi.h"
 #include "streameditor.h"
 
+/* Reached by the tests through this header; hidden from the device like all but the entry point. */
+#define ARL_INTERNAL __attribute__((visibility("hidden")))
+
 /* ---- Process-wide state ---------------------------------------------------------------- */
 
 struct ArlState {
@@ -23,10 +27,10 @@ struct ArlState {
     uint16_t timeFormatId;
     int32_t transInitialised;     /* 1 once Trans_Init() has succeeded */
 };
-extern ArlState ARL_STATE;
+extern ARL_INTERNAL ArlState ARL_STATE;
 
 /* 1 at the start of every run, 0 after the run's first successful subject conversion. */
-extern int32_t autoConvert;
+extern ARL_INTERNAL int32_t autoConvert;
 
 /* The run's scratch buffers and job-tracker handle, lent to the body generators. */
 enum { ARL_HEX_BUFFER_SIZE = 511, ARL_DATE_TIME_TEXT_SIZE = 51, ARL_MAX_LISTED_ADDRESSES = 5 };
@@ -37,10 +41,10 @@ struct RunScratch {
     char dateText[ARL_DATE_TIME_TEXT_SIZE];
     char timeText[ARL_DATE_TIME_TEXT_SIZE];
 };
-extern RunScratch runScratch;
+extern ARL_INTERNAL RunScratch runScratch;
 
 /* Zero-fills the scratch buffers and points them at `report`, as a run does at its start. */
-void ResetRunScratch(JTAPI_ReportData *report);
+ARL_INTERNAL void ResetRunScratch(JTAPI_ReportData *report);
 
 /* ---- Tag tables ------------------------------------------------------------------------ */
 
@@ -49,7 +53,7 @@ struct ConstantCmd {
     uint16_t stringId;
 };
 enum { ARL_NUM_CONSTANT_CMDS = 49, ARL_NUM_VARIABLE_CMDS = 5 };
-extern const ConstantCmd constantCmdTable[ARL_NUM_CONSTANT_CMDS];
+extern ARL_INTERNAL const ConstantCmd constantCmdTable[ARL_NUM_CONSTANT_CMDS];
 
 struct VariableCmd {
     int32_t specialAttr;
@@ -60,39 +64,40 @@ struct VariableCmd {
     int32_t addResult;       /* result of the last Sed_AddCommand for this record */
 };
 enum { ARL_REPLACE_PATTERN_SIZE = 100 };
-extern VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
+extern ARL_INTERNAL VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
 
 /* ---- Report run and submission ---------------------------------------------------------- */
 
 /* Allocates the missing replacement buffers and resets all to their defaults; 0 or status 5. */
-int32_t PrepareReplacementBuffers();
+ARL_INTERNAL int32_t PrepareReplacementBuffers();
 
 /* Submits the report file as a one-copy simplex print job on the market region's paper. */
-void SubmitReport(const char *reportPath);
+ARL_INTERNAL void SubmitReport(const char *reportPath);
 
 /* ---- Report body ------------------------------------------------------------------------ */
 
-int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, const char *language);
-int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                           int32_t addressCount, const char *language);
-int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out);
-void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex);
+ARL_INTERNAL int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                                   const char *language);
+ARL_INTERNAL int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
+                                        int32_t addressCount, const char *language);
+ARL_INTERNAL int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char *out);
+ARL_INTERNAL void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex);
 
 /* ---- Text conversion -------------------------------------------------------------------- */
 
-char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvert);
-char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoConvert, char *out,
-                       int32_t maxBytes, const char *language);
-int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes);
+ARL_INTERNAL char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvert);
+ARL_INTERNAL char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding, int32_t autoConvert,
+                                    char *out, int32_t maxBytes, const char *language);
+ARL_INTERNAL int32_t ConvertIntToHexString(char *out, int32_t value, int32_t maxBytes);
 enum { COPY_PLAIN = 1, COPY_POSTSCRIPT_ESCAPED = 2 };
-void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type);
+ARL_INTERNAL void CopyString(char *dst, const char *src, uint32_t maxBytes, int32_t type);
 
 /* ---- Finishing pass --------------------------------------------------------------------- */
 
-int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
-                                   const char *bodyPath, const char *reportPath,
-                                   const char *language);
-int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray);
-void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor);
+ARL_INTERNAL int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
+                                                const char *bodyPath, const char *reportPath,
+                                                const char *language);
+ARL_INTERNAL int32_t ARL_TranslateConstantText(const char *language, SedCmdArray *cmdArray);
+ARL_INTERNAL void ARL_GetSpecialAttributes(const char *mediaType, const char *mediaColor);
 
 #endif
