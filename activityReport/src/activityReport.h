@@ -9,7 +9,9 @@
  *   TEMP_FILES_DIR            directory of the working files, default "/tmp/tmpfiles"
  *   SYSTEM_CHARSET            the device's system charset, default "ISO-8859-15"
  *
- * Runs share process-wide state and must not overlap.
+ * Thread-safe: calls that overlap, from several threads or from several processes sharing
+ * TEMP_FILES_DIR, run one after the other. Nothing is thrown: every failure, an allocation
+ * failure included, ends the run with a status.
  */
 #ifndef ACTIVITYREPORT_ACTIVITYREPORT_H
 #define ACTIVITYREPORT_ACTIVITYREPORT_H
@@ -23,7 +25,8 @@ extern "C" {
 /* Statuses of a report run. */
 enum {
     ARL_STATUS_OK = 0,                 /* report finished and submitted */
-    ARL_STATUS_NO_TEMPLATE = 1,        /* ACTIVITY_REPORT_TEMPLATE unset or unreadable */
+    ARL_STATUS_NO_TEMPLATE = 1,        /* ACTIVITY_REPORT_TEMPLATE unset, not a regular file, or
+                                          unreadable */
     ARL_STATUS_FINISHING_FAILED = 3,   /* translating the report texts or editing the file failed */
     ARL_STATUS_NO_JOB_DATA = 4,        /* the job tracker has no report data */
     ARL_STATUS_NO_MEMORY = 5,          /* a replacement buffer cannot be allocated */
