@@ -3,7 +3,7 @@
 # encoding that holds its texts (else they print as "?").   check-catalogues.sh CATALOGUE_DIR
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
-expected=$(awk '!/^#/ && NF == 2 { print $2 }' "$here/constant-tags.txt" | sort)
+expected=$(cut -d ' ' -f 2 <<<"$constant_tags" | sort)
 shopt -s nullglob
 catalogues=("$1"/*.po)
 [ ${#catalogues[@]} -gt 0 ] || fail "no catalogue in $1"

@@ -4,6 +4,15 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
+# The plug-in's tag tables are the one list of tags: "tag id" per constant tag, the variable tags,
+# and the constant tags the job entries write themselves (those in the plug-in's other strings).
+plugin=$here/../../activityReport/src/activityReport.cpp
+constant_tags=$(sed -n 's/^ *{"\([A-Za-z_]*\)", \([0-9]*\)},$/\1 \2/p' "$plugin")
+variable_tags=$(sed -n 's/^ *{[0-9]*, SED_CMD_[A-Z_]*, "\([a-z_]*\)",.*/\1/p' "$plugin")
+generated_tags=$(grep -vE '^ *\{"[A-Za-z_]+", [0-9]+\},$' "$plugin" | grep -oE '"[^"]*"' |
+  grep -oE '__ar_const_[a-z_]+__|processState_[A-Za-z]+')
+[ -n "$constant_tags" ] && [ -n "$variable_tags" ] || { echo "FAIL: no tag tables in $plugin" >&2; exit 1; }
+
 encoding_of() { sed -n 's/^"X-Printer-Encoding: *\([^\\]*\)\\n"$/\1/p' "$1"; }
 
 # "id<TAB>text" for every entry of a catalogue, in UTF-8; an untranslated entry has its source.
