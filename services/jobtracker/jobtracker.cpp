@@ -12,14 +12,18 @@
 #include "jtapi.h"
 
 #include "log.h"
+#include "timetext.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
@@ -108,97 +112,10 @@ std::optional<std::string> ReadText(sqlite3_stmt *row, int column)
     return std::string(start, nul ? static_cast<const char *>(nul) : start + size);
 }
 
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month)
-{
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// 0 = January 1st.
-int DayOfYear(int year, int month, int day)
-{
-    static const int kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    return kDaysBeforeMonth[month - 1] + day - 1 + (month > 2 && IsLeapYear(year) ? 1 : 0);
-}
-
-// 0 = Sunday, in the proleptic Gregorian calendar; valid from year 1 on.
-int Weekday(int year, int month, int day)
-{
-    static const int kMonthOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 3)
-        year -= 1;
-    return (year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7;
-}
-
-// Reads the decimal number that fills `digits` completely; no sign, no blanks.
-bool ReadDigits(std::string_view digits, int &number)
-{
-    number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
-    }
-    return true;
-}
-
-// Daylight saving time and the zone come from the device's time zone rules, so that %Z and %z
-// describe the stored local time. mktime() works on a copy: it would move a time that falls into
-// a daylight-saving gap, and the date and clock fields must stay exactly as stored.
-void FillZoneFields(std::tm &time)
-{
-    std::tm probe = time;
-    probe.tm_isdst = -1;
-    if (std::mktime(&probe) == static_cast<std::time_t>(-1))
-        return;  // leaves tm_isdst at -1: not known
-    time.tm_isdst = probe.tm_isdst;
-#ifdef JOBTRACKER_HAVE_TM_GMTOFF
-    time.tm_gmtoff = probe.tm_gmtoff;
-    time.tm_zone = probe.tm_zone;
-#endif
-}
-
-// Parses 'YYYY-MM-DD HH:MM:SS' (device local time) into a struct tm with every member filled,
-// weekday and day of year included, so that any strftime() format works on it. Anything else,
-// a date that does not exist (2023-02-30) or trailing text included, is rejected.
-std::optional<std::tm> ParseLocalTime(std::string_view text)
-{
-    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
-        text[13] != ':' || text[16] != ':')
-        return std::nullopt;
-    int year, month, day, hour, minute, second;
-    if (!ReadDigits(text.substr(0, 4), year) || !ReadDigits(text.substr(5, 2), month) ||
-        !ReadDigits(text.substr(8, 2), day) || !ReadDigits(text.substr(11, 2), hour) ||
-        !ReadDigits(text.substr(14, 2), minute) || !ReadDigits(text.substr(17, 2), second))
-        return std::nullopt;
-    // A device clock never shows a leap second, so 60 is refused like any other bad value.
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
-
-    std::tm time{};
-    time.tm_year = year - 1900;
-    time.tm_mon = month - 1;
-    time.tm_mday = day;
-    time.tm_hour = hour;
-    time.tm_min = minute;
-    time.tm_sec = second;
-    time.tm_wday = Weekday(year, month, day);
-    time.tm_yday = DayOfYear(year, month, day);
-    time.tm_isdst = -1;
-    FillZoneFields(time);
-    return time;
-}
-
 std::optional<std::tm> ReadTime(sqlite3_stmt *row, int column)
 {
     std::optional<std::string> text = ReadText(row, column);
-    return text ? ParseLocalTime(*text) : std::nullopt;
+    return text ? jobtracker::ParseLocalTime(*text) : std::nullopt;
 }
 
 // ============================================================================================
@@ -214,54 +131,75 @@ const char *DatabasePath()
     return path && *path ? path : kDefaultDatabasePath;
 }
 
-void LogDatabaseError(sqlite3 *db, const char *what, const char *path)
+// Logs SQLite's account of a failure; returns JTAPI_ERR_MEMORY when SQLite ran out of memory,
+// JTAPI_ERR_DATABASE otherwise.
+int32_t LogDatabaseError(sqlite3 *db, const char *what, const char *path)
 {
     Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): %s \"%s\": %s",
                   "jtapi_get_completed_jobs_report_data", what, path, sqlite3_errmsg(db));
+    return sqlite3_errcode(db) == SQLITE_NOMEM ? JTAPI_ERR_MEMORY : JTAPI_ERR_DATABASE;
 }
 
-// Opens the database read-only: a missing file is an error, never created.
-Connection OpenDatabase(const char *path)
+// SQLite opens whatever the path names and would block on a FIFO or a device until someone
+// writes to it. The path is tried first without blocking, and anything but a regular file is a
+// database that cannot be opened.
+bool IsRegularFile(const char *path)
 {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    bool regular = fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!regular)
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): cannot open job database \"%s\": %s",
+                      "jtapi_get_completed_jobs_report_data", path,
+                      fd >= 0 ? "not a regular file" : std::strerror(error));
+    return regular;
+}
+
+// Opens the database read-only: a missing file is an error, never created. On failure `db` is
+// empty and the result is the status to return.
+int32_t OpenDatabase(const char *path, Connection &db)
+{
+    if (!IsRegularFile(path))
+        return JTAPI_ERR_DATABASE;
     sqlite3 *raw = nullptr;
     int status = sqlite3_open_v2(path, &raw, SQLITE_OPEN_READONLY, nullptr);
-    Connection db(raw, &sqlite3_close);
+    db.reset(raw);
     if (status != SQLITE_OK) {
-        LogDatabaseError(raw, "cannot open job database", path);
+        // Without memory SQLite gives no connection; its error functions then say so.
+        int32_t failure = LogDatabaseError(raw, "cannot open job database", path);
         db.reset();
-        return db;
+        return failure;
     }
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-    return db;
+    return JTAPI_OK;
 }
 
-// Runs `sql` and hands each result row to `readRow`. False, after an error record, when the
-// statement cannot be prepared (no such table or column, not a database) or a step fails.
+// Runs `sql` and hands each result row to `readRow`. A failure status, after an error record,
+// when the statement cannot be prepared (no such table or column, not a database) or a step fails.
 template <typename RowReader>
-bool ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader readRow)
+int32_t ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader readRow)
 {
     sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
-        LogDatabaseError(db, "cannot query job database", path);
-        return false;
-    }
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
+        return LogDatabaseError(db, "cannot query job database", path);
     Statement statement(raw, &sqlite3_finalize);
     int status;
     while ((status = sqlite3_step(raw)) == SQLITE_ROW)
         readRow(raw);
-    if (status != SQLITE_DONE) {
-        LogDatabaseError(db, "cannot read job database", path);
-        return false;
-    }
-    return true;
+    if (status != SQLITE_DONE)
+        return LogDatabaseError(db, "cannot read job database", path);
+    return JTAPI_OK;
 }
 
-bool LoadJobs(sqlite3 *db, const char *path, Report &report)
+int32_t LoadJobs(sqlite3 *db, const char *path, Report &report)
 {
     const char *sql =
         "SELECT id, sent_time, completed_time, num_recipients, num_confirmed, num_unconfirmed,"
         " num_failed, pages_scanned, attachment_size, subject, sender FROM jobs ORDER BY id";
-    bool ok = ForEachRow(db, path, sql, [&report](sqlite3_stmt *row) {
+    int32_t status = ForEachRow(db, path, sql, [&report](sqlite3_stmt *row) {
         Job job;
         job.id = sqlite3_column_int64(row, 0);
         job.sentTime = ReadTime(row, 1);
@@ -277,7 +215,7 @@ bool LoadJobs(sqlite3 *db, const char *path, Report &report)
         report.jobs.push_back(std::move(job));
     });
     report.jobCount = static_cast<int32_t>(report.jobs.size());
-    return ok;
+    return status;
 }
 
 // The jobs are in ascending id order, so a job is found by binary search.
@@ -288,12 +226,12 @@ Job *FindJobById(Report &report, sqlite3_int64 id)
     return found != report.jobs.end() && found->id == id ? &*found : nullptr;
 }
 
-bool LoadAddresses(sqlite3 *db, const char *path, Report &report)
+int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
 {
     const char *sql = "SELECT job_id, addr_type, proc_state, status_time, friendly_name, email"
                       " FROM addresses ORDER BY job_id, position";
     long orphans = 0;
-    bool ok = ForEachRow(db, path, sql, [&](sqlite3_stmt *row) {
+    int32_t status = ForEachRow(db, path, sql, [&](sqlite3_stmt *row) {
         Job *job = sqlite3_column_type(row, 0) == SQLITE_INTEGER
                        ? FindJobById(report, sqlite3_column_int64(row, 0))
                        : nullptr;
@@ -312,25 +250,27 @@ bool LoadAddresses(sqlite3 *db, const char *path, Report &report)
     for (Job &job : report.jobs)
         job.addressCount = static_cast<int32_t>(job.addresses.size());
     // Rows of a job that is gone cannot be shown anywhere; the report goes on without them.
-    if (ok && orphans > 0)
+    if (status == JTAPI_OK && orphans > 0)
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s(): %ld address rows name no job in \"%s\"",
                       "jtapi_get_completed_jobs_report_data", orphans, path);
-    return ok;
+    return status;
 }
 
-// Reads the whole report from the database at `path`. Returns JTAPI_OK or
-// JTAPI_ERR_DATABASE (logged); throws std::bad_alloc when memory runs out.
+// Reads the whole report from the database at `path`. Returns JTAPI_OK, JTAPI_ERR_DATABASE or
+// JTAPI_ERR_MEMORY (logged); throws std::bad_alloc when our own containers run out of memory.
 int32_t LoadReport(const char *path, Report &report)
 {
-    Connection db = OpenDatabase(path);
-    if (!db)
-        return JTAPI_ERR_DATABASE;
-    if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        LogDatabaseError(db.get(), "cannot start reading job database", path);
-        return JTAPI_ERR_DATABASE;
-    }
-    if (!LoadJobs(db.get(), path, report) || !LoadAddresses(db.get(), path, report))
-        return JTAPI_ERR_DATABASE;
+    Connection db(nullptr, &sqlite3_close);
+    int32_t status = OpenDatabase(path, db);
+    if (status != JTAPI_OK)
+        return status;
+    if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return LogDatabaseError(db.get(), "cannot start reading job database", path);
+    status = LoadJobs(db.get(), path, report);
+    if (status == JTAPI_OK)
+        status = LoadAddresses(db.get(), path, report);
+    if (status != JTAPI_OK)
+        return status;
     // Nothing was written; ending the read transaction only releases the shared lock.
     sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
     return JTAPI_OK;
@@ -471,7 +411,7 @@ extern "C" int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_Repo
         if (status == JTAPI_OK)
             report->data = loaded.release();
         return status;
-    } catch (const std::exception &) {
+    } catch (...) {
         // Only the containers throw here, and only when memory runs out.
         Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): out of memory", function);
         return JTAPI_ERR_MEMORY;

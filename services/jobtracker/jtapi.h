@@ -26,11 +26,17 @@
  *       friendly_name TEXT, email TEXT,
  *       PRIMARY KEY (job_id, position));
  *
- * The database is opened read-only and never created. The whole report is loaded by the first
- * call (two queries) and every field look-up after it costs O(1); the database is not read again.
+ * The database is opened read-only and never created; a path that is not a regular file (a FIFO,
+ * a device, a directory) is a database that cannot be opened, found without blocking. The whole
+ * report is loaded by the first call (two queries) and every field look-up after it costs O(1);
+ * the database is not read again.
  * A NULL column is a missing field, and so are a time text that does not parse or names a day that
  * does not exist, and a count that is not stored as an integer or lies outside the int32 range.
  * Texts (TEXT or BLOB) are handed out with their bytes exactly as stored; an embedded NUL ends one.
+ *
+ * Thread-safe: nothing is kept between calls but what the caller's handle holds, so calls on
+ * different handles may run at once, and so may look-ups on one handle; releasing a handle must
+ * not overlap other calls on it. No exception leaves these functions.
  */
 #ifndef SERVICES_JOBTRACKER_JTAPI_H
 #define SERVICES_JOBTRACKER_JTAPI_H
@@ -83,8 +89,9 @@ enum {
 enum {
     JTAPI_OK = 0,
     JTAPI_ERR_ARGUMENT = 1,    /* a NULL pointer, an unknown report kind */
-    JTAPI_ERR_DATABASE = 2,    /* the database is absent, unreadable or malformed */
-    JTAPI_ERR_MEMORY = 3,      /* the report data cannot be held in memory */
+    JTAPI_ERR_DATABASE = 2,    /* the database is absent, not a regular file, unreadable or
+                                  malformed */
+    JTAPI_ERR_MEMORY = 3,      /* memory ran out while reading the report */
     JTAPI_ERR_NOT_LOADED = 4,  /* the handle holds no report data */
     JTAPI_ERR_NO_SUCH_FIELD = 5, /* unknown field id, or an index out of range */
     JTAPI_ERR_MISSING = 6      /* the field exists but holds no value (NULL column, bad time) */

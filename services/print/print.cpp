@@ -1,9 +1,11 @@
 // Print-submission stand-in: spools each job as a numbered directory (document and ticket), and
 // when PRINT_QUEUE is set hands it on to a CUPS queue through libcups.
 //
-// Order of a submission: check the arguments, claim a job directory, write the ticket under a
-// temporary name, move or copy the document in, rename the ticket into place, then the CUPS
-// hand-over.
+// Order of a submission: check the arguments and open the document, assemble the job in a hidden
+// directory of the spool (ticket, then document, both flushed to disk), rename that directory to
+// the next free job number, take a transient document away, then the CUPS hand-over. Until the
+// rename nothing is visible to readers, and every failure before it removes what was written, so
+// a crash or a full disk never leaves a partial job.
 
 #include "print.h"
 
@@ -11,15 +13,18 @@
 
 #include <cups/cups.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -29,6 +34,39 @@ namespace {
 const char *const kLogFile = "print";
 const char *const kDefaultSpoolDir = "/var/spool/device-print";
 const int kHighestJobNumber = 999999;
+const char *const kTicketName = "ticket";
+const char *const kDocumentName = "document.ps";
+// Jobs are assembled under this name; readers take only six-digit names, so they never see one.
+const char *const kIncomingName = ".incoming-XXXXXX";
+
+// Owns a file descriptor; closing is the only clean-up, so this never fails.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(Descriptor &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // Closes now and reports what close says: a write error may only show here.
+    bool Close()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
 
 // ------------------------------------------------------------------------------------------------
 // Arguments
@@ -58,17 +96,18 @@ bool ArgumentsAreValid(const std::vector<std::string> &attributes, const char *u
     return valid;
 }
 
-bool DocumentIsReadable(const char *path)
+// Opens the document for copying. O_NONBLOCK keeps a FIFO from blocking the open; anything but a
+// regular file is refused.
+Descriptor OpenDocument(const char *path)
 {
-    std::error_code error;
-    std::FILE *document = fs::is_regular_file(path, error) ? std::fopen(path, "rb") : nullptr;
-    if (!document) {
+    Descriptor document(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (!document || ::fstat(document.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
                       "SubmitJob(): document \"%s\" cannot be read", path);
-        return false;
+        return Descriptor();
     }
-    std::fclose(document);
-    return true;
+    return document;
 }
 
 bool IsTransient(const std::vector<std::string> &attributes)
@@ -81,157 +120,206 @@ bool IsTransient(const std::vector<std::string> &attributes)
     return false;
 }
 
+std::string TicketText(const std::vector<std::string> &attributes, const char *user,
+                       const char *jobName, Ds_precedence precedence, const char *operation)
+{
+    std::string text = std::string("user=") + user + "\njob-name=" + jobName + "\noperation=" +
+                       operation + "\nprecedence=" + std::to_string(static_cast<int>(precedence)) +
+                       "\n";
+    for (const std::string &attribute : attributes) {
+        text += attribute + "\n";
+    }
+    return text;
+}
+
+// ------------------------------------------------------------------------------------------------
+// Writing files to disk
+// ------------------------------------------------------------------------------------------------
+
+bool WriteAll(int fd, const char *bytes, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The document is always copied, never renamed in: the copy is flushed with the job, and a
+// transient original is only removed once the job is in place, so a failure takes nothing.
+bool CopyAll(int from, int to)
+{
+    char buffer[16384];
+    for (;;) {
+        ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        if (!WriteAll(to, buffer, static_cast<size_t>(got)))
+            return false;
+    }
+}
+
 // ------------------------------------------------------------------------------------------------
 // Spool
 // ------------------------------------------------------------------------------------------------
 
-fs::path SpoolDirectory()
+std::string SpoolDirectory()
 {
     const char *configured = std::getenv("PRINT_SPOOL_DIR");
     return (configured && *configured) ? configured : kDefaultSpoolDir;
 }
 
-bool IsJobNumberName(const std::string &name)
+bool IsDirectoryEntry(int dirFd, const dirent &entry)
 {
-    if (name.size() != 6) {
-        return false;
-    }
-    for (char c : name) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
+    struct stat status;
+    if (entry.d_type != DT_UNKNOWN)
+        return entry.d_type == DT_DIR;
+    return ::fstatat(dirFd, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(status.st_mode);
 }
 
 // The highest job number present in the spool; 0 for an empty one. Anything that is not a
-// six-digit directory (tickets being renamed, stray files) is ignored.
-int HighestJobNumber(const fs::path &spool)
+// six-digit directory (jobs being assembled, stray files) is ignored.
+int HighestJobNumber(int spoolFd)
 {
     int highest = 0;
-    std::error_code error;
-    for (fs::directory_iterator entry(spool, error), end; !error && entry != end;
-         entry.increment(error)) {
-        std::string name = entry->path().filename().string();
-        std::error_code typeError;
-        if (IsJobNumberName(name) && entry->is_directory(typeError)) {
-            highest = std::max(highest, std::atoi(name.c_str()));
+    DIR *spool = ::fdopendir(::dup(spoolFd));
+    if (!spool)
+        return highest;
+    while (const dirent *entry = ::readdir(spool)) {
+        if (zun::dmx::IsSpoolJobName(entry->d_name) && IsDirectoryEntry(spoolFd, *entry)) {
+            int number = std::atoi(entry->d_name);
+            highest = number > highest ? number : highest;
         }
     }
+    ::closedir(spool);
     return highest;
 }
 
-std::string JobNumberName(int number)
+// Renames the assembled directory `from` to the job name `to`, never over an existing entry:
+// that is the lock between submitters. Where the file system cannot refuse a replacement, the
+// number is claimed with mkdir first and the empty directory replaced. Returns 0 or an errno.
+int RenameToJobName(int spoolFd, const char *from, const char *to)
 {
-    char name[16];
-    std::snprintf(name, sizeof name, "%06d", number);
-    return name;
+    if (::renameat2(spoolFd, from, spoolFd, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::mkdirat(spoolFd, to, 0755) != 0)
+        return errno;
+    if (::renameat(spoolFd, from, spoolFd, to) == 0)
+        return 0;
+    int error = errno;
+    ::unlinkat(spoolFd, to, AT_REMOVEDIR);
+    return error;
 }
 
-// Claims a new job directory. mkdir is the lock: a submitter that loses the race for a number
-// gets EEXIST and moves on to the next one. Returns an empty path on failure, after a log record.
-fs::path ClaimJobDirectory(const fs::path &spool)
-{
-    std::error_code error;
-    fs::create_directories(spool, error);
-    if (error) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "SubmitJob(): spool directory \"%s\" cannot be created: %s",
-                      spool.c_str(), error.message().c_str());
-        return {};
+// One job while it is assembled in a hidden directory of the spool. Every path it will need is
+// built up front, so nothing is allocated once files exist; until Publish() succeeds the
+// destructor removes whatever was written.
+class IncomingJob {
+public:
+    explicit IncomingJob(const std::string &spool)
+        : spool_(spool), incoming_(spool + "/" + kIncomingName), jobDir_(spool + "/000000"),
+          document_(jobDir_ + "/" + kDocumentName)
+    {
     }
-    for (int number = HighestJobNumber(spool) + 1; number <= kHighestJobNumber; ++number) {
-        fs::path jobDir = spool / JobNumberName(number);
-        if (::mkdir(jobDir.c_str(), 0755) == 0) {
-            return jobDir;
-        }
-        if (errno != EEXIST) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                          "SubmitJob(): job directory \"%s\" cannot be created: %s",
-                          jobDir.c_str(), std::strerror(errno));
-            return {};
+    IncomingJob(const IncomingJob &) = delete;
+    IncomingJob &operator=(const IncomingJob &) = delete;
+    ~IncomingJob()
+    {
+        if (created_ && !published_) {
+            if (dir_) {
+                ::unlinkat(dir_.get(), kTicketName, 0);
+                ::unlinkat(dir_.get(), kDocumentName, 0);
+            }
+            ::rmdir(incoming_.c_str());
         }
     }
-    Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SubmitJob(): spool \"%s\" is full",
-                  spool.c_str());
-    return {};
-}
 
-// Takes a transient document away from the submitter. rename cannot cross file systems, so there
-// the document is copied and the original removed.
-bool MoveDocument(const fs::path &from, const fs::path &to, std::error_code &error)
-{
-    fs::rename(from, to, error);
-    if (error != std::errc::cross_device_link) {
-        return !error;
+    // Opens the spool, made with its parents when missing, and creates the hidden directory.
+    bool Create()
+    {
+        std::error_code error;
+        fs::create_directories(spool_, error);
+        spoolDir_ = Descriptor(::open(spool_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        created_ = spoolDir_ && ::mkdtemp(&incoming_[0]);
+        if (!created_) {
+            return false;
+        }
+        dir_ = Descriptor(::open(incoming_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        // mkdtemp makes the directory private; readers of the spool need to see into it.
+        return dir_ && ::fchmod(dir_.get(), 0755) == 0;
     }
-    error.clear();
-    if (!fs::copy_file(from, to, error)) {
+
+    bool WriteTicket(const std::string &text)
+    {
+        Descriptor ticket(::openat(dir_.get(), kTicketName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                   0644));
+        return ticket && WriteAll(ticket.get(), text.data(), text.size()) &&
+               ::fsync(ticket.get()) == 0 && ticket.Close();
+    }
+
+    bool WriteDocument(int from)
+    {
+        Descriptor document(::openat(dir_.get(), kDocumentName,
+                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        return document && CopyAll(from, document.get()) && ::fsync(document.get()) == 0 &&
+               document.Close();
+    }
+
+    // Gives the complete job the next free number: one more than the highest present, wrapping
+    // past 999999 to the lowest free one. The rename is flushed to disk before this returns.
+    bool Publish()
+    {
+        if (::fsync(dir_.get()) != 0)
+            return false;
+        const char *incomingName = incoming_.c_str() + spool_.size() + 1;
+        int highest = HighestJobNumber(spoolDir_.get());
+        int first = highest >= kHighestJobNumber ? 1 : highest + 1;
+        for (int tried = 0; tried < kHighestJobNumber; ++tried) {
+            int number = (first - 1 + tried) % kHighestJobNumber + 1;
+            char jobName[16];
+            std::snprintf(jobName, sizeof jobName, "%06d", number);
+            if (number == 1 && (tried > 0 || highest >= kHighestJobNumber))
+                Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                              "SubmitJob(): job numbers wrapped past %d in \"%s\"",
+                              kHighestJobNumber, spool_.c_str());
+            int error = RenameToJobName(spoolDir_.get(), incomingName, jobName);
+            if (error == 0) {
+                published_ = true;
+                jobDir_.replace(spool_.size() + 1, 6, jobName, 6);
+                document_.replace(spool_.size() + 1, 6, jobName, 6);
+                ::fsync(spoolDir_.get());
+                return true;
+            }
+            if (error != EEXIST && error != ENOTEMPTY) {
+                errno = error;
+                return false;
+            }
+        }
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SubmitJob(): spool \"%s\" is full",
+                      spool_.c_str());
+        errno = ENOSPC;
         return false;
     }
-    std::error_code removeError;
-    if (!fs::remove(from, removeError)) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                      "SubmitJob(): transient document \"%s\" spooled but not removed: %s",
-                      from.c_str(), removeError.message().c_str());
-    }
-    return true;
-}
 
-bool CopyDocument(const fs::path &from, const fs::path &to, std::error_code &error)
-{
-    return fs::copy_file(from, to, error);
-}
+    const std::string &Spool() const { return spool_; }
+    const std::string &JobDir() const { return jobDir_; }
+    const std::string &Document() const { return document_; }
 
-bool WriteLines(const fs::path &path, const std::vector<std::string> &lines)
-{
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (!file) {
-        return false;
-    }
-    bool written = true;
-    for (const std::string &line : lines) {
-        written = written && std::fprintf(file, "%s\n", line.c_str()) >= 0;
-    }
-    return std::fclose(file) == 0 && written;
-}
-
-std::vector<std::string> TicketLines(const std::vector<std::string> &attributes, const char *user,
-                                     const char *jobName, Ds_precedence precedence,
-                                     const char *operation)
-{
-    std::vector<std::string> lines = {
-        std::string("user=") + user,
-        std::string("job-name=") + jobName,
-        std::string("operation=") + operation,
-        "precedence=" + std::to_string(static_cast<int>(precedence)),
-    };
-    lines.insert(lines.end(), attributes.begin(), attributes.end());
-    return lines;
-}
-
-// The ticket is written under a temporary name before the document is taken, so that a transient
-// document is only taken once nothing but the final rename can fail. Readers take a job directory
-// as complete once "ticket" exists.
-const char *const kPendingTicket = "ticket.tmp";
-
-bool PrepareTicket(const fs::path &jobDir, const std::vector<std::string> &lines)
-{
-    return WriteLines(jobDir / kPendingTicket, lines);
-}
-
-bool PublishTicket(const fs::path &jobDir, std::error_code &error)
-{
-    fs::rename(jobDir / kPendingTicket, jobDir / "ticket", error);
-    return !error;
-}
-
-// Gives back a job directory that never got its ticket.
-void DiscardJobDirectory(const fs::path &jobDir)
-{
-    std::error_code error;
-    fs::remove_all(jobDir, error);
-}
+private:
+    std::string spool_, incoming_, jobDir_, document_;
+    Descriptor spoolDir_, dir_;
+    bool created_ = false, published_ = false;
+};
 
 // ------------------------------------------------------------------------------------------------
 // CUPS hand-over
@@ -313,11 +401,11 @@ bool IppOption(const std::string &name, const std::string &value, std::string &i
 }
 
 // Builds the CUPS options of a job; attributes without an IPP counterpart are logged and left
-// out, the job still prints. The caller frees the options with cupsFreeOptions.
-int CupsOptions(const std::vector<std::string> &attributes, int32_t firstPage, int32_t lastPage,
-                cups_option_t **options)
+// out, the job still prints. `count` follows every option added, so that the caller can free
+// them with cupsFreeOptions even when this throws halfway.
+void CupsOptions(const std::vector<std::string> &attributes, int32_t firstPage, int32_t lastPage,
+                 int &count, cups_option_t **options)
 {
-    int count = 0;
     for (const std::string &attribute : attributes) {
         size_t equals = attribute.find('=');
         std::string name = attribute.substr(0, equals);
@@ -336,12 +424,11 @@ int CupsOptions(const std::vector<std::string> &attributes, int32_t firstPage, i
                             std::to_string(lastPage < 1 ? INT_MAX : lastPage);
         count = cupsAddOption("page-ranges", range.c_str(), count, options);
     }
-    return count;
 }
 
 // Submits the spooled document to the CUPS queue `queue`. libcups keeps the user per thread, so
 // the caller's user is put back afterwards.
-bool SubmitToCups(const char *queue, const fs::path &document, const char *user,
+bool SubmitToCups(const char *queue, const std::string &document, const char *user,
                   const char *jobName, int numOptions, cups_option_t *options)
 {
     std::string previousUser = cupsUser();
@@ -359,46 +446,40 @@ bool SubmitToCups(const char *queue, const fs::path &document, const char *user,
     return true;
 }
 
-// Spools one job: claims its directory, prepares the ticket, takes the document in, publishes the
-// ticket. Returns DS_OK with `document` set to the spooled copy, or a DS_ERR_* status after a log
-// record; a failed job leaves no directory behind.
-int SpoolJob(const std::vector<std::string> &ticketLines, const char *path, bool transient,
-             fs::path &document)
+// Spools one job; a failed job leaves nothing in the spool. Returns DS_OK with `job` published, or
+// a DS_ERR_* status after a log record.
+int SpoolJob(IncomingJob &job, const std::string &ticket, int document)
 {
-    fs::path jobDir = ClaimJobDirectory(SpoolDirectory());
-    if (jobDir.empty()) {
+    if (!job.Create()) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
+                      "SubmitJob(): spool directory \"%s\" cannot be written: %s",
+                      job.Spool().c_str(), std::strerror(errno));
         return DS_ERR_SPOOL;
     }
-    if (!PrepareTicket(jobDir, ticketLines)) {
+    if (!job.WriteTicket(ticket)) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "SubmitJob(): ticket of \"%s\" cannot be written: %s", jobDir.c_str(),
+                      "SubmitJob(): ticket in \"%s\" cannot be written: %s", job.Spool().c_str(),
                       std::strerror(errno));
-        DiscardJobDirectory(jobDir);
         return DS_ERR_SPOOL;
     }
-    document = jobDir / "document.ps";
-    std::error_code error;
-    if (!(transient ? MoveDocument(path, document, error) : CopyDocument(path, document, error))) {
+    if (!job.WriteDocument(document)) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "SubmitJob(): document \"%s\" cannot be %s into \"%s\": %s", path,
-                      transient ? "moved" : "copied", jobDir.c_str(), error.message().c_str());
-        DiscardJobDirectory(jobDir);
+                      "SubmitJob(): document cannot be copied into \"%s\": %s",
+                      job.Spool().c_str(), std::strerror(errno));
         return DS_ERR_DOCUMENT;
     }
-    if (!PublishTicket(jobDir, error)) {
+    if (!job.Publish()) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "SubmitJob(): ticket of \"%s\" cannot be put in place: %s", jobDir.c_str(),
-                      error.message().c_str());
-        DiscardJobDirectory(jobDir);
+                      "SubmitJob(): job in \"%s\" cannot be put in place: %s", job.Spool().c_str(),
+                      std::strerror(errno));
         return DS_ERR_SPOOL;
     }
-    Log_SpecEntry(logSpecInfo, kLogFile, __LINE__, "SubmitJob(): \"%s\" spooled as \"%s\"", path,
-                  jobDir.c_str());
     return DS_OK;
 }
 
-// Hands a spooled job to the CUPS queue that PRINT_QUEUE names; DS_OK when none is named.
-int HandToCups(const std::vector<std::string> &attributes, const fs::path &document,
+// Hands a spooled job to the CUPS queue that PRINT_QUEUE names; DS_OK when none is named. The job
+// is already spooled, so running out of memory here is a failed hand-over like any other.
+int HandToCups(const std::vector<std::string> &attributes, const std::string &document,
                const char *user, const char *jobName, int32_t firstPage, int32_t lastPage)
 {
     const char *queue = std::getenv("PRINT_QUEUE");
@@ -406,10 +487,48 @@ int HandToCups(const std::vector<std::string> &attributes, const fs::path &docum
         return DS_OK;
     }
     cups_option_t *cupsOptions = nullptr;
-    int numOptions = CupsOptions(attributes, firstPage, lastPage, &cupsOptions);
-    bool accepted = SubmitToCups(queue, document, user, jobName, numOptions, cupsOptions);
+    int numOptions = 0;
+    bool accepted = false;
+    try {
+        CupsOptions(attributes, firstPage, lastPage, numOptions, &cupsOptions);
+        accepted = SubmitToCups(queue, document, user, jobName, numOptions, cupsOptions);
+    } catch (...) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
+                      "SubmitJob(): out of memory handing \"%s\" to CUPS", document.c_str());
+    }
     cupsFreeOptions(numOptions, cupsOptions);
     return accepted ? DS_OK : DS_ERR_QUEUE;
+}
+
+int Submit(const std::vector<std::string> &attributes, const char *user, const char *jobName,
+           const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
+           int32_t lastPage, uint16_t options)
+{
+    if (!ArgumentsAreValid(attributes, user, jobName, path, operation)) {
+        return DS_ERR_ARGUMENT;
+    }
+    Descriptor document = OpenDocument(path);
+    if (!document) {
+        return DS_ERR_ARGUMENT;
+    }
+    if (options != 0) {
+        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                      "SubmitJob(): reserved options 0x%x ignored", options);
+    }
+    IncomingJob job(SpoolDirectory());
+    int status = SpoolJob(job, TicketText(attributes, user, jobName, precedence, operation),
+                          document.get());
+    if (status != DS_OK) {
+        return status;
+    }
+    if (IsTransient(attributes) && ::unlink(path) != 0) {
+        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                      "SubmitJob(): transient document \"%s\" spooled but not removed: %s", path,
+                      std::strerror(errno));
+    }
+    Log_SpecEntry(logSpecInfo, kLogFile, __LINE__, "SubmitJob(): \"%s\" spooled as \"%s\"", path,
+                  job.JobDir().c_str());
+    return HandToCups(attributes, job.Document(), user, jobName, firstPage, lastPage);
 }
 
 } // namespace
@@ -417,27 +536,31 @@ int HandToCups(const std::vector<std::string> &attributes, const fs::path &docum
 namespace zun {
 namespace dmx {
 
+bool IsSpoolJobName(const char *name)
+{
+    for (int i = 0; i < 6; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    }
+    return name[6] == '\0';
+}
+
 // The job is spooled first and handed to CUPS second, so the spool holds every accepted job even
-// when CUPS is down.
+// when CUPS is down. Nothing may throw from here: the callers are device code that expects a
+// status.
 int SubmitJob(const std::vector<std::string> &attributes, const char *user, const char *jobName,
               const char *path, Ds_precedence precedence, const char *operation, int32_t firstPage,
               int32_t lastPage, uint16_t options)
 {
-    if (!ArgumentsAreValid(attributes, user, jobName, path, operation) ||
-        !DocumentIsReadable(path)) {
-        return DS_ERR_ARGUMENT;
+    try {
+        return Submit(attributes, user, jobName, path, precedence, operation, firstPage, lastPage,
+                      options);
+    } catch (...) {
+        // Only the strings and vectors throw, and only when memory runs out; the job being
+        // assembled has removed itself by now.
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SubmitJob(): out of memory");
+        return DS_ERR_SPOOL;
     }
-    if (options != 0) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                      "SubmitJob(): reserved options 0x%x ignored", options);
-    }
-    fs::path document;
-    int status = SpoolJob(TicketLines(attributes, user, jobName, precedence, operation), path,
-                          IsTransient(attributes), document);
-    if (status != DS_OK) {
-        return status;
-    }
-    return HandToCups(attributes, document, user, jobName, firstPage, lastPage);
 }
 
 } // namespace dmx

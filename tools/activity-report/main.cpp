@@ -4,6 +4,7 @@
 //
 // Flow of main: parse options, prepare the environment, run the plug-in, render, report.
 
+#include "print.h"
 #include "translation.h"
 
 #include <dlfcn.h>
@@ -13,7 +14,6 @@
 #include <sysexits.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -202,43 +203,38 @@ bool RunPlugin(const std::string &pluginPath, const Options &options, int &statu
     return true;
 }
 
-bool IsJobNumberName(const std::string &name)
+// The complete jobs of the print spool, in number order. Jobs still being assembled are hidden
+// from readers; a ticket marks a complete job in spools written before that was so.
+std::set<fs::path> SpoolJobs()
 {
-    return name.size() == 6 && std::all_of(name.begin(), name.end(), [](char c) {
-               return c >= '0' && c <= '9';
-           });
-}
-
-// The newest complete job of the print spool: the highest six-digit directory with a ticket.
-fs::path NewestSpoolJob()
-{
-    fs::path newest;
+    std::set<fs::path> jobs;
     std::error_code error;
     fs::path spool = EnvironmentOr("PRINT_SPOOL_DIR", kDefaultSpoolDir);
     for (fs::directory_iterator entry(spool, error), end; !error && entry != end;
          entry.increment(error)) {
         std::error_code ticketError;
-        if (IsJobNumberName(entry->path().filename().string()) &&
-            fs::exists(entry->path() / "ticket", ticketError) &&
-            (newest.empty() || entry->path().filename() > newest.filename())) {
-            newest = entry->path();
+        if (zun::dmx::IsSpoolJobName(entry->path().filename().c_str()) &&
+            fs::exists(entry->path() / "ticket", ticketError)) {
+            jobs.insert(entry->path());
         }
     }
-    return newest;
+    return jobs;
 }
 
-// Runs the plug-in once and notes the spool job it submitted, if any. False when the plug-in
-// cannot be loaded.
+// Runs the plug-in once and notes the spool job it submitted, if any: a job that was not there
+// before. Job numbers wrap, so the newest job need not have the highest number. False when the
+// plug-in cannot be loaded.
 bool RunReportOnce(const Options &options, const char *argv0, RunReport &report)
 {
     std::string pluginPath = options.plugin.value_or(DefaultPluginPath(argv0).string());
-    fs::path newestBefore = NewestSpoolJob();
+    std::set<fs::path> before = SpoolJobs();
     if (!RunPlugin(pluginPath, options, report.status)) {
         return false;
     }
-    fs::path newestAfter = NewestSpoolJob();
-    if (newestAfter != newestBefore) {
-        report.spoolJob = newestAfter;
+    for (const fs::path &job : SpoolJobs()) {
+        if (before.count(job) == 0) {
+            report.spoolJob = job;
+        }
     }
     return true;
 }
