@@ -3,11 +3,15 @@
 #   plugin    the plug-in, alone in its plug-in folder ${libdir}/activity-report/
 #   services  the stand-in service libraries in ${libdir}/activity-report/services/, their headers
 #             in ${includedir}/activity-report/
-#   runtime   the host program, the templates and catalogues in ${datadir}/activity-report/
+#   runtime   the host program, its man page, the templates and catalogues in
+#             ${datadir}/activity-report/
+#   dev       activityReport.h, the CMake package ActivityReport and the pkg-config file
+#             activity-report.pc, which give integrators the header and the plug-in's folder
 # The stand-ins stay out of ${libdir} and ${includedir}: names such as libconfig.so and config.h
 # belong to other packages there, and nothing but the plug-in and the host program links to them.
 # Every RUNPATH is relative to the binary, so an install tree can be moved as a whole.
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
 
 set(ARL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/activity-report)
 set(ARL_SERVICES_INSTALL_DIR ${ARL_PLUGIN_INSTALL_DIR}/services)
@@ -40,3 +44,41 @@ set_target_properties(activity-report PROPERTIES INSTALL_RPATH "$ORIGIN/${servic
 install(TARGETS activity-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(DIRECTORY ${ARL_TEMPLATE_DIR} ${ARL_CATALOG_DIR} DESTINATION ${ARL_DATA_INSTALL_DIR}
         COMPONENT runtime)
+
+# Debian installs man pages compressed.
+set(manpage ${CMAKE_BINARY_DIR}/share/man/man1/activity-report.1.gz)
+add_custom_command(OUTPUT ${manpage}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
+  COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/activity-report.1 > ${manpage}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/activity-report.1)
+add_custom_target(manpage ALL DEPENDS ${manpage})
+install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+
+# The plug-in's header, as the imported target ActivityReport::headers of the CMake package.
+add_library(activityReport_headers INTERFACE)
+target_sources(activityReport_headers INTERFACE FILE_SET HEADERS
+  BASE_DIRS ${PROJECT_SOURCE_DIR}/activityReport/src
+  FILES ${PROJECT_SOURCE_DIR}/activityReport/src/activityReport.h)
+set_target_properties(activityReport_headers PROPERTIES EXPORT_NAME headers)
+install(TARGETS activityReport_headers EXPORT ActivityReportTargets FILE_SET HEADERS COMPONENT dev)
+
+# The CMake package; its paths are relative to where it is installed.
+set(cmake_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ActivityReport)
+install(EXPORT ActivityReportTargets NAMESPACE ActivityReport:: DESTINATION ${cmake_package_dir}
+        COMPONENT dev)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ActivityReportConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfig.cmake INSTALL_DESTINATION ${cmake_package_dir}
+  PATH_VARS ARL_PLUGIN_INSTALL_DIR)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/cmake/ActivityReportConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfig.cmake
+              ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfigVersion.cmake
+        DESTINATION ${cmake_package_dir} COMPONENT dev)
+
+# The pkg-config file finds the prefix from its own folder, like the CMake package.
+file(RELATIVE_PATH ARL_PREFIX_FROM_PKGCONFIG /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ARL_PREFIX_FROM_PKGCONFIG ${ARL_PREFIX_FROM_PKGCONFIG})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/activity-report.pc.in
+               ${CMAKE_BINARY_DIR}/pkgconfig/activity-report.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/activity-report.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
