@@ -4,11 +4,12 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
+PACKAGE_BUILD ?= build-package
 FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo test-sanitize fuzz bench clean
+.PHONY: all deps build test demo test-sanitize fuzz bench package clean
 
 all: build
 
@@ -54,6 +55,13 @@ fuzz: deps
 	done < $(FUZZ_BUILD)/fuzzers.list; \
 	test -z "$$failed" || { echo "Fuzz targets failed:$$failed"; exit 1; }
 
+# The Debian packages (cmake/Package.cmake) in $(PACKAGE_BUILD)/packages, from a build of their own
+# that installs under /usr, without tests or benchmarks.
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -G $(GENERATOR) -DCMAKE_INSTALL_PREFIX=/usr -DARL_TESTS=OFF \
+	  -DARL_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) --target package
+
 demo: build
 	@scripts/demo.sh $(BUILD)
 
@@ -61,4 +69,4 @@ bench: build
 	@for b in $(BUILD)/bin/bench-*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) out
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) out
