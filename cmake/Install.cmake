@@ -8,7 +8,8 @@
 #   dev       activityReport.h, the CMake package ActivityReport and the pkg-config file
 #             activity-report.pc, which give integrators the header and the plug-in's folder
 # The stand-ins stay out of ${libdir} and ${includedir}: names such as libconfig.so and config.h
-# belong to other packages there, and nothing but the plug-in and the host program links to them.
+# belong to other packages there, and of what is installed only the plug-in and the host program
+# link to them.
 # Every RUNPATH is relative to the binary, so an install tree can be moved as a whole.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -39,9 +40,11 @@ endif()
 
 # The host program, and the data it and the plug-in read: the generated templates and the
 # catalogues as the build lays them out (templates/ and catalog/ CMakeLists.txt).
-file(RELATIVE_PATH services_from_bindir /${CMAKE_INSTALL_BINDIR} /${ARL_SERVICES_INSTALL_DIR})
-set_target_properties(activity-report PROPERTIES INSTALL_RPATH "$ORIGIN/${services_from_bindir}")
-install(TARGETS activity-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+if(TARGET activity-report)
+  file(RELATIVE_PATH services_from_bindir /${CMAKE_INSTALL_BINDIR} /${ARL_SERVICES_INSTALL_DIR})
+  set_target_properties(activity-report PROPERTIES INSTALL_RPATH "$ORIGIN/${services_from_bindir}")
+  install(TARGETS activity-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
 install(DIRECTORY ${ARL_TEMPLATE_DIR} ${ARL_CATALOG_DIR} DESTINATION ${ARL_DATA_INSTALL_DIR}
         COMPONENT runtime)
 
