@@ -1,8 +1,8 @@
 // Whole report runs through the real services over job databases made from the fuzzer's bytes:
 // any column of a job or recipient may hold NULL, an integer, or any bytes (a time that does not
 // exist among them); the system charset, language, template, the device's date and time formats
-// and market region come from the input too. A run must end with a status of the table, and a
-// successful one must leave its report in the spool.
+// and market region come from the input too. A run must end with a status of the table and without
+// its body file, and a successful one must leave its report in the spool.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sqlite3.h>
@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A process looks the system charset up once; forgetting it lets this input's charset count.
     ARL_STATE.transLibEncoding = nullptr;
     const int32_t status = ARL_ActivityReport(nullptr, "Blue", language);
-    if (status < 0 || status > 7 || status == 2 ||
+    const bool bodyLeft = fs::exists(sandbox.dir + "/tmp/ar_output_pdl.ps");
+    if (status < 0 || status > 7 || status == 2 || bodyLeft ||
         (status == 0 && !fs::exists(sandbox.dir + "/spool/000001/document.ps")))
         __builtin_trap();
     for (const fs::directory_entry &job : fs::directory_iterator(sandbox.dir + "/spool"))
