@@ -7,118 +7,37 @@
 
 #include "sniffer.h"
 
+#include "charset.h"
 #include "log.h"
 
 #include <uchardet/uchardet.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iconv.h>
 #include <initializer_list>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 
 namespace {
 
 const char kLogFile[] = "sniffer";
-const char kReplacementCharacter[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 // What 8-bit text of an encoding nobody can tell is read as: the charset of older devices.
 const char kEightBitFallback[] = "ISO-8859-15";
-const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+// A unit that does not decode, or an incomplete character at the end, becomes U+FFFD.
+const charset::Policy kReplace = {"\xEF\xBF\xBD", false};
+const charset::Policy kStrict = {"", true};
 
 // ---------------------------------------------------------------------------------------------
 // Conversion to UTF-8
 // ---------------------------------------------------------------------------------------------
 
-enum class Undecodable { Replace, Fail };
-
-// iconv_open costs more than converting a short text, and a report converts all its texts from
-// the same charset: a descriptor is opened once per charset and kept for the life of the process
-// (a charset iconv does not know is remembered as such). Callers hold DescriptorLock() while they
-// use one, so two threads never share a descriptor's state.
-std::mutex &DescriptorLock()
+// Converts `length` bytes of `text` from `charset` into UTF-8 in `out`. False when iconv does not
+// know the charset, or with kStrict when a unit does not decode. Throws on a shortage.
+bool ToUtf8(const char *text, size_t length, const char *charset, const charset::Policy &policy, std::string &out)
 {
-    static std::mutex lock;
-    return lock;
-}
-
-iconv_t CachedDescriptor(const char *charset)
-{
-    // Never destroyed: a conversion called from another library's exit handler must still work.
-    static auto *const descriptors = new std::map<std::string, iconv_t>;
-    auto found = descriptors->find(charset);
-    if (found == descriptors->end())
-        found = descriptors->emplace(charset, iconv_open("UTF-8", charset)).first;
-    if (found->second != kNoDescriptor)
-        iconv(found->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-    return found->second;
-}
-
-bool StartsWithAnyOf(const std::string &name, std::initializer_list<const char *> prefixes)
-{
-    return std::any_of(prefixes.begin(), prefixes.end(), [&name](const char *prefix) {
-        return name.compare(0, std::strlen(prefix), prefix) == 0;
-    });
-}
-
-// Bytes in one code unit of `charset`: how far to skip past a unit that does not decode.
-size_t UnitWidthOf(const char *charset)
-{
-    std::string name;
-    for (const char *c = charset; *c != '\0'; ++c) {
-        if (*c != '-' && *c != '_')
-            name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    }
-    if (StartsWithAnyOf(name, {"UTF16", "UCS2", "UNICODE"}))
-        return 2;
-    if (StartsWithAnyOf(name, {"UTF32", "UCS4", "WCHART"}))
-        return 4;
-    return 1;
-}
-
-// Converts `length` bytes of `text` from `charset` into UTF-8 in `out`. A unit that does not
-// decode, or an incomplete character at the end, becomes U+FFFD with Undecodable::Replace and
-// makes the call return false with Undecodable::Fail. False also when iconv does not know the
-// charset.
-bool ToUtf8(const char *text, size_t length, const char *charset, Undecodable policy, std::string &out)
-{
-    std::lock_guard<std::mutex> lock(DescriptorLock());
-    const iconv_t descriptor = CachedDescriptor(charset);
-    if (descriptor == kNoDescriptor)
-        return false;
-    const size_t unitWidth = UnitWidthOf(charset);
-    out.assign(length * 3 + 8, '\0');
-    size_t used = 0;
-    char *in = const_cast<char *>(text);
-    size_t inLeft = length;
-    while (inLeft > 0) {
-        if (out.size() - used < 8)
-            out.resize(out.size() * 2);
-        char *outPointer = &out[used];
-        size_t outLeft = out.size() - used;
-        const size_t converted = iconv(descriptor, &in, &inLeft, &outPointer, &outLeft);
-        const int error = errno;
-        used = out.size() - outLeft;
-        if (converted != static_cast<size_t>(-1) || error == E2BIG)
-            continue;
-        if (policy == Undecodable::Fail || (error != EILSEQ && error != EINVAL))
-            return false;
-        if (out.size() - used < sizeof kReplacementCharacter)
-            out.resize(out.size() * 2);
-        std::memcpy(&out[used], kReplacementCharacter, sizeof kReplacementCharacter - 1);
-        used += sizeof kReplacementCharacter - 1;
-        const size_t skipped = error == EINVAL ? inLeft : std::min(unitWidth, inLeft);
-        in += skipped;
-        inLeft -= skipped;
-    }
-    out.resize(used);
-    return true;
+    return charset::Convert(charset, "UTF-8", text, length, policy, out) == charset::Outcome::Converted;
 }
 
 // Puts a malloc'd, NUL-terminated copy of `utf8` into `*result`. 1, or 0 when memory runs out.
@@ -138,7 +57,7 @@ int HandOut(const std::string &utf8, char **result)
 int ConvertAndHandOut(const char *text, size_t length, const char *charset, char **result)
 {
     std::string utf8;
-    if (!ToUtf8(text, length, charset, Undecodable::Replace, utf8))
+    if (!ToUtf8(text, length, charset, kReplace, utf8))
         return 0;
     return HandOut(utf8, result);
 }
@@ -225,12 +144,13 @@ struct DetectorDeleter {
 };
 
 // The charset uchardet names for the text ("UTF-8", "ISO-8859-1", "WINDOWS-1252", "ASCII", ...),
-// or "" when it cannot tell.
+// or "" when it cannot tell. uchardet is C++ inside: its functions may throw std::bad_alloc, which
+// the caller's guard catches, and it reports a shortage as NULL or a nonzero status too.
 std::string DetectCharset(const char *text, size_t length)
 {
     std::unique_ptr<uchardet, DetectorDeleter> detector(uchardet_new());
     if (detector == nullptr || uchardet_handle_data(detector.get(), text, length) != 0)
-        return std::string();
+        throw std::bad_alloc();
     uchardet_data_end(detector.get());
     const char *charset = uchardet_get_charset(detector.get());
     return charset != nullptr ? charset : "";
@@ -245,7 +165,7 @@ bool IsUnicodeFormName(const std::string &charset)
 int ConvertUndetected(const char *text, size_t length, char **result)
 {
     std::string utf8;
-    if (ToUtf8(text, length, "UTF-8", Undecodable::Fail, utf8))
+    if (ToUtf8(text, length, "UTF-8", kStrict, utf8))
         return HandOut(utf8, result);
     return ConvertAndHandOut(text, length, kEightBitFallback, result);
 }
@@ -272,16 +192,28 @@ int AutoConvert(const char *text, size_t length, char **result)
     return ConvertUndetected(text, length, result);
 }
 
-// Checks the arguments every function takes and clears the result. False on a NULL pointer.
-bool StartCall(const char *function, const char *text, char **result)
+// Runs one function of the header: checks the arguments every function takes, clears the result,
+// and turns every exception (a shortage here or inside uchardet, an iconv failure) into 0.
+template <typename Call>
+int Guarded(const char *function, const char *text, char **result, Call call)
 {
     if (result != nullptr)
         *result = nullptr;
-    if (text != nullptr && result != nullptr)
-        return true;
-    Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): NULL argument (%p, %p).", function,
-                  static_cast<const void *>(text), static_cast<void *>(result));
-    return false;
+    if (text == nullptr || result == nullptr) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): NULL argument (%p, %p).", function,
+                      static_cast<const void *>(text), static_cast<void *>(result));
+        return 0;
+    }
+    try {
+        return call();
+    } catch (const std::bad_alloc &) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): out of memory.", function);
+    } catch (const std::exception &failure) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): %s.", function, failure.what());
+    } catch (...) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): conversion failed.", function);
+    }
+    return 0;
 }
 
 } // namespace
@@ -292,42 +224,24 @@ bool StartCall(const char *function, const char *text, char **result)
 
 extern "C" int SNF_Convert(const char *text, size_t length, const char *fromCharset, char **result)
 {
-    if (!StartCall("SNF_Convert", text, result))
-        return 0;
-    if (fromCharset == nullptr) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): NULL charset.");
-        return 0;
-    }
-    try {
+    return Guarded("SNF_Convert", text, result, [=] {
+        if (fromCharset == nullptr) {
+            Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): NULL charset.");
+            return 0;
+        }
         if (ConvertAndHandOut(text, length, fromCharset, result) == 1)
             return 1;
         Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): cannot convert from \"%s\".", fromCharset);
-    } catch (const std::bad_alloc &) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): out of memory.");
-    }
-    return 0;
+        return 0;
+    });
 }
 
 extern "C" int SNF_ConvertUTF(const char *text, size_t length, char **result)
 {
-    if (!StartCall("SNF_ConvertUTF", text, result))
-        return 0;
-    try {
-        return ConvertUnicode(text, length, result);
-    } catch (const std::bad_alloc &) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_ConvertUTF(): out of memory.");
-    }
-    return 0;
+    return Guarded("SNF_ConvertUTF", text, result, [=] { return ConvertUnicode(text, length, result); });
 }
 
 extern "C" int SNF_AutoConvert(const char *text, size_t length, char **result)
 {
-    if (!StartCall("SNF_AutoConvert", text, result))
-        return 0;
-    try {
-        return AutoConvert(text, length, result);
-    } catch (const std::bad_alloc &) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_AutoConvert(): out of memory.");
-    }
-    return 0;
+    return Guarded("SNF_AutoConvert", text, result, [=] { return AutoConvert(text, length, result); });
 }

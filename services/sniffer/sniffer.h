@@ -3,9 +3,15 @@
  *
  * Every function takes the text, its length in bytes and the address of a result pointer. On
  * success `*result` is a new NUL-terminated UTF-8 text that the caller releases with free(); on
- * failure `*result` is left NULL. Bytes that cannot be decoded become U+FFFD rather than failing
- * the call. A text of length 0 gives an empty text and success. Failures are logged through the
- * logging service (log.h) under the file name "sniffer".
+ * failure `*result` is left NULL. Bytes that cannot be decoded (for UTF-8: anything that is not
+ * well-formed, such as lead bytes F5 to FF, overlong forms or surrogates) become U+FFFD rather than
+ * failing the call, so the result is always valid UTF-8. A text of length 0 gives an empty text
+ * and success. When memory runs out, or iconv fails for a reason other than the data, the call
+ * fails: no function throws, exits or keeps anything from a failed call. Failures are logged
+ * through the logging service (log.h) under the file name "sniffer".
+ *
+ * Thread-safe: any function may be called from several threads at once. iconv descriptors are
+ * kept per charset until the library is unloaded, and used under a lock.
  */
 #ifndef SERVICES_SNIFFER_SNIFFER_H
 #define SERVICES_SNIFFER_SNIFFER_H

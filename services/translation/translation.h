@@ -9,16 +9,25 @@
  * installs: <build>/share/activity-report/catalog, compiled into the library as
  * TRANS_DEFAULT_CATALOG_DIR. In each file:
  *   - msgctxt is the decimal string id, msgid the English source text, msgstr the translation
- *     (an empty msgstr, or one marked fuzzy, falls back to the msgid);
+ *     (an empty msgstr, or one marked "#, fuzzy", falls back to the msgid; of two entries with
+ *     one id the first is used);
+ *   - strings are "..." with C escapes, continued by further "..." on the next lines; '#' starts
+ *     a comment, and "#~" entries (obsolete) are left out;
  *   - the charset of the header's Content-Type is the charset of the texts (UTF-8 when none);
  *   - the header field "X-Printer-Encoding:" names the printer encoding (an iconv name).
- * A catalogue is parsed once per process, on first use, and kept; so is the finding that a file
- * is missing or malformed. A malformed file (a syntax error, or a charset iconv does not know) is
- * logged once, with its path and the line of each error.
+ * A usable catalogue is parsed on first use and kept until the library is unloaded. A file that
+ * is malformed (a syntax error, or a charset iconv does not know) is logged with its path and the
+ * line of each error, once for as long as the file stays unchanged. A path that is not a regular
+ * file (FIFO, device, directory) is never opened for reading: it is a catalogue that cannot be
+ * read. A missing file is looked for again at each call; nothing that failed for lack of memory
+ * is remembered.
  *
- * Nothing here throws: a bad catalogue, an unknown language or text that cannot be converted
- * shows as a status, a default encoding or a "?" in the text. Records go to the logging service
- * (log.h) under the file name "translation".
+ * Thread-safe: the catalogue cache and the iconv descriptors are locked; two threads may call
+ * any function, or use converters and translaters of their own, at once.
+ *
+ * No exception leaves the C functions. The classes throw only std::bad_alloc (memory ran out)
+ * and std::system_error (iconv failed for a reason that is not the data), as each says. Records
+ * go to the logging service (log.h) under the file name "translation".
  */
 #ifndef SERVICES_TRANSLATION_TRANSLATION_H
 #define SERVICES_TRANSLATION_TRANSLATION_H
@@ -34,19 +43,21 @@ enum {
     TRANS_OK = 0,
     TRANS_ERR_ARGUMENT = 1,         /* a NULL pointer */
     TRANS_ERR_UNKNOWN_LANGUAGE = 2, /* no "<language>.po" in the catalogue directory */
-    TRANS_ERR_BAD_CATALOG = 3,      /* the PO file does not parse; logged with file and line */
+    TRANS_ERR_BAD_CATALOG = 3,      /* the PO file cannot be read or does not parse; logged */
     TRANS_ERR_UNKNOWN_STRING = 4,   /* the language has no entry with that string id */
-    TRANS_ERR_CONVERSION = 5,       /* the system charset is unknown to iconv */
-    TRANS_ERR_CATALOG_DIR = 6       /* the catalogue directory cannot be read */
+    TRANS_ERR_CONVERSION = 5,       /* the system charset is unknown to iconv, or iconv failed */
+    TRANS_ERR_CATALOG_DIR = 6,      /* the catalogue directory cannot be read */
+    TRANS_ERR_NO_MEMORY = 7         /* memory ran out; nothing was kept, the next call tries again */
 };
 
-/* 'Trans_Init()' - checks that the catalogue directory can be read. 0 or TRANS_ERR_CATALOG_DIR. */
+/* 'Trans_Init()' - checks that the catalogue directory can be read. 0, TRANS_ERR_CATALOG_DIR or
+ * TRANS_ERR_NO_MEMORY. */
 int Trans_Init(void);
 
 /* 'Trans_TranslateString()' - points `*text` at the translation of `stringId` in `language`,
  * converted from the PO file's charset into the system charset (SYSTEM_CHARSET, read at each
  * call, default "ISO-8859-15"; characters it lacks are transliterated or become "?"). The text
- * stays valid and owned by the service for the life of the process. Returns 0 or a TRANS_ERR_*
+ * stays valid and owned by the service until the library is unloaded. Returns 0 or a TRANS_ERR_*
  * status (then `*text` is NULL). */
 int Trans_TranslateString(const char *language, unsigned int stringId, const char **text);
 
@@ -66,6 +77,9 @@ int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
 /* 'Translater' - the language side of the service. Cheap to construct: catalogues are cached. */
 class Translater {
 public:
+    /* Throws std::bad_alloc when the catalogue could not be read for lack of memory, and
+     * std::system_error when iconv could not check its charset for a reason other than an
+     * unknown name. A missing, unreadable or malformed catalogue throws nothing. */
     explicit Translater(const std::string &language);
     ~Translater();
 
@@ -78,13 +92,15 @@ private:
 };
 
 /* 'EncodingConverter' - converts texts between encodings with iconv. Set the target with
- * convertTo() and the source with convertFrom(), then convert(). Conversion never fails on data:
+ * convertTo() and the source with convertFrom(), then convert(). One object is for one thread at a
+ * time. Conversion never fails on data:
  *   - a character the target lacks is transliterated, or else becomes "?";
  *   - a character the source cannot decode becomes "?" as well, and the rest still converts;
  *   - when the source is UTF-8 and the input is not valid UTF-8, the input is read as
  *     ISO-8859-15 instead, so texts from a device whose charset is not UTF-8 still print right.
- * An encoding unknown to iconv, or none set, leaves the text unchanged. iconv descriptors are
- * cached per process, so constructing a converter for every text is cheap. */
+ * An encoding unknown to iconv, or none set, leaves the text unchanged (and is logged). iconv
+ * descriptors are cached, so constructing a converter for every text is cheap. Only convert()
+ * throws (the setters throw only what copying a std::string may). */
 class EncodingConverter {
 public:
     /* first: the encoding the input was actually read as; second: the converted text. */
@@ -96,6 +112,8 @@ public:
     EncodingConverter &convertTo(const std::string &encoding);
     EncodingConverter &convertFrom(const std::string &encoding);
 
+    /* Throws std::bad_alloc when memory runs out and std::system_error when iconv fails for a
+     * reason other than the data (EBADF, EMFILE, ...): never a part of the text as a result. */
     virtual ConversionResults convert(const std::string &text);
 
 private:

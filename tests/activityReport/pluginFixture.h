@@ -1,34 +1,30 @@
-// pluginFixture.h - the common ground of the plug-in's tests against the service doubles.
+// pluginFixture.h - the plug-in's tests run it through the real services, in a private directory.
 //
-// The plug-in keeps process-wide state (ARL_STATE, autoConvert, the run's scratch buffers and the
-// sedCmdTable buffers) that outlives a test in the same process. Every test starts from the state
-// of a freshly loaded plug-in whose system charset has already been looked up ("ISO-8859-15", so
-// no charset records appear unless a test asks for them), with every double reset, and with a
-// private temporary directory as TEMP_FILES_DIR, holding a template with one marker line.
+// Every test starts from the process-wide state of a freshly loaded plug-in, with no fault
+// programmed (faults.h), and a temporary directory holding the job database, device.conf, the
+// template, the log (DEVICE_LOG), the print spool and TEMP_FILES_DIR. Log records and spooled jobs
+// are read back from their files, in the formats of log.h and print.h.
 #ifndef TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 #define TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <optional>
+#include <sqlite3.h>
+#include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "activityReportInternals.h"
-#include "doubles.h"
+#include "config.h"
+#include "faults.h"
 
 using Texts = std::vector<std::string>;
-using jobtrackerDouble::MakeTime;
-using translationDouble::Hex;
 
 inline std::string ReadFile(const std::string &path)
 {
@@ -36,104 +32,109 @@ inline std::string ReadFile(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::string Golden(const std::string &name)
-{ return ReadFile(std::string(ARL_GOLDEN_DIR) + "/" + name); }
-
-inline int CountOf(const std::string &text, const std::string &what)
+inline std::string Hex(const std::string &text)
 {
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
+    std::string hex;
+    for (unsigned char byte : text)
+        hex += std::string{"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
+    return hex;
 }
 
-// The last `n` texts (all of them when there are fewer).
-inline Texts Tail(const Texts &texts, size_t n)
-{ return Texts(texts.end() - std::min(n, texts.size()), texts.end()); }
-
-// The last `n` bytes (all of them when there are fewer).
-inline std::string Tail(const std::string &text, size_t n)
-{ return text.substr(text.size() - std::min(n, text.size())); }
-
-// The input and output paths of every edit of the stream editor.
-inline Texts EditPaths()
-{
-    Texts paths;
-    for (const streameditorDouble::Edit &edit : streameditorDouble::state.edits)
-        paths.insert(paths.end(), {edit.inPath, edit.outPath});
-    return paths;
-}
-
-// Open file descriptors of this process: a stream the plug-in forgets to close shows here.
-inline long OpenDescriptors()
-{ return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
-
-// The plug-in keeps the system charset name it looked up for the life of the process. A test that
-// replaces it keeps the old text reachable here, so that it is neither freed under the plug-in
-// (it might not be the heap's) nor reported as a leak.
+// The plug-in looks the system charset up once per process and keeps it; a test that makes it
+// look again keeps the old name reachable here rather than freeing it under the plug-in.
 inline void SetSystemCharset(const char *name)
 {
-    static std::vector<const char *> *kept = new std::vector<const char *>;
-    kept->push_back(ARL_STATE.transLibEncoding);
+    static Texts *kept = new Texts;
+    kept->push_back(ARL_STATE.transLibEncoding ? ARL_STATE.transLibEncoding : "");
     ARL_STATE.transLibEncoding = name;
-}
-
-// A job whose every field is present, with one recipient; its texts are plain ASCII and its three
-// times give distinct date and time texts.
-inline jobtrackerDouble::Job PlainJob(const std::string &subject)
-{
-    return {1, MakeTime(2010, 1, 5, 9, 5, 3), MakeTime(2010, 1, 6, 9, 7, 41), 1, 1, 0, 0, 1, 100,
-            subject, "from@example.com",
-            {{0, 1, "Bob", "bob@example.com", MakeTime(2010, 1, 7, 9, 6, 0)}}};
 }
 
 class PluginTest : public ::testing::Test {
 protected:
-    void ResetDoubles()
-    {
-        logs = {}, config = {}, tracker = {}, sniffer = {}, translation = {}, editor = {};
-        printer = {}, host = {};
-    }
-
     void SetUp() override
     {
-        ResetDoubles();
+        char pattern[] = "/tmp/arl-test-XXXXXX";
+        if (dir.empty()) {
+            ASSERT_NE(mkdtemp(pattern), nullptr);
+            dir = pattern;
+        }
+        std::filesystem::create_directories(dir + "/tmp");
+        logRead = 0;
+        for (const auto &[name, value] :
+             {std::pair<const char *, std::string>{"TEMP_FILES_DIR", dir + "/tmp"},
+              {"DEVICE_LOG", dir + "/" + std::to_string(++logs) + ".log"},
+              {"PRINT_SPOOL_DIR", dir + "/spool"},
+              {"JTAPI_DATABASE", dir + "/jobs.db"}, {"DEVICE_CONFIG", dir + "/device.conf"},
+              {"ACTIVITY_REPORT_TEMPLATE", dir + "/template.ps"},
+              {"TRANS_CATALOG_DIR", ARL_CATALOG_DIR}, {"SYSTEM_CHARSET", "ISO-8859-15"}})
+            setenv(name, value.c_str(), 1);
+        unsetenv("PRINT_QUEUE");
+        Template("%!PS\n__GENERATE_BODY_HERE__\n");
+        Conf("market.region = 1\n");
+        Database("");
+        faults::state = {};
         SetSystemCharset("ISO-8859-15");
         ARL_STATE = {ARL_STATE.transLibEncoding, 0, 0, 0};
         autoConvert = 1;
-        runScratch = RunScratch{};
-
-        char pattern[] = "/tmp/arl-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        tempDir = pattern;
-        setenv("TEMP_FILES_DIR", tempDir.c_str(), 1);
-        UseTemplate("%!PS\n__GENERATE_BODY_HERE__\n");
-        setenv("SYSTEM_CHARSET", "ISO-8859-15", 1);
     }
 
-    void TearDown() override { std::filesystem::remove_all(tempDir); }
-
-    std::string Path(const std::string &name) const { return tempDir + "/" + name; }
-
-    void UseTemplate(const std::string &content)
+    void TearDown() override
     {
-        std::ofstream(Path("template.ps"), std::ios::binary) << content;
-        setenv("ACTIVITY_REPORT_TEMPLATE", Path("template.ps").c_str(), 1);
+        if (report.data)
+            jtapi_release_report_data(&report);
+        std::filesystem::remove_all(dir);
     }
 
-    // Fills the run's report handle through the job-tracker double and hands it to the body
-    // generators, as a run does before its template copy.
-    void StartReport()
+    // The next row of a table starts afresh, in the same directory.
+    void Fresh() { TearDown(), report = {nullptr}, SetUp(); }
+
+    void Template(const std::string &text) { std::ofstream(dir + "/template.ps") << text; }
+    void Conf(const std::string &text) { std::ofstream(dir + "/device.conf") << text; }
+
+    // A job database holding `rows` (SQL statements on the job tracker's two tables).
+    void Database(const std::string &rows)
     {
-        ASSERT_EQ(jtapi_get_completed_jobs_report_data(5, &report), 0);
-        ResetRunScratch(&report);
+        std::filesystem::remove(dir + "/jobs.db");
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir + "/jobs.db").c_str(), &db), SQLITE_OK);
+        const std::string sql =
+            "CREATE TABLE jobs (id INTEGER PRIMARY KEY, sent_time TEXT, completed_time TEXT,"
+            " num_recipients INTEGER, num_confirmed INTEGER, num_unconfirmed INTEGER,"
+            " num_failed INTEGER, pages_scanned INTEGER, attachment_size INTEGER, subject TEXT,"
+            " sender TEXT); CREATE TABLE addresses (job_id INTEGER NOT NULL, position INTEGER"
+            " NOT NULL, addr_type INTEGER, proc_state INTEGER, status_time TEXT, friendly_name"
+            " TEXT, email TEXT, PRIMARY KEY (job_id, position));" + rows;
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << rows;
+        sqlite3_close(db);
     }
 
-    // Starts a report, writes the entries of jobs 1..count into a fresh stream, as one marker
-    // piece does, and returns what was written; `entryStatus` receives the first nonzero result.
+    // The plug-in's log records since the last call, as "LEVEL message".
+    Texts Records()
+    {
+        const std::string text = ReadFile(getenv("DEVICE_LOG"));
+        std::istringstream log(text.substr(std::min(logRead, text.size())));
+        logRead = text.size();
+        Texts records;
+        std::string stamp, level, where, message;
+        while (log >> stamp >> level >> where && std::getline(log, message))
+            if (where.rfind("activityReport:", 0) == 0)
+                records.push_back(level + message);
+        return records;
+    }
+
+    // The spooled job's ticket and document ("" when nothing was spooled).
+    std::string Spooled(const char *file)
+    {
+        std::string job = dir + "/spool/000001/";
+        return std::filesystem::exists(job + "ticket") ? ReadFile(job + file) : "";
+    }
+
+    // Obtains the report data, as a run does first, and writes the entries of jobs 1..count as
+    // one marker piece does; `entryStatus` gets the first nonzero result.
     std::string WriteEntries(int32_t count)
     {
-        StartReport();
+        EXPECT_EQ(jtapi_get_completed_jobs_report_data(5, &report), 0);
+        ResetRunScratch(&report);
         char *text = nullptr;
         size_t size = 0;
         FILE *body = open_memstream(&text, &size);
@@ -146,19 +147,11 @@ protected:
         return written;
     }
 
-    // The doubles' state, by service.
-    logDouble::State &logs = logDouble::state;
-    configDouble::State &config = configDouble::state;
-    jobtrackerDouble::State &tracker = jobtrackerDouble::state;
-    snifferDouble::State &sniffer = snifferDouble::state;
-    translationDouble::State &translation = translationDouble::state;
-    streameditorDouble::State &editor = streameditorDouble::state;
-    printDouble::State &printer = printDouble::state;
-    unameDouble::State &host = unameDouble::state;
-
-    std::string tempDir;
+    std::string dir;
     JTAPI_ReportData report = {nullptr};
     int32_t entryStatus = -1;
+    size_t logRead = 0; // the part of the log Records() has returned
+    int logs = 0;       // a new log for every row: the service keeps its file open
 };
 
 #endif

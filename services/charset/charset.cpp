@@ -1,0 +1,280 @@
+// Charset helpers of the translation and sniffer stand-ins: encoding names, UTF-8 checks, the
+// process-wide iconv descriptor cache and the conversion loop both services go through.
+
+#include "charset.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace charset {
+namespace {
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+const size_t kFailed = static_cast<size_t>(-1);
+
+bool StartsWith(const std::string &text, const char *prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// Length of the well-formed UTF-8 sequence that starts `bytes`, or 0 when none starts there; then
+// `truncated` tells whether the bytes up to the end were a good beginning of one.
+size_t SequenceLength(const unsigned char *bytes, size_t left, bool &truncated)
+{
+    truncated = false;
+    const unsigned char lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    unsigned char secondLow = 0x80, secondHigh = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
+        secondHigh = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        secondLow = lead == 0xF0 ? 0x90 : 0x80;
+        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (i >= left) {
+            truncated = true;
+            return 0;
+        }
+        const unsigned char low = i == 1 ? secondLow : 0x80, high = i == 1 ? secondHigh : 0xBF;
+        if (bytes[i] < low || bytes[i] > high)
+            return 0;
+    }
+    return length;
+}
+
+// Bytes at the start of `text` that are well-formed UTF-8; `truncated` as for SequenceLength().
+size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+    size_t position = 0;
+    truncated = false;
+    while (position < length) {
+        const size_t sequence = SequenceLength(bytes + position, length - position, truncated);
+        if (sequence == 0)
+            break;
+        position += sequence;
+    }
+    return position;
+}
+
+// Bytes to skip past one character that does not convert.
+size_t CharacterLength(Form form, const char *in, size_t left)
+{
+    bool truncated = false;
+    size_t length = 1;
+    if (form == Form::Utf8)
+        length = std::max<size_t>(1, SequenceLength(reinterpret_cast<const unsigned char *>(in), left, truncated));
+    else if (form == Form::Utf16)
+        length = 2;
+    else if (form == Form::Utf32)
+        length = 4;
+    return std::min(length, left);
+}
+
+[[noreturn]] void ThrowIconvFailure(int error, const char *what)
+{
+    if (error == ENOMEM)
+        throw std::bad_alloc();
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+// Converts with `descriptor` (in its initial state) into `out`. An undecodable or unwritable
+// character becomes the policy's replacement, or ends the call with Outcome::Undecodable.
+Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t length, const Policy &policy,
+                    std::string &out)
+{
+    out.assign(length * 2 + 16, '\0');
+    size_t used = 0;
+    char *in = const_cast<char *>(text);
+    size_t inLeft = length;
+    for (;;) {
+        if (out.size() - used < 16)
+            out.resize(out.size() * 2);
+        char *outPointer = &out[used];
+        size_t outLeft = out.size() - used;
+        if (inLeft == 0) {
+            // With the input used up, one more call writes what a stateful target still owes.
+            const size_t result = iconv(descriptor, nullptr, nullptr, &outPointer, &outLeft);
+            const int error = errno;
+            used = out.size() - outLeft;
+            if (result != kFailed || error == EILSEQ || error == EINVAL)
+                break;
+            if (error != E2BIG)
+                ThrowIconvFailure(error, "iconv");
+            out.resize(out.size() * 2);
+            continue;
+        }
+        // iconv reads lone or out-of-range UTF-8 lead bytes (F5 to F7...) as characters, so a UTF-8
+        // source is given only up to its first ill-formed sequence, which is then handled below.
+        bool truncated = false;
+        size_t span = form == Form::Utf8 ? WellFormedPrefix(in, inLeft, truncated) : inLeft;
+        const char *const start = in;
+        int error = 0;
+        if (span > 0) {
+            const size_t spanBefore = span;
+            const size_t result = iconv(descriptor, &in, &span, &outPointer, &outLeft);
+            error = result == kFailed ? errno : 0;
+            inLeft -= spanBefore - span;
+            used = out.size() - outLeft;
+            if (error == 0 && inLeft > 0)
+                error = truncated && span == 0 ? EINVAL : EILSEQ; // stopped at the ill-formed bytes
+        } else {
+            error = truncated ? EINVAL : EILSEQ;
+        }
+        if (error == E2BIG)
+            out.resize(out.size() * 2);
+        if (error == 0 || error == E2BIG)
+            continue;
+        // A lenient call ("//IGNORE") may report EILSEQ after it skipped what it could not convert,
+        // even with the input used up: only a call that stopped where it started names a character.
+        if (error != EILSEQ && error != EINVAL)
+            ThrowIconvFailure(error, "iconv");
+        if (in != start || inLeft == 0)
+            continue;
+        if (policy.failOnUndecodable)
+            return Outcome::Undecodable;
+        const size_t replacementLength = std::strlen(policy.replacement);
+        if (out.size() - used < replacementLength)
+            out.resize(out.size() * 2 + replacementLength);
+        std::memcpy(&out[used], policy.replacement, replacementLength);
+        used += replacementLength;
+        const size_t skipped = error == EINVAL ? inLeft : CharacterLength(form, in, inLeft);
+        in += skipped;
+        inLeft -= skipped;
+    }
+    out.resize(used);
+    return Outcome::Converted;
+}
+
+// Opens a descriptor, or kNoDescriptor when iconv knows a name not. Throws on other failures, so
+// that a shortage is never mistaken for an unknown charset.
+iconv_t Open(const std::string &from, const std::string &to)
+{
+    const iconv_t descriptor = iconv_open(to.c_str(), from.c_str());
+    if (descriptor == kNoDescriptor && errno != EINVAL)
+        ThrowIconvFailure(errno, "iconv_open");
+    return descriptor;
+}
+
+struct Closer {
+    void operator()(void *descriptor) const { iconv_close(static_cast<iconv_t>(descriptor)); }
+};
+
+// Opening a descriptor loads a conversion module, which costs far more than converting a report
+// text, and the services convert every text between the same few pairs. Only descriptors that
+// opened are kept; the destructor closes them when the library is unloaded.
+bool cacheDestroyed = false;
+
+class DescriptorCache {
+public:
+    DescriptorCache() = default;
+    DescriptorCache(const DescriptorCache &) = delete;
+    DescriptorCache &operator=(const DescriptorCache &) = delete;
+    ~DescriptorCache()
+    {
+        for (auto &entry : descriptors_)
+            iconv_close(entry.second);
+        cacheDestroyed = true;
+    }
+
+    // Runs ConvertWith() with the cached descriptor of the pair, under the cache's lock.
+    Outcome convert(const std::string &from, const std::string &to, const char *text, size_t length,
+                    const Policy &policy, std::string &out)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto found = descriptors_.find(std::make_pair(from, to));
+        if (found == descriptors_.end()) {
+            std::unique_ptr<void, Closer> opened(Open(from, to));
+            if (opened.get() == kNoDescriptor) {
+                opened.release();
+                return Outcome::UnknownCharset;
+            }
+            found = descriptors_.emplace(std::make_pair(from, to), static_cast<iconv_t>(opened.get())).first;
+            opened.release();
+        }
+        iconv(found->second, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+        return ConvertWith(found->second, FormOf(from), text, length, policy, out);
+    }
+
+private:
+    std::mutex lock_;
+    std::map<std::pair<std::string, std::string>, iconv_t> descriptors_;
+};
+
+} // namespace
+
+std::string ComparableName(const std::string &encoding)
+{
+    std::string name;
+    for (size_t i = 0; i < encoding.size(); ++i) {
+        const char c = encoding[i];
+        if (c == '/' && i + 1 < encoding.size() && encoding[i + 1] == '/')
+            break;
+        if (c != '-' && c != '_')
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
+bool IsUtf8Name(const std::string &encoding)
+{
+    return ComparableName(encoding) == "UTF8";
+}
+
+Form FormOf(const std::string &encoding)
+{
+    const std::string name = ComparableName(encoding);
+    if (StartsWith(name, "UTF8"))
+        return Form::Utf8;
+    if (StartsWith(name, "UTF16") || StartsWith(name, "UCS2") || StartsWith(name, "UNICODE"))
+        return Form::Utf16;
+    if (StartsWith(name, "UTF32") || StartsWith(name, "UCS4") || StartsWith(name, "WCHART"))
+        return Form::Utf32;
+    return Form::Bytes;
+}
+
+bool IsValidUtf8(const char *text, size_t length)
+{
+    bool truncated = false;
+    return WellFormedPrefix(text, length, truncated) == length;
+}
+
+Outcome Convert(const std::string &from, const std::string &to, const char *text, size_t length,
+                const Policy &policy, std::string &out)
+{
+    out.clear();
+    if (from.empty() || to.empty())
+        return Outcome::UnknownCharset;
+    static DescriptorCache cache;
+    if (!cacheDestroyed)
+        return cache.convert(from, to, text, length, policy, out);
+    // Called while the library is being unloaded (another library's exit handler): a descriptor
+    // of this call's own.
+    std::unique_ptr<void, Closer> descriptor(Open(from, to));
+    if (descriptor.get() == kNoDescriptor) {
+        descriptor.release();
+        return Outcome::UnknownCharset;
+    }
+    return ConvertWith(static_cast<iconv_t>(descriptor.get()), FormOf(from), text, length, policy, out);
+}
+
+} // namespace charset

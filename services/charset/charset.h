@@ -1,0 +1,53 @@
+/*
+ * charset.h - INTERNAL to the translation and sniffer stand-ins (not a device service): the one
+ * iconv conversion loop, encoding-name checks and UTF-8 checks both of them use.
+ *
+ * iconv descriptors are opened once per (source, target) pair and kept until the library that
+ * links this module is unloaded; a pair iconv could not open is not remembered, so the next call
+ * tries again. Thread-safe: the cache is locked, and a cached descriptor is used only under that
+ * lock (an iconv_t carries conversion state), so conversions in one library run one at a time.
+ */
+#ifndef SERVICES_CHARSET_CHARSET_H
+#define SERVICES_CHARSET_CHARSET_H
+
+#include <cstddef>
+#include <string>
+
+namespace charset {
+
+/* How a source encoding lays out its characters: what to skip past one that does not decode. */
+enum class Form { Bytes, Utf8, Utf16, Utf32 };
+
+/* `encoding` reduced for comparison: upper case, without '-', '_' and any "//" suffix, so that
+ * "utf-8", "UTF8" and "UTF-8//TRANSLIT" all give "UTF8". */
+std::string ComparableName(const std::string &encoding);
+
+/* True for every spelling of UTF-8 ComparableName() folds together. */
+bool IsUtf8Name(const std::string &encoding);
+
+/* The layout of `encoding`: UTF-8, UTF-16/UCS-2, UTF-32/UCS-4, or one byte per unit otherwise. */
+Form FormOf(const std::string &encoding);
+
+/* True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. */
+bool IsValidUtf8(const char *text, size_t length);
+
+/* What to do with a character that cannot be decoded or written. */
+struct Policy {
+    const char *replacement; /* written in its place, e.g. "?" */
+    bool failOnUndecodable;  /* stop with Outcome::Undecodable instead of replacing */
+};
+
+enum class Outcome { Converted, UnknownCharset, Undecodable };
+
+/* 'Convert()' - converts `length` bytes of `text` from `from` into `to` (iconv names, suffixes
+ * such as "//TRANSLIT" included) into `out`. A UTF-8 source is held to IsValidUtf8()'s rules even
+ * where iconv is laxer. An incomplete character at the end is one undecodable character.
+ * Returns UnknownCharset when iconv knows either name not (`out` is then empty). Throws
+ * std::bad_alloc when memory runs out and std::system_error for any other iconv failure that is
+ * not about the data (EBADF, EMFILE, ...): it never returns part of a text as converted. */
+Outcome Convert(const std::string &from, const std::string &to, const char *text, size_t length,
+                const Policy &policy, std::string &out);
+
+} // namespace charset
+
+#endif
