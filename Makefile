@@ -23,9 +23,7 @@ build: deps
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure
 
-# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer. The PO parser
-# library keeps a few bytes of every catalogue it reads; tests/lsan.supp names that leak.
-test-sanitize: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp:fast_unwind_on_malloc=0
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -G $(GENERATOR) -DARL_SANITIZE=ON -DARL_BENCH=OFF \
@@ -36,7 +34,6 @@ test-sanitize: deps
 # Every libFuzzer target (fuzz/) for FUZZ_SECONDS on its checked-in corpus, built with clang and
 # ASan+UBSan. New inputs go to a scratch corpus in $(FUZZ_BUILD)/fuzz-corpus, never into the source
 # tree; a crash, leak or timeout fails the target, and its input is kept in $(FUZZ_BUILD)/fuzz-crashes.
-fuzz: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp
 fuzz: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DARL_FUZZ=ON -DARL_TESTS=OFF \

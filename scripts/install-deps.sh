@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev sqlite3          # job tracker stand-in, sample database
-  libgettextpo-dev gettext        # translation catalogue parser, msgfmt --check
+  gettext                         # msgfmt --check of the translation catalogues
   libuchardet-dev                 # encoding sniffer
   libcups2-dev cups cups-client   # print submission, and the CUPS server the tests print to
   ghostscript                     # rendering the report into PDF and PNG, and checking it
