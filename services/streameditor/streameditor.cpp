@@ -4,7 +4,7 @@
 // Sections, in the order a call of Sed_FileEdit() goes through them:
 //   1. the command array;
 //   2. replacement texts, with the system date and time of types 6 and 7;
-//   3. the output target: a temporary file renamed into place, or a device written directly;
+//   3. the output target: a temporary file renamed into place;
 //   4. the pass itself: read a block, copy and replace, keep the undecided tail;
 //   5. the exported functions, and the tests' setting of the read-block size.
 
@@ -156,9 +156,10 @@ std::vector<std::string> ResolveReplacements(const SedCmdArray &cmds)
 // 3. The output target
 // ---------------------------------------------------------------------------------------------
 
+// A file size limit (EFBIG, with SIGXFSZ ignored) leaves no room just as a full disk does.
 int WriteFailureStatus(int error)
 {
-    return (error == ENOSPC || error == EDQUOT) ? SED_ERR_NO_SPACE : SED_ERR_WRITE;
+    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SED_ERR_NO_SPACE : SED_ERR_WRITE;
 }
 
 // A name suffix that differs between processes, calls and attempts.
@@ -195,11 +196,10 @@ int CreateTempBeside(const std::string &outPath, std::string *tempPath)
     return -1;
 }
 
-// Where the edited text goes. A regular file (or a new one) is written as a temporary file
-// beside it and renamed into place by Finish(), so no reader sees a half-written file and a
-// failure leaves the old file as it was. A target that exists and is not a regular file (a
-// device, a FIFO) cannot be replaced that way - a rename would put a plain file where the device
-// was - so it is written directly.
+// Where the edited text goes: a temporary file beside the target, renamed into place by
+// Finish(), so no reader sees a half-written file and a failure leaves the old file as it was.
+// A target that exists and is not a regular file is refused: a rename would put a plain file
+// where a device or FIFO was, and writing to one directly could block or never fill.
 //
 // Finish() flushes and closes but does not fsync: the output is a transient report handed
 // straight to printing, so surviving a power cut is not worth a flush to storage per report.
@@ -225,7 +225,7 @@ private:
     void Discard();
 
     std::string outPath_;
-    std::string tempPath_;  // empty when writing directly, or once renamed into place
+    std::string tempPath_;  // empty once renamed into place
     FILE *file_ = nullptr;
     std::vector<char> buffer_;
     size_t used_ = 0;
@@ -236,16 +236,15 @@ int OutputTarget::Open(const char *outPath)
 {
     outPath_ = outPath;
     struct stat status;
-    bool special = stat(outPath, &status) == 0 && !S_ISREG(status.st_mode);
-    if (special) {
-        file_ = std::fopen(outPath, "wb");
-    } else {
-        int fd = CreateTempBeside(outPath_, &tempPath_);
-        if (fd >= 0) {
-            file_ = fdopen(fd, "wb");
-            if (!file_)
-                close(fd);
-        }
+    if (stat(outPath, &status) == 0 && !S_ISREG(status.st_mode)) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "output %s is not a regular file", outPath);
+        return SED_ERR_OPEN_OUTPUT;
+    }
+    int fd = CreateTempBeside(outPath_, &tempPath_);
+    if (fd >= 0) {
+        file_ = fdopen(fd, "wb");
+        if (!file_)
+            close(fd);
     }
     if (!file_) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot create output for %s: %s",
@@ -316,18 +315,17 @@ int OutputTarget::Finish()
     int status = CloseFile();
     if (status != SED_OK)
         return status;
-    if (!tempPath_.empty()) {
-        if (std::rename(tempPath_.c_str(), outPath_.c_str()) != 0) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot rename %s to %s: %s",
-                          tempPath_.c_str(), outPath_.c_str(), std::strerror(errno));
-            return SED_ERR_RENAME;
-        }
-        tempPath_.clear();
+    if (std::rename(tempPath_.c_str(), outPath_.c_str()) != 0) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot rename %s to %s: %s",
+                      tempPath_.c_str(), outPath_.c_str(), std::strerror(errno));
+        return SED_ERR_RENAME;
     }
+    tempPath_.clear();
     return SED_OK;
 }
 
 // Abandons an unfinished output: the temporary file goes, an existing target stays as it was.
+// Runs from the destructor, so an exception on the way out cleans up too.
 void OutputTarget::Discard()
 {
     if (file_) {
@@ -398,14 +396,29 @@ int CopyReplacing(FILE *input, const char *inPath, const streameditor::FindMatch
     return SED_OK;
 }
 
+// Opens `inPath` for reading only if it is a regular file. O_NONBLOCK keeps the open itself from
+// waiting for a FIFO's writer; a regular file ignores the flag.
+InputFile OpenRegularInput(const char *inPath)
+{
+    int fd = open(inPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const char *failure = fd < 0 ? std::strerror(errno) : nullptr;
+    struct stat status;
+    if (!failure && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)))
+        failure = "not a regular file";
+    FILE *file = failure ? nullptr : fdopen(fd, "rb");
+    if (!file && fd >= 0)
+        close(fd);
+    if (!file)
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot open input %s: %s", inPath,
+                      failure ? failure : "out of memory");
+    return InputFile(file);
+}
+
 int EditFile(const SedCmdArray &cmds, const char *inPath, const char *outPath)
 {
-    InputFile input(std::fopen(inPath, "rb"));
-    if (!input) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot open input %s: %s", inPath,
-                      std::strerror(errno));
+    InputFile input = OpenRegularInput(inPath);
+    if (!input)
         return SED_ERR_OPEN_INPUT;
-    }
     std::vector<std::string> replacements = ResolveReplacements(cmds);
     streameditor::FindMatcher matcher(FindTextsOf(cmds));
 

@@ -16,12 +16,18 @@
  *
  * The output is written to a temporary file beside `outPath` (named "<outPath>.<random>",
  * created with mode 0666 less the umask) and renamed into place only after everything was
- * written, flushed and closed, so no reader ever sees a half-written file; on failure the
+ * written, flushed and closed, so no reader ever sees a half-written file; on any failure the
  * temporary file is removed and an existing `outPath` is left as it was. The file is not
  * fsync'ed: the output is a transient report handed straight to printing, so surviving a power
- * cut is not worth a flush to storage per report. An existing `outPath` that is not a regular file
- * (a device such as /dev/null, a FIFO) is written directly instead, as renaming over it would
- * replace the device; on failure whatever was written stays written.
+ * cut is not worth a flush to storage per report.
+ *
+ * Only regular files are read and replaced: an input or an existing output that is a directory,
+ * a FIFO or a device is refused at once (SED_ERR_OPEN_INPUT, SED_ERR_OPEN_OUTPUT), never waited
+ * on or read without end.
+ *
+ * Thread-safe: the editor keeps no state between calls, so calls may run at once, as long as no
+ * array is added to or freed while another call uses it. Nothing is kept for the process.
+ * No C++ exception leaves these functions: out of memory is reported as SED_ERR_MEMORY.
  */
 #ifndef SERVICES_STREAMEDITOR_STREAMEDITOR_H
 #define SERVICES_STREAMEDITOR_STREAMEDITOR_H
@@ -45,11 +51,11 @@ enum {
 enum {
     SED_OK = 0,
     SED_ERR_ARGUMENT = 1,   /* a NULL handle or path */
-    SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened */
+    SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened or is not a regular file */
     SED_ERR_READ = 3,       /* reading the input failed */
-    SED_ERR_OPEN_OUTPUT = 4, /* the temporary output beside outPath cannot be created */
+    SED_ERR_OPEN_OUTPUT = 4, /* outPath is not a regular file, or no file can be created beside it */
     SED_ERR_WRITE = 5,      /* writing, flushing or closing the output failed */
-    SED_ERR_NO_SPACE = 6,   /* the output's file system is full (ENOSPC, or EDQUOT) */
+    SED_ERR_NO_SPACE = 6,   /* no room for the output: disk full, quota or file size limit */
     SED_ERR_RENAME = 7,     /* the finished output cannot be renamed onto outPath */
     SED_ERR_MEMORY = 8      /* out of memory */
 };
