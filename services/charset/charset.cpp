@@ -13,7 +13,6 @@
 #include <mutex>
 #include <new>
 #include <system_error>
-#include <utility>
 
 namespace charset {
 namespace {
@@ -68,6 +67,10 @@ size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
     size_t position = 0;
     truncated = false;
     while (position < length) {
+        if (bytes[position] < 0x80) { // most text: no need for the full check
+            ++position;
+            continue;
+        }
         const size_t sequence = SequenceLength(bytes + position, length - position, truncated);
         if (sequence == 0)
             break;
@@ -191,8 +194,10 @@ public:
     DescriptorCache &operator=(const DescriptorCache &) = delete;
     ~DescriptorCache()
     {
-        for (auto &entry : descriptors_)
-            iconv_close(entry.second);
+        for (auto &source : descriptors_) {
+            for (auto &target : source.second)
+                iconv_close(target.second);
+        }
         cacheDestroyed = true;
     }
 
@@ -201,14 +206,15 @@ public:
                     const Policy &policy, std::string &out)
     {
         std::lock_guard<std::mutex> hold(lock_);
-        auto found = descriptors_.find(std::make_pair(from, to));
-        if (found == descriptors_.end()) {
+        auto &targets = descriptors_[from];
+        auto found = targets.find(to);
+        if (found == targets.end()) {
             std::unique_ptr<void, Closer> opened(Open(from, to));
             if (opened.get() == kNoDescriptor) {
                 opened.release();
                 return Outcome::UnknownCharset;
             }
-            found = descriptors_.emplace(std::make_pair(from, to), static_cast<iconv_t>(opened.get())).first;
+            found = targets.emplace(to, static_cast<iconv_t>(opened.get())).first;
             opened.release();
         }
         iconv(found->second, nullptr, nullptr, nullptr, nullptr); // back to the initial state
@@ -217,7 +223,7 @@ public:
 
 private:
     std::mutex lock_;
-    std::map<std::pair<std::string, std::string>, iconv_t> descriptors_;
+    std::map<std::string, std::map<std::string, iconv_t>> descriptors_; // by source, then target
 };
 
 } // namespace

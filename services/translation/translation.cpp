@@ -12,6 +12,7 @@
 #include "po_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -54,26 +55,31 @@ public:
     Utf8Locale &operator=(const Utf8Locale &) = delete;
     ~Utf8Locale()
     {
-        if (locale_ != static_cast<locale_t>(0))
-            freelocale(locale_);
+        if (locale_.load() != static_cast<locale_t>(0))
+            freelocale(locale_.load());
     }
 
     // The locale, or 0 when the C library has none (conversions then go without
     // transliteration). Throws std::bad_alloc when it could not be made for lack of memory.
     locale_t get()
     {
+        locale_t made = locale_.load(std::memory_order_acquire);
+        if (made != static_cast<locale_t>(0))
+            return made;
         std::lock_guard<std::mutex> hold(lock_);
-        if (locale_ == static_cast<locale_t>(0)) {
-            locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-            if (locale_ == static_cast<locale_t>(0) && errno == ENOMEM)
+        made = locale_.load();
+        if (made == static_cast<locale_t>(0)) {
+            made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+            if (made == static_cast<locale_t>(0) && errno == ENOMEM)
                 throw std::bad_alloc();
+            locale_.store(made, std::memory_order_release);
         }
-        return locale_;
+        return made;
     }
 
 private:
     std::mutex lock_;
-    locale_t locale_ = static_cast<locale_t>(0);
+    std::atomic<locale_t> locale_{static_cast<locale_t>(0)};
 };
 
 class TransliterationScope {
@@ -97,17 +103,23 @@ private:
     locale_t previous_ = static_cast<locale_t>(0);
 };
 
-// Converts `text` never failing on data: a character that cannot be read or written is
-// transliterated or becomes "?". False when iconv knows either encoding not (logged).
-bool ConvertLeniently(const std::string &from, const std::string &to, const std::string &text, std::string &out)
+// The iconv target for `encoding`: "//TRANSLIT" makes iconv write "EUR" for a euro sign the target
+// lacks, or "?"; a name with a suffix of its own keeps it.
+std::string TransliteratingTarget(const std::string &encoding)
+{
+    return encoding.empty() || encoding.find("//") != std::string::npos ? encoding : encoding + "//TRANSLIT";
+}
+
+// Converts `text` into `target` (see TransliteratingTarget()) never failing on data: a character
+// that cannot be read or written is transliterated or becomes "?". False when iconv knows either
+// encoding not (logged).
+bool ConvertLeniently(const std::string &from, const std::string &target, const std::string &text, std::string &out)
 {
     TransliterationScope transliteration;
-    // "//TRANSLIT" makes iconv write "EUR" for a euro sign the target lacks, or "?".
-    const std::string target = to.find("//") == std::string::npos ? to + "//TRANSLIT" : to;
     if (charset::Convert(from, target, text.data(), text.size(), kLenient, out) == charset::Outcome::Converted)
         return true;
     Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "iconv cannot convert from \"%s\" to \"%s\".",
-                  from.c_str(), to.c_str());
+                  from.c_str(), target.c_str());
     return false;
 }
 
@@ -373,7 +385,7 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
     auto converted = handedOut.find(stringId);
     if (converted == handedOut.end()) {
         std::string text;
-        if (!ConvertLeniently(catalogue->charset, systemCharset, source->second, text)) {
+        if (!ConvertLeniently(catalogue->charset, TransliteratingTarget(systemCharset), source->second, text)) {
             Log_SpecEntry(logSpecError, kLogFile, __LINE__,
                           "system charset \"%s\" is unknown; no text can be handed out.", systemCharset);
             return TRANS_ERR_CONVERSION;
@@ -504,7 +516,7 @@ EncodingConverter::~EncodingConverter() = default;
 
 EncodingConverter &EncodingConverter::convertTo(const std::string &encoding)
 {
-    to_ = encoding;
+    to_ = TransliteratingTarget(encoding); // once here rather than for every text
     return *this;
 }
 
