@@ -1,20 +1,23 @@
-// Configuration stand-in: answers every call from a small "key = value" text file, read anew at
-// each call so that an edit of the file takes effect at once and no state is kept between calls.
+// Configuration stand-in: answers every call from a small "key = value" text file. The file is
+// parsed once and its values kept; a report asks for a format at every time field, and reading
+// the file each time cost more than the rest of the field. Whether the file changed is looked at
+// (one stat) at most every 100 ms, so an edit still takes effect on the next run.
 
 #include "config.h"
 
 #include "log.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,140 +31,172 @@ const char kDefaultTimeFormat[] = "%H:%M:%S";
 const char kMarketRegionKey[] = "market.region";
 
 const char kBlanks[] = " \t\r\n\v\f";
+const long long kCheckIntervalNanoseconds = 100000000;
 
-std::string ConfigPath()
+// What identifies one version of a file: it changes when the file is written or replaced.
+struct FileVersion {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified = {0, 0};
+
+    explicit FileVersion(const struct stat *status = nullptr)
+    {
+        if (status) {
+            exists = true;
+            device = status->st_dev;
+            inode = status->st_ino;
+            size = status->st_size;
+            modified = status->st_mtim;
+        }
+    }
+    bool operator==(const FileVersion &other) const
+    {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               size == other.size && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+typedef std::map<std::string, std::string, std::less<>> Values;
+
+// The values of the file version last read, shared by all threads under `mutex` and freed when the
+// library is unloaded. Only a successful read is kept (a missing file is one: every key absent);
+// after a failure `loaded` is false and the next call reads again.
+struct Configuration {
+    std::mutex mutex;
+    bool loaded = false;
+    std::string path;  // the DEVICE_CONFIG it was read from
+    FileVersion version;
+    timespec lastCheck = {0, 0};
+    Values values;
+    // Problems of values are logged once per version of the file, not at every call.
+    bool formatReported[2] = {false, false};
+    bool regionReported = false;
+};
+Configuration configuration;
+
+const char *ConfigPath()
 {
     const char *path = std::getenv("DEVICE_CONFIG");
     return (path && *path) ? path : kDefaultConfigPath;
 }
 
-std::string Trimmed(const std::string &text)
+std::string_view Trimmed(std::string_view text)
 {
-    size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return std::string_view();
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-// What identifies one version of a file: it changes when the file is written or replaced.
-struct FileVersion {
-    std::string path;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    time_t modifiedSeconds = 0;
-    long modifiedNanoseconds = 0;
+// Splits one line into key and value into `values`; the last line of a key wins, as if the file
+// were applied line by line. Blank and comment lines carry nothing; a malformed line is logged
+// with its place so it can be found and fixed.
+void ParseLine(std::string_view line, const char *path, int lineNumber, Values &values)
+{
+    const std::string_view content = Trimmed(line);
+    if (content.empty() || content[0] == '#')
+        return;
+    const size_t equals = content.find('=');
+    if (equals == std::string_view::npos) {
+        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: no '=' in line, skipped", path,
+                      lineNumber);
+        return;
+    }
+    const std::string_view key = Trimmed(content.substr(0, equals));
+    if (key.empty()) {
+        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: empty key, line skipped", path,
+                      lineNumber);
+        return;
+    }
+    values.insert_or_assign(std::string(key), std::string(Trimmed(content.substr(equals + 1))));
+}
 
-    bool operator==(const FileVersion &other) const
+void Parse(const std::string &text, const char *path, Values &values)
+{
+    int lineNumber = 1;
+    for (size_t start = 0; start < text.size(); ++lineNumber) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        ParseLine(std::string_view(text).substr(start, end - start), path, lineNumber, values);
+        start = end + 1;
+    }
+}
+
+struct Descriptor {
+    int fd;
+    ~Descriptor()
     {
-        return path == other.path && device == other.device && inode == other.inode &&
-               size == other.size && modifiedSeconds == other.modifiedSeconds &&
-               modifiedNanoseconds == other.modifiedNanoseconds;
+        if (fd >= 0)
+            close(fd);
     }
 };
 
-FileVersion VersionOf(const std::string &path)
+// Reads and parses the file at `path`. False when it cannot be read: not a regular file (opened
+// without blocking, so a FIFO or device cannot hang the caller), or a read error.
+bool ReadValues(const char *path, Values &values, FileVersion &version)
 {
-    FileVersion version;
-    version.path = path;
+    Descriptor file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat status;
-    if (stat(path.c_str(), &status) == 0) {
-        version.device = status.st_dev;
-        version.inode = status.st_ino;
-        version.size = status.st_size;
-        version.modifiedSeconds = status.st_mtim.tv_sec;
-        version.modifiedNanoseconds = status.st_mtim.tv_nsec;
-    }
-    return version;
-}
-
-std::string Printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
-// Logs a problem of the configuration file once per version of the file. The file is read at
-// every call and the plug-in asks for a format at every time field of a report, so without this
-// one bad line would be logged thousands of times a run; after an edit it is reported afresh.
-void LogProblemOnce(LogSpec kind, int sourceLine, const std::string &message)
-{
-    static std::mutex mutex;
-    static FileVersion loggedVersion;
-    static std::set<std::string> logged;
-    FileVersion current = VersionOf(ConfigPath());
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!(current == loggedVersion)) {
-        loggedVersion = current;
-        logged.clear();
-    }
-    if (logged.insert(message).second)
-        Log_SpecEntry(kind, kLogFile, sourceLine, "%s", message.c_str());
-}
-
-// Splits one line into key and value. Returns false for a blank or comment line, which carries
-// nothing, and for a malformed line, which is logged with its place so it can be found and fixed.
-bool ParseLine(const std::string &line, const std::string &path, int lineNumber,
-               std::string *key, std::string *value)
-{
-    std::string content = Trimmed(line);
-    if (content.empty() || content[0] == '#')
+    if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    size_t equals = content.find('=');
-    if (equals == std::string::npos) {
-        LogProblemOnce(logSpecWarn, __LINE__,
-                       Printf("%s:%d: no '=' in line, skipped", path.c_str(), lineNumber));
-        return false;
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = read(file.fd, chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno != EINTR)
+            return false;
+        if (got > 0)
+            text.append(chunk, static_cast<size_t>(got));
     }
-    *key = Trimmed(content.substr(0, equals));
-    if (key->empty()) {
-        LogProblemOnce(logSpecWarn, __LINE__,
-                       Printf("%s:%d: empty key, line skipped", path.c_str(), lineNumber));
-        return false;
-    }
-    *value = Trimmed(content.substr(equals + 1));
+    Parse(text, path, values);
+    version = FileVersion(&status);
     return true;
 }
 
-// Looks `key` up in the configuration file. When a key appears more than once the last line
-// wins, as it would if the file were applied line by line. Returns false when the key is absent.
-bool LookUp(const char *key, std::string *value)
+long long NanosecondsBetween(const timespec &earlier, const timespec &later)
 {
-    std::string path = ConfigPath();
-    std::ifstream file(path);
-    if (!file)
-        return false;
-    bool found = false;
-    std::string line, lineKey, lineValue;
-    for (int lineNumber = 1; std::getline(file, line); ++lineNumber) {
-        if (ParseLine(line, path, lineNumber, &lineKey, &lineValue) && lineKey == key) {
-            *value = lineValue;
-            found = true;
-        }
-    }
-    return found;
+    return (later.tv_sec - earlier.tv_sec) * 1000000000LL + (later.tv_nsec - earlier.tv_nsec);
 }
 
-// The configured format of a format attribute, or its default when none is configured or the
-// configured one would not fit the caller's TD_FORMAT_SIZE buffer.
-std::string FormatOf(const char *name, const char *defaultFormat)
+// Brings `configuration` up to date with the file DEVICE_CONFIG names; called with the mutex
+// held. False when the file exists but cannot be read now; may throw std::bad_alloc.
+bool Refresh()
 {
-    std::string format;
-    if (!LookUp(name, &format))
-        return defaultFormat;
-    if (format.size() > TD_FORMAT_SIZE - 1) {
-        LogProblemOnce(logSpecError, __LINE__,
-                       Printf("%s \"%s\" is longer than %d characters; using the default \"%s\"",
-                              name, format.c_str(), TD_FORMAT_SIZE - 1, defaultFormat));
-        return defaultFormat;
-    }
-    return format;
+    Configuration &c = configuration;
+    const char *path = ConfigPath();
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (c.loaded && c.path == path && NanosecondsBetween(c.lastCheck, now) < kCheckIntervalNanoseconds)
+        return true;
+    c.lastCheck = now;
+    struct stat status;
+    const bool present = stat(path, &status) == 0;
+    if (!present && errno != ENOENT && errno != ENOTDIR)
+        return c.loaded = false;
+    const FileVersion current(present ? &status : nullptr);
+    if (c.loaded && c.path == path && c.version == current)
+        return true;
+
+    c.loaded = false;
+    Values values;
+    FileVersion read;
+    if (present && !ReadValues(path, values, read))
+        return false;
+    c.path = path;
+    c.values.swap(values);
+    c.version = read;
+    c.formatReported[0] = c.formatReported[1] = false;
+    c.regionReported = false;
+    return c.loaded = true;
+}
+
+const std::string *Find(std::string_view key)
+{
+    auto found = configuration.values.find(key);
+    return found == configuration.values.end() ? nullptr : &found->second;
 }
 
 // Parses a market-region code: decimal digits only, no sign, within 32 bits.
@@ -192,23 +227,29 @@ extern "C" uint32_t oa_xid_of(const char *name)
 
 extern "C" int TD_GetFormat(uint16_t formatId, char *format)
 {
-    if (!format)
+    if (!format || (formatId != OA_XID_DATE_FORMAT && formatId != OA_XID_TIME_FORMAT))
         return CFG_ERR_ARGUMENT;
+    const bool date = formatId == OA_XID_DATE_FORMAT;
+    const char *name = date ? kDateFormatName : kTimeFormatName;
+    const char *defaultFormat = date ? kDefaultDateFormat : kDefaultTimeFormat;
     try {
-        std::string text;
-        if (formatId == OA_XID_DATE_FORMAT)
-            text = FormatOf(kDateFormatName, kDefaultDateFormat);
-        else if (formatId == OA_XID_TIME_FORMAT)
-            text = FormatOf(kTimeFormatName, kDefaultTimeFormat);
-        else
-            return CFG_ERR_ARGUMENT;
-        std::memcpy(format, text.c_str(), text.size() + 1);
+        std::lock_guard<std::mutex> lock(configuration.mutex);
+        if (!Refresh())
+            return CFG_ERR_UNAVAILABLE;
+        const std::string *configured = Find(name);
+        if (configured && configured->size() > TD_FORMAT_SIZE - 1) {
+            bool &reported = configuration.formatReported[date ? 0 : 1];
+            if (!reported)
+                Log_SpecEntry(logSpecError, kLogFile, __LINE__,
+                              "%s \"%s\" is longer than %d characters; using the default \"%s\"",
+                              name, configured->c_str(), TD_FORMAT_SIZE - 1, defaultFormat);
+            reported = true;
+            configured = nullptr;
+        }
+        std::strcpy(format, configured ? configured->c_str() : defaultFormat);
         return CFG_OK;
     } catch (...) {
-        // Out of memory while reading the file: the defaults need none.
-        std::strcpy(format, formatId == OA_XID_DATE_FORMAT ? kDefaultDateFormat
-                                                           : kDefaultTimeFormat);
-        return CFG_OK;
+        return CFG_ERR_UNAVAILABLE;
     }
 }
 
@@ -218,15 +259,18 @@ extern "C" int Cfg_GetAttrValue(const char *name, char *value, size_t size)
         return CFG_ERR_ARGUMENT;
     value[0] = '\0';
     try {
-        std::string text;
-        if (!LookUp(name, &text))
+        std::lock_guard<std::mutex> lock(configuration.mutex);
+        if (!Refresh())
+            return CFG_ERR_UNAVAILABLE;
+        const std::string *text = Find(name);
+        if (!text)
             return CFG_ERR_ABSENT;
-        if (text.size() >= size)
+        if (text->size() >= size)
             return CFG_ERR_TOO_LONG;
-        std::memcpy(value, text.c_str(), text.size() + 1);
+        std::memcpy(value, text->c_str(), text->size() + 1);
         return CFG_OK;
     } catch (...) {
-        return CFG_ERR_ABSENT;
+        return CFG_ERR_UNAVAILABLE;
     }
 }
 
@@ -235,17 +279,22 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
     if (instance != 0 || !region)
         return CFG_ERR_ARGUMENT;
     try {
-        std::string text;
-        if (!LookUp(kMarketRegionKey, &text))
+        std::lock_guard<std::mutex> lock(configuration.mutex);
+        if (!Refresh())
+            return CFG_ERR_UNAVAILABLE;
+        const std::string *text = Find(kMarketRegionKey);
+        if (!text)
             return CFG_ERR_ABSENT;
-        if (!ParseRegion(text, region)) {
-            LogProblemOnce(logSpecError, __LINE__,
-                           Printf("%s \"%s\" is not an unsigned 32-bit number",
-                                  kMarketRegionKey, text.c_str()));
+        if (!ParseRegion(*text, region)) {
+            if (!configuration.regionReported)
+                Log_SpecEntry(logSpecError, kLogFile, __LINE__,
+                              "%s \"%s\" is not an unsigned 32-bit number", kMarketRegionKey,
+                              text->c_str());
+            configuration.regionReported = true;
             return CFG_ERR_MALFORMED;
         }
         return CFG_OK;
     } catch (...) {
-        return CFG_ERR_ABSENT;
+        return CFG_ERR_UNAVAILABLE;
     }
 }

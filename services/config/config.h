@@ -7,8 +7,15 @@
  * "="; a line whose first non-blank character is "#" is a comment; blank lines are ignored;
  * blanks around key and value are trimmed; when a key appears more than once the last line wins.
  * A missing file means every key is absent. A malformed line (no "=", or an empty key) is
- * skipped and logged with the file name and line number, once per version of the file. The file
- * is read at every call, so edits take effect at once.
+ * skipped and logged with the file name and line number, once per version of the file.
+ *
+ * The file is parsed once and its values kept. Whether it changed (its device, inode, size or
+ * modification time, or DEVICE_CONFIG itself) is looked at, with one stat, at most every 100 ms;
+ * a changed file is read again, so an edit takes effect on the next run. A missing file is
+ * remembered the same way. A file that exists but cannot be read (a FIFO, device or directory,
+ * which is never opened in a way that blocks; a read error; no memory) is reported as
+ * CFG_ERR_UNAVAILABLE by every call and read again at the next call; nothing of it is kept.
+ * No call throws. All calls are thread-safe; what is kept is freed when the library is unloaded.
  *
  * Keys:
  *   OID_ATT_DATE_FORMAT     strftime format of dates, at most 19 characters (default "%m/%d/%Y")
@@ -39,7 +46,8 @@ enum {
     CFG_ERR_ARGUMENT = 1,  /* a NULL pointer, a zero size, an unknown attribute id */
     CFG_ERR_ABSENT = 2,    /* the key is not in the configuration */
     CFG_ERR_TOO_LONG = 3,  /* the value does not fit the caller's buffer */
-    CFG_ERR_MALFORMED = 4  /* the value is not of the key's kind */
+    CFG_ERR_MALFORMED = 4, /* the value is not of the key's kind */
+    CFG_ERR_UNAVAILABLE = 5 /* the file cannot be read now; ask again later */
 };
 
 /* 'oa_xid_of()' - the attribute id of "OID_ATT_DATE_FORMAT" or "OID_ATT_TIME_FORMAT"; 0 for any
@@ -49,19 +57,20 @@ uint32_t oa_xid_of(const char *name);
 /* 'TD_GetFormat()' - writes the strftime format of attribute `formatId` into `format`, a buffer
  * of TD_FORMAT_SIZE bytes. A configured format longer than 19 characters is rejected with a log
  * record and the default written instead; an empty configured format is written as it is.
- * Returns 0, or CFG_ERR_ARGUMENT (NULL `format` or an id other than the two above; nothing
- * written). */
+ * Returns 0, CFG_ERR_UNAVAILABLE (no default is given then: nothing written), or CFG_ERR_ARGUMENT
+ * (NULL `format` or an id other than the two above; nothing written). */
 int TD_GetFormat(uint16_t formatId, char *format);
 
 /* 'Cfg_GetAttrValue()' - writes the value of key `name` into `value` as a NUL-terminated text
- * of at most `size` bytes; an empty value is a value. Returns 0, CFG_ERR_ABSENT or
- * CFG_ERR_TOO_LONG (value holds "" with either), or CFG_ERR_ARGUMENT (NULL pointer or zero
- * `size`; nothing written). Never writes past `size` bytes. */
+ * of at most `size` bytes; an empty value is a value. Returns 0, CFG_ERR_ABSENT,
+ * CFG_ERR_TOO_LONG or CFG_ERR_UNAVAILABLE (value holds "" with each), or CFG_ERR_ARGUMENT (NULL
+ * pointer or zero `size`; nothing written). Never writes past `size` bytes. */
 int Cfg_GetAttrValue(const char *name, char *value, size_t size);
 
 /* 'CfgSrvGetMarketRegion()' - writes the market-region code into `*region`. `instance` must be 0.
- * Returns 0, CFG_ERR_ABSENT, CFG_ERR_MALFORMED (logged) or CFG_ERR_ARGUMENT (another
- * instance, or NULL `region`); on failure `*region` is untouched. */
+ * Returns 0, CFG_ERR_ABSENT, CFG_ERR_MALFORMED (logged once per version of the file),
+ * CFG_ERR_UNAVAILABLE or CFG_ERR_ARGUMENT (another instance, or NULL `region`); on failure
+ * `*region` is untouched. */
 int CfgSrvGetMarketRegion(int instance, uint32_t *region);
 
 #ifdef __cplusplus

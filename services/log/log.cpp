@@ -1,17 +1,22 @@
-// Logging stand-in: formats each record as one escaped line and hands it to the sink that
-// DEVICE_LOG names (standard error, syslog, or a file opened for append).
+// Logging stand-in: formats each record as one escaped line in a buffer on the stack and hands it
+// to the sink that DEVICE_LOG names (standard error, syslog, or a file kept open for append).
+// Nothing here allocates or throws: a logging call cannot fail its caller.
 
 #include "log.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
-#include <sys/time.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 extern "C" {
 const LogSpec logSpecEnter = {LOG_SPEC_ENTER, "ENTER"};
@@ -22,102 +27,213 @@ const LogSpec logSpecError = {LOG_SPEC_ERROR, "ERROR"};
 
 namespace {
 
-// Escapes control bytes and backslashes so that no data can split or forge a record.
-std::string EscapeMessage(const char *message)
+const size_t kRecordSize = 8192;                   // the longest record, as log.h promises
+const size_t kStampLength = 23;                    // "YYYY-MM-DDTHH:MM:SS.mmm"
+const long kRotationCheckNanoseconds = 100000000;  // look for a rotated file every 100 ms...
+const unsigned kRotationCheckRecords = 256;        // ...or every 256 records, whichever is first
+
+// Level names from the least to the most severe; DEVICE_LOG_LEVEL names the least one written.
+const char *const kLevelOrder[] = {"ENTER", "INFO", "NOTICE", "WARN", "ERROR"};
+const int kInfoRank = 1;
+
+// The log file and the timestamp cache, shared by all threads under `mutex`. The file stays open
+// between records; opening it per record cost four system calls a record. It is closed when the
+// library is unloaded.
+struct LogFile {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    int fd = -1;
+    char path[PATH_MAX] = "";  // the DEVICE_LOG value `fd` was opened from
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec lastCheck = {0, 0};
+    unsigned recordsSinceCheck = 0;
+    time_t stampSecond = -1;
+    char stamp[kStampLength + 8] = "";  // "YYYY-MM-DDTHH:MM:SS" of stampSecond
+
+    ~LogFile() { Close(); }
+    void Close()
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        path[0] = '\0';
+    }
+};
+LogFile logFile;
+
+int RankOf(const char *levelName)
 {
-    std::string escaped;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(message); *p; ++p) {
-        switch (*p) {
-        case '\n': escaped += "\\n"; break;
-        case '\t': escaped += "\\t"; break;
-        case '\\': escaped += "\\\\"; break;
-        default:
-            if (*p < 0x20 || *p == 0x7f) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02x", *p);
-                escaped += hex;
-            } else {
-                escaped += static_cast<char>(*p);
-            }
+    for (int rank = 0; rank < 5; ++rank) {
+        if (std::strcmp(levelName, kLevelOrder[rank]) == 0)
+            return rank;
+    }
+    return kInfoRank;  // "L<n>" records of Log_Entry
+}
+
+bool Filtered(const char *levelName)
+{
+    const char *minimum = std::getenv("DEVICE_LOG_LEVEL");
+    if (!minimum)
+        return false;
+    for (int rank = 0; rank < 5; ++rank) {
+        if (strcasecmp(minimum, kLevelOrder[rank]) == 0)
+            return RankOf(levelName) < rank;
+    }
+    return false;
+}
+
+// Writes "YYYY-MM-DDTHH:MM:SS.mmm" (local time) to `out`. The part up to the seconds changes once
+// a second, so it is formatted once a second. Called with the mutex held.
+void PutTimestamp(char *out)
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec != logFile.stampSecond) {
+        tm local;
+        if (!localtime_r(&now.tv_sec, &local))
+            std::memset(&local, 0, sizeof local);
+        std::strftime(logFile.stamp, sizeof logFile.stamp, "%Y-%m-%dT%H:%M:%S", &local);
+        logFile.stampSecond = now.tv_sec;
+    }
+    const long milliseconds = now.tv_nsec / 1000000;
+    std::memcpy(out, logFile.stamp, kStampLength - 4);
+    out[kStampLength - 4] = '.';
+    out[kStampLength - 3] = static_cast<char>('0' + milliseconds / 100);
+    out[kStampLength - 2] = static_cast<char>('0' + milliseconds / 10 % 10);
+    out[kStampLength - 1] = static_cast<char>('0' + milliseconds % 10);
+}
+
+size_t EscapedSize(unsigned char c)
+{
+    if (c == '\n' || c == '\t' || c == '\\')
+        return 2;
+    return (c < 0x20 || c == 0x7f) ? 4 : 1;
+}
+
+// Escapes control bytes and backslashes of `text` in place, so that no data can split or forge a
+// record. The escaped text is cut before the first byte whose escape would pass `room`. Returns
+// the escaped length.
+size_t EscapeInPlace(char *text, size_t length, size_t room)
+{
+    size_t kept = 0, escaped = 0;
+    while (kept < length && escaped + EscapedSize(static_cast<unsigned char>(text[kept])) <= room)
+        escaped += EscapedSize(static_cast<unsigned char>(text[kept++]));
+    // From the end backwards, so every byte is read before its place is written.
+    for (size_t from = kept, to = escaped; from > 0;) {
+        const unsigned char c = static_cast<unsigned char>(text[--from]);
+        to -= EscapedSize(c);
+        if (c == '\n' || c == '\t' || c == '\\') {
+            text[to] = '\\';
+            text[to + 1] = c == '\n' ? 'n' : c == '\t' ? 't' : '\\';
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            std::memcpy(text + to, hex, 4);
+        } else {
+            text[to] = static_cast<char>(c);
         }
     }
     return escaped;
 }
 
-std::string LocalTimestamp()
+// Formats the message into `out` (`room` bytes) and escapes it there; returns its length.
+size_t PutMessage(char *out, size_t room, const char *format, va_list args)
 {
-    timeval now;
-    gettimeofday(&now, nullptr);
-    tm local;
-    localtime_r(&now.tv_sec, &local);
-    char stamp[40];
-    size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(stamp + length, sizeof stamp - length, ".%03ld",
-                  static_cast<long>(now.tv_usec / 1000));
-    return stamp;
-}
-
-std::string FormatMessage(const char *format, va_list args)
-{
-    if (!format)
-        return "(null format)";
-    va_list copy;
-    va_copy(copy, args);
-    int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length < 0)
-        return std::string("(unprintable) ") + format;
-    std::string message(static_cast<size_t>(length) + 1, '\0');
-    std::vsnprintf(&message[0], message.size(), format, args);
-    message.resize(static_cast<size_t>(length));
-    return message;
+    int length = format ? std::vsnprintf(out, room, format, args) : -1;
+    if (length < 0 && format)
+        length = std::snprintf(out, room, "(unprintable) %s", format);
+    else if (length < 0)
+        length = std::snprintf(out, room, "(null format)");
+    const size_t formatted = static_cast<size_t>(length) < room ? static_cast<size_t>(length) : room - 1;
+    return EscapeInPlace(out, formatted, room - 1);
 }
 
 int SyslogPriority(const char *levelName)
 {
-    if (std::strcmp(levelName, "ERROR") == 0)
-        return LOG_ERR;
-    if (std::strcmp(levelName, "WARN") == 0)
-        return LOG_WARNING;
-    if (std::strcmp(levelName, "NOTICE") == 0)
-        return LOG_NOTICE;
-    if (std::strcmp(levelName, "ENTER") == 0)
-        return LOG_DEBUG;
-    return LOG_INFO;
+    const int priorities[] = {LOG_DEBUG, LOG_INFO, LOG_NOTICE, LOG_WARNING, LOG_ERR};
+    return priorities[RankOf(levelName)];
 }
 
-// Writes one finished line to the configured sink. The file is opened per record so that a
-// rotated or removed log file is picked up again; records are short and rare enough for that.
-void Emit(const char *levelName, const char *file, int line, const std::string &message)
+// Opens `path` for appending; only a regular file will do. O_NONBLOCK keeps a FIFO without a
+// reader from blocking the caller: its open fails, and one with a reader is refused by fstat.
+bool OpenLogFile(const char *path)
 {
-    std::string record = LocalTimestamp() + " " + levelName + " " + (file ? file : "?") + ":" +
-                         std::to_string(line) + " " + EscapeMessage(message.c_str()) + "\n";
-    const char *sink = std::getenv("DEVICE_LOG");
-    if (sink && std::strcmp(sink, "syslog") == 0) {
-        syslog(LOG_USER | SyslogPriority(levelName), "%s", record.c_str() + record.find(' ') + 1);
+    logFile.Close();
+    if (std::strlen(path) >= sizeof logFile.path)
+        return false;
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    logFile.fd = fd;
+    std::strcpy(logFile.path, path);
+    logFile.device = status.st_dev;
+    logFile.inode = status.st_ino;
+    clock_gettime(CLOCK_MONOTONIC, &logFile.lastCheck);
+    logFile.recordsSinceCheck = 0;
+    return true;
+}
+
+// True when the file at the path is no longer the open one (rotated or removed). Looked at only
+// every 100 ms or 256 records, so a run of records costs one write each.
+bool Rotated()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long elapsed = (now.tv_sec - logFile.lastCheck.tv_sec) * 1000000000LL +
+                              (now.tv_nsec - logFile.lastCheck.tv_nsec);
+    if (++logFile.recordsSinceCheck < kRotationCheckRecords && elapsed < kRotationCheckNanoseconds)
+        return false;
+    logFile.lastCheck = now;
+    logFile.recordsSinceCheck = 0;
+    struct stat status;
+    return stat(logFile.path, &status) != 0 || status.st_dev != logFile.device ||
+           status.st_ino != logFile.inode;
+}
+
+bool WriteAll(int fd, const char *record, size_t length)
+{
+    return write(fd, record, length) == static_cast<ssize_t>(length);
+}
+
+// Appends one record to the file `path` with one write, so that records of several processes
+// never interleave. A failed write may mean the file went away: it is reopened and tried once more.
+bool WriteToFile(const char *path, const char *record, size_t length)
+{
+    if (logFile.fd < 0 || std::strcmp(path, logFile.path) != 0 || Rotated()) {
+        if (!OpenLogFile(path))
+            return false;
+    }
+    if (WriteAll(logFile.fd, record, length))
+        return true;
+    return OpenLogFile(path) && WriteAll(logFile.fd, record, length);
+}
+
+// Builds the record "stamp LEVEL file:line message" and writes it to the sink of DEVICE_LOG, or
+// to standard error when that cannot be opened.
+void Emit(const char *levelName, const char *file, int line, const char *format, va_list args)
+{
+    if (Filtered(levelName))
         return;
-    }
-    FILE *out = stderr;
-    if (sink && *sink) {
-        out = std::fopen(sink, "a");
-        if (!out)
-            out = stderr;
-    }
-    std::fputs(record.c_str(), out);
-    if (out != stderr)
-        std::fclose(out);
-    else
-        std::fflush(stderr);
-}
+    char record[kRecordSize];
+    int head = std::snprintf(record + kStampLength, kRecordSize / 2, " %s %s:%d ", levelName,
+                             file ? file : "?", line);
+    size_t length = kStampLength + (head < 0 ? 0 : std::strlen(record + kStampLength));
+    length += PutMessage(record + length, kRecordSize - 1 - length, format, args);
+    record[length++] = '\n';
+    record[length] = '\0';
 
-std::string EntryLevelName(int level)
-{
-    switch (level) {
-    case LOG_LEVEL_INFO: return "INFO";
-    case LOG_LEVEL_ERROR: return "ERROR";
-    case LOG_LEVEL_NOTICE: return "NOTICE";
-    default: return "L" + std::to_string(level);
-    }
+    pthread_mutex_lock(&logFile.mutex);
+    PutTimestamp(record);
+    const char *sink = std::getenv("DEVICE_LOG");
+    if (sink && std::strcmp(sink, "syslog") == 0)
+        syslog(LOG_USER | SyslogPriority(levelName), "%s", record + kStampLength + 1);
+    else if (!sink || !*sink || !WriteToFile(sink, record, length))
+        WriteAll(STDERR_FILENO, record, length);
+    pthread_mutex_unlock(&logFile.mutex);
 }
 
 } // namespace
@@ -127,19 +243,24 @@ extern "C" void Log_SpecEntry(LogSpec kind, const char *file, int line, const ch
     int savedErrno = errno;  // logging must not disturb the caller's errno
     va_list args;
     va_start(args, format);
-    std::string message = FormatMessage(format, args);
+    Emit(kind.name ? kind.name : "INFO", file, line, format, args);
     va_end(args);
-    Emit(kind.name ? kind.name : "INFO", file, line, message);
     errno = savedErrno;
 }
 
 extern "C" void Log_Entry(int level, const char *file, int line, const char *format, ...)
 {
     int savedErrno = errno;
+    char name[16];
+    switch (level) {
+    case LOG_LEVEL_INFO: std::strcpy(name, "INFO"); break;
+    case LOG_LEVEL_ERROR: std::strcpy(name, "ERROR"); break;
+    case LOG_LEVEL_NOTICE: std::strcpy(name, "NOTICE"); break;
+    default: std::snprintf(name, sizeof name, "L%d", level);
+    }
     va_list args;
     va_start(args, format);
-    std::string message = FormatMessage(format, args);
+    Emit(name, file, line, format, args);
     va_end(args);
-    Emit(EntryLevelName(level).c_str(), file, line, message);
     errno = savedErrno;
 }

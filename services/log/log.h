@@ -14,7 +14,20 @@
  *   unset or empty   standard error
  *   "syslog"         syslog(3), facility LOG_USER, with the matching priority
  *   anything else    a file path, opened for append (created 0644 when missing)
- * A sink that cannot be opened falls back to standard error; logging never fails its caller.
+ * A sink that cannot be opened, or a path that is not a regular file (a FIFO, device or
+ * directory, never opened in a way that blocks), falls back to standard error.
+ *
+ * The file is kept open between records and each record is appended with one write(2), so
+ * records of several threads and processes never interleave. A rotated or removed file is
+ * noticed within 100 ms or 256 records, and at any failed write; the path is then opened anew.
+ * The file is closed when the library is unloaded.
+ *
+ * DEVICE_LOG_LEVEL, read at each record, names the least severe level written, in the order
+ * ENTER < INFO < NOTICE < WARN < ERROR (any case; L<n> records count as INFO). Unset or any other
+ * value: every record is written.
+ *
+ * A record is at most 8 KiB: a longer message is cut, never within an escape. Logging never
+ * fails its caller nor throws, keeps the caller's errno, and is thread-safe.
  */
 #ifndef SERVICES_LOG_LOG_H
 #define SERVICES_LOG_LOG_H

@@ -1,109 +1,80 @@
-// Other tools parse the log line by line: every record must be one line of the fixed form, and no
-// message, however odd its bytes, may split a record or forge another.
+// Other tools parse the log line by line: every record must be one line of the fixed form, no
+// message may split or forge a record, and no sink may block or fail the caller.
 
+#include "../files.h"
 #include "log.h"
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <regex>
-#include <sstream>
-#include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-class LogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/test_log.XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        path_ = pattern;
-        setenv("DEVICE_LOG", path_.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        unsetenv("DEVICE_LOG");
-        std::remove(path_.c_str());
-    }
+// "LEVEL file:line message" of each record in `text`; "BAD <line>" where the fixed form is broken.
+std::vector<std::string> Records(const std::string &text)
+{
+    static const std::regex form(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ([^\n]*))");
+    std::vector<std::string> records;
+    std::smatch parts;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(std::regex_match(line, parts, form) ? parts[1].str() : "BAD " + line);
+    return records;
+}
 
-    std::string Written() const
-    {
-        std::ifstream in(path_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    std::string path_;
+struct LogTest : ::testing::Test {
+    TempDir dir;
+    std::string path = dir / "device.log";
+    void SetUp() override { setenv("DEVICE_LOG", path.c_str(), 1), unsetenv("DEVICE_LOG_LEVEL"); }
 };
 
-TEST_F(LogTest, EveryRecordIsOneLineOfTheFixedForm)
+TEST_F(LogTest, EveryRecordIsOneLineAtItsLevelAndOnlyLevelsFromTheMinimumAreWritten)
 {
-    Log_SpecEntry(logSpecEnter, "activityReport", 12, "%s()", "ARL_GenerateActivityReport");
-    Log_SpecEntry(logSpecInfo, "activityReport", 13, "Number of jobs = %d", 3);
-    Log_SpecEntry(logSpecWarn, "activityReport", 14, "cut");
-    Log_SpecEntry(logSpecError, "activityReport", 15, "failed");
-    Log_Entry(LOG_LEVEL_INFO, "activityReport", 16, "info");
-    Log_Entry(LOG_LEVEL_ERROR, "activityReport", 17, "error");
-    Log_Entry(LOG_LEVEL_NOTICE, "activityReport", 18, "notice");
-    Log_Entry(7, "activityReport", 19, "other");
-
-    const std::regex record(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ([A-Z0-9]+) activityReport:(\d+) (.*))");
-    const char *expected[][2] = {
-        {"ENTER", "ARL_GenerateActivityReport()"}, {"INFO", "Number of jobs = 3"},
-        {"WARN", "cut"}, {"ERROR", "failed"}, {"INFO", "info"}, {"ERROR", "error"},
-        {"NOTICE", "notice"}, {"L7", "other"},
-    };
-    std::istringstream lines(Written());
-    std::string line;
-    int count = 0;
-    for (; std::getline(lines, line); ++count) {
-        std::smatch parts;
-        ASSERT_LT(count, 8);
-        ASSERT_TRUE(std::regex_match(line, parts, record)) << line;
-        EXPECT_EQ(parts[1], expected[count][0]);
-        EXPECT_EQ(parts[2], std::to_string(12 + count));
-        EXPECT_EQ(parts[3], expected[count][1]);
+    const std::string all[] = {"ENTER f:0 Run()", R"(INFO f:1 s="a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f")",
+                               "WARN f:2 w", "ERROR f:3 e", "INFO f:4 i", "ERROR f:5 e", "NOTICE f:6 n", "L7 f:7 other"};
+    for (const auto &[minimum, kept] : {std::pair{"none", "01234567"}, {"notice", "2356"}, {"ERROR", "35"}}) {
+        setenv("DEVICE_LOG_LEVEL", minimum, 1);  // an unknown name keeps every record
+        Log_SpecEntry(logSpecEnter, "f", 0, "%s()", "Run");
+        Log_SpecEntry(logSpecInfo, "f", 1, "s=\"%s\"", "a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f");
+        Log_SpecEntry(logSpecWarn, "f", 2, "w"), Log_SpecEntry(logSpecError, "f", 3, "e"), Log_Entry(LOG_LEVEL_INFO, "f", 4, "i");
+        Log_Entry(LOG_LEVEL_ERROR, "f", 5, "e"), Log_Entry(LOG_LEVEL_NOTICE, "f", 6, "n"), Log_Entry(7, "f", 7, "other");
+        std::vector<std::string> expected;
+        for (const char *i = kept; *i; ++i)
+            expected.push_back(all[*i - '0']);
+        EXPECT_EQ(Records(ReadFile(path)), expected) << minimum;
+        std::remove(path.c_str());
+        usleep(120000);  // the removed file is noticed within 100 ms, like a rotated one
     }
-    EXPECT_EQ(count, 8);
 }
 
-TEST_F(LogTest, ControlBytesAndBackslashesCannotSplitOrForgeARecord)
+TEST_F(LogTest, RecordsAreAppendedWholeAndCutOnlyAtAnEscapeAndKeepErrno)
 {
-    Log_SpecEntry(logSpecInfo, "f", 1, "Subject = \"%s\"",
-                  "a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f");
-    std::string written = Written();
-    ASSERT_EQ(written.back(), '\n');
-    EXPECT_EQ(written.find('\n'), written.size() - 1) << "the message split the record";
-    EXPECT_NE(written.find("Subject = \"a\\nzz 2026-01-01T00:00:00.000 ERROR forged\\tb\\\\c\\x01\\x7f\""),
-              std::string::npos)
-        << written;
-}
-
-TEST_F(LogTest, RecordsAreAppendedAndTheCallersErrnoIsKept)
-{
-    {
-        std::ofstream earlier(path_);
-        earlier << "earlier line\n";
-    }
+    WriteFile(path, "earlier line\n");
     errno = ENOSPC;
-    Log_Entry(LOG_LEVEL_ERROR, "f", 2, "uname() failed, errno = %i.", errno);
-    EXPECT_EQ(errno, ENOSPC) << "logging changed errno, which callers log right after";
-    EXPECT_EQ(Written().rfind("earlier line\n", 0), 0u) << "the log file was truncated";
+    Log_SpecEntry(logSpecInfo, "f", 1, "%s", std::string(20000, '\x01').c_str());
+    EXPECT_EQ(errno, ENOSPC) << "callers log errno right after a record";
+    std::vector<std::thread> threads(2);
+    for (auto &thread : threads)
+        thread = std::thread([] { for (int i = 0; i < 500; ++i) Log_SpecEntry(logSpecInfo, "f", 2, "%0200d", 0); });
+    threads[0].join(), threads[1].join();
+    const auto records = Records(ReadFile(path));
+    ASSERT_EQ(records.size(), 1002u);
+    EXPECT_EQ(records[0], "BAD earlier line") << "the file was not appended to";
+    EXPECT_TRUE(records[1].size() > 8000 && records[1].size() <= 8192 - 24 && (records[1].size() - 9) % 4 == 0);
+    EXPECT_EQ(std::count(records.begin(), records.end(), "INFO f:2 " + std::string(200, '0')), 1000) << "records interleaved";
+}
 
-    // A sink that cannot be opened falls back to standard error instead of losing the record.
-    setenv("DEVICE_LOG", "/nonexistent-dir/log", 1);
-    testing::internal::CaptureStderr();
-    Log_SpecEntry(logSpecError, "f", 3, "still seen");
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("ERROR f:3 still seen"), std::string::npos);
+TEST_F(LogTest, ASinkThatIsNoRegularFileFallsBackToStandardErrorWithoutBlocking)
+{
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const std::string &sink : {dir / "fifo", dir.path.string(), dir / "missing/log"}) {
+        setenv("DEVICE_LOG", sink.c_str(), 1);
+        testing::internal::CaptureStderr();
+        alarm(1);  // a blocked open ends the test here
+        Log_SpecEntry(logSpecError, "f", 3, "still seen");
+        alarm(0);
+        EXPECT_EQ(Records(testing::internal::GetCapturedStderr()), std::vector<std::string>{"ERROR f:3 still seen"}) << sink;
+    }
 }
 
 } // namespace
