@@ -1,0 +1,265 @@
+// Whole report runs through the host program, as the device makes them, on generated job
+// databases of 1,000 and 10,000 jobs with five recipients each, the log going to a file. Each run
+// is set against the floor of its own I/O, measured in the same process right after it: copying
+// the report twice (the body file and the report file are written once each) and the log once.
+//
+// Prints per size: the run's wall time (best of three), the floor (best of three), their ratio,
+// the system calls per job counted by `strace -f -c` (when strace is installed) and the read and
+// write calls per job from /proc/<pid>/io (a lower bound: only the I/O calls), the peak RSS, and
+// the sizes of the report and the log.
+//
+// Usage: bench-run [--keep] [jobs...]   (default 1000 10000; --keep leaves the scratch folder,
+//                                         e.g. to profile the host program on its database)
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kRepetitions = 3;
+
+struct RunFigures {
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    long peakRssKb = 0;
+    long long ioCalls = 0; // syscr + syscw of /proc/<pid>/io
+};
+
+[[noreturn]] void Fail(const std::string &what)
+{
+    std::fprintf(stderr, "bench-run: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double Now()
+{
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+std::string ReadText(const fs::path &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// The schema comes from the sample database, so the bench follows any change to it; its ten
+// sample jobs are replaced by `jobs` generated ones with five recipients each, in UTF-8 with
+// accented names, sent one minute apart.
+void BuildDatabase(const fs::path &path, int jobs)
+{
+    fs::remove(path);
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+        Fail("cannot create " + path.string());
+    const std::string sql =
+        ReadText(fs::path(ARL_SOURCE_DIR) / "examples" / "jobs.sql") +
+        "BEGIN; DELETE FROM addresses; DELETE FROM jobs;"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(jobs) +
+        ") INSERT INTO jobs SELECT i, datetime('2024-03-11 08:00:00', '+' || i || ' minutes'),"
+        " datetime('2024-03-11 08:03:00', '+' || i || ' minutes'), 5, 4, 1, 0, i % 40 + 1,"
+        " 1000 * i, 'Angebot Nr. ' || i || ' – Fassadenplanung Haus B, Rückfragen bitte bis Freitag',"
+        " 'juergen.weisskopf' || i % 17 || '@atelier-lumen.example' FROM n;"
+        "WITH RECURSIVE p(a) AS (SELECT 1 UNION ALL SELECT a + 1 FROM p WHERE a < 5)"
+        " INSERT INTO addresses SELECT id, a, a > 3, (id + a) % 6,"
+        " datetime(completed_time, '+' || a || ' seconds'), 'Hélène Crépin-' || a,"
+        " 'h.crepin' || a || '@bureau-etudes.example' FROM jobs, p;"
+        "COMMIT;";
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK)
+        Fail(std::string("cannot fill the job database: ") + (error ? error : "?"));
+    sqlite3_close(db);
+}
+
+long long IoCallsOf(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    long long calls = 0, value = 0;
+    for (std::string key; io >> key >> value;) {
+        if (key == "syscr:" || key == "syscw:")
+            calls += value;
+    }
+    return calls;
+}
+
+// Runs `argv` with its output discarded. The child is reaped only after its /proc/<pid>/io has
+// been read, so the counts are those of the whole run.
+RunFigures Run(const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    RunFigures figures;
+    const double start = Now();
+    pid_t child = fork();
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (child < 0)
+        Fail("fork failed");
+    siginfo_t info;
+    waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    figures.seconds = Now() - start;
+    figures.ioCalls = IoCallsOf(child);
+    int status = 0;
+    rusage usage;
+    wait4(child, &status, 0, &usage);
+    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    figures.peakRssKb = usage.ru_maxrss;
+    figures.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return figures;
+}
+
+void CopyFile(const fs::path &from, const fs::path &to)
+{
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (in < 0 || out < 0)
+        Fail("cannot copy " + from.string());
+    static std::vector<char> buffer(1 << 20);
+    for (ssize_t got; (got = read(in, buffer.data(), buffer.size())) > 0;) {
+        if (write(out, buffer.data(), static_cast<size_t>(got)) != got)
+            Fail("cannot write " + to.string());
+    }
+    close(in);
+    close(out);
+}
+
+// The least any run must spend on its output: the report written twice and the log once.
+double Floor(const fs::path &report, const fs::path &log, const fs::path &scratch)
+{
+    const double start = Now();
+    CopyFile(report, scratch / "floor-1");
+    CopyFile(report, scratch / "floor-2");
+    CopyFile(log, scratch / "floor-log");
+    const double seconds = Now() - start;
+    for (const char *name : {"floor-1", "floor-2", "floor-log"})
+        fs::remove(scratch / name);
+    return seconds;
+}
+
+// The document of the only job in the spool.
+fs::path SpooledReport(const fs::path &spool)
+{
+    for (const fs::directory_entry &job : fs::directory_iterator(spool))
+        return job.path() / "document.ps";
+    Fail("the run spooled no report");
+}
+
+// System calls of one run as `strace -f -c` counts them; 0 when strace is not installed.
+long long StraceCalls(const std::string &host, const fs::path &scratch)
+{
+    if (system("command -v strace > /dev/null 2>&1") != 0)
+        return 0;
+    const fs::path summary = scratch / "strace.txt";
+    Run({"/bin/sh", "-c", "exec strace -f -c -o " + summary.string() + " " + host});
+    std::istringstream lines(ReadText(summary));
+    long long calls = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> word{std::istream_iterator<std::string>(words), {}};
+        if (word.size() >= 5 && word.back() == "total")
+            calls = std::atoll(word[3].c_str());
+    }
+    return calls;
+}
+
+void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
+{
+    BuildDatabase(scratch / "jobs.db", jobs);
+    const fs::path spool = scratch / "spool", log = scratch / "device.log";
+    RunFigures best;
+    double floor = 1e9;
+    fs::path report;
+    for (int i = 0; i < kRepetitions; ++i) {
+        fs::remove_all(spool);
+        fs::remove(log);
+        RunFigures run = Run({host});
+        if (!run.ok)
+            Fail("the host program failed on " + std::to_string(jobs) + " jobs; see " + log.string());
+        if (i == 0 || run.seconds < best.seconds)
+            best = run;
+        report = SpooledReport(spool);
+        floor = std::min(floor, Floor(report, log, scratch));
+    }
+    const double reportMb = fs::file_size(report) / 1e6, logMb = fs::file_size(log) / 1e6;
+    fs::remove_all(spool);
+    const long long straced = StraceCalls(host, scratch);
+    std::printf("%6d %8.3f %8.3f %8.3f %6.1f %10.1f %10.1f %8.1f %8.1f %7.1f\n", jobs, best.seconds,
+                best.cpuSeconds, floor, best.seconds / floor, straced / double(jobs),
+                best.ioCalls / double(jobs), best.peakRssKb / 1024.0, reportMb, logMb);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool keep = false;
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
+    if (sizes.empty())
+        sizes = {1000, 10000};
+
+    char pattern[] = "/tmp/bench-run-XXXXXX";
+    if (!mkdtemp(pattern))
+        Fail("cannot create a scratch folder");
+    const fs::path scratch = pattern;
+    const std::string host = (fs::read_symlink("/proc/self/exe").parent_path() / "activity-report");
+    fs::create_directory(scratch / "tmp");
+    setenv("JTAPI_DATABASE", (scratch / "jobs.db").c_str(), 1);
+    setenv("DEVICE_CONFIG", (fs::path(ARL_SOURCE_DIR) / "examples" / "device.conf").c_str(), 1);
+    setenv("DEVICE_LOG", (scratch / "device.log").c_str(), 1);
+    setenv("PRINT_SPOOL_DIR", (scratch / "spool").c_str(), 1);
+    setenv("TEMP_FILES_DIR", (scratch / "tmp").c_str(), 1);
+    setenv("SYSTEM_CHARSET", "UTF-8", 1);
+    for (const char *name : {"PRINT_QUEUE", "ACTIVITY_REPORT_TEMPLATE", "DEVICE_LOG_LEVEL"})
+        unsetenv(name);
+
+    std::printf("Whole runs of %s, five recipients a job, log to a file; best of %d.\n",
+                host.c_str(), kRepetitions);
+    std::printf("  jobs    run s  (cpu s)  floor s  ratio  calls/job  I/O calls   RSS MB  "
+                "report MB  log MB\n");
+    std::printf("                                           (strace)  /job(proc)\n");
+    for (int jobs : sizes)
+        MeasureSize(host, scratch, jobs);
+    std::printf("Targets at 10000 jobs: ratio <= 5, calls/job <= 40, RSS <= 32 MB.\n");
+    if (keep)
+        std::printf("Scratch folder kept: %s\n", scratch.c_str());
+    else
+        fs::remove_all(scratch);
+    return 0;
+}
