@@ -163,7 +163,11 @@ private:
             ++position_;
     }
 
-    void fail(size_t line, const std::string &message) { file_.problems.push_back({line, message}); }
+    void fail(size_t line, const std::string &message)
+    {
+        if (file_.problems.size() < kMaxProblems)
+            file_.problems.push_back({line, message});
+    }
 
     void finishEntry()
     {
