@@ -461,9 +461,11 @@ extern "C" int Trans_TranslateString(const char *language, unsigned int stringId
         return TRANS_ERR_NO_MEMORY;
     } catch (const std::exception &failure) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): %s.", failure.what());
-        *text = nullptr;
-        return TRANS_ERR_CONVERSION;
+    } catch (...) {
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): conversion failed.");
     }
+    *text = nullptr;
+    return TRANS_ERR_CONVERSION;
 }
 
 extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes)

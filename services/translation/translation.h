@@ -98,7 +98,7 @@ private:
  *   - a character the source cannot decode becomes "?" as well, and the rest still converts;
  *   - when the source is UTF-8 and the input is not valid UTF-8, the input is read as
  *     ISO-8859-15 instead, so texts from a device whose charset is not UTF-8 still print right.
- * An encoding unknown to iconv, or none set, leaves the text unchanged (and is logged). iconv
+ * An encoding unknown to iconv (logged), or none set, leaves the text unchanged. iconv
  * descriptors are cached, so constructing a converter for every text is cheap. Only convert()
  * throws (the setters throw only what copying a std::string may). */
 class EncodingConverter {
