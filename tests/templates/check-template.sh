@@ -5,8 +5,7 @@
 #   check-template.sh TEMPLATE
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
-template=$1 tag='__[a-z_]+__|processState_[A-Za-z]+'
-export LC_ALL=C
+template=$1 tag=$tag_pattern && export LC_ALL=C
 each() { local what=$1; shift; while IFS= read -r hit; do fail "$what: ${hit:0:120}"; done < <("$@"); }
 
 [ "$(grep -c __GENERATE_BODY_HERE__ "$template")" = 1 ] && grep -qx __GENERATE_BODY_HERE__ "$template" ||
@@ -16,7 +15,7 @@ each "a character outside printable ASCII" grep -nE $'[^\t -~]' "$template"
 # Whole hex strings with their tags at byte boundaries go, and dictionaries; no tag or "<" may be left.
 each "a tag outside a hex string of whole bytes" grep -nE "<|$tag" <(
   sed -E "s/<<|>>//g; s/<(([0-9A-Fa-f]{2})|$tag)*>//g" "$template")
-wanted=$({ cut -d ' ' -f 1 <<<"$constant_tags"; echo "$variable_tags"; } | sort -u)
-each "a tag not in the template" comm -23 <(echo "$wanted") <({ echo "$generated_tags"; grep -oE "$tag" "$template"; } | sort -u)
+each "a tag not in the template" comm -23 <({ cut -d ' ' -f 1 <<<"$constant_tags"; echo "$variable_tags"; } | sort -u) \
+  <({ echo "$generated_tags"; grep -oE "$tag" "$template"; } | sort -u)
 [ $failures -eq 0 ] && echo "$template: marker, lines and tags are in order"
 exit $((failures > 0))

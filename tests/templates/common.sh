@@ -9,16 +9,14 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 plugin=$here/../../activityReport/src/activityReport.cpp
 constant_tags=$(sed -n 's/^ *{"\([A-Za-z_]*\)", \([0-9]*\)},$/\1 \2/p' "$plugin")
 variable_tags=$(sed -n 's/^ *{[0-9]*, SED_CMD_[A-Z_]*, "\([a-z_]*\)",.*/\1/p' "$plugin")
-generated_tags=$(grep -vE '^ *\{"[A-Za-z_]+", [0-9]+\},$' "$plugin" | grep -oE '"[^"]*"' |
-  grep -oE '__ar_const_[a-z_]+__|processState_[A-Za-z]+')
+tag_pattern='__[a-z_]+__|processState_[A-Za-z]+'
+generated_tags=$(grep -vE '^ *\{"[A-Za-z_]+", [0-9]+\},$' "$plugin" | grep -oE '"[^"]*"' | grep -oE '__ar_const_[a-z_]+__|processState_[A-Za-z]+')
 [ -n "$constant_tags" ] && [ -n "$variable_tags" ] || { echo "FAIL: no tag tables in $plugin" >&2; exit 1; }
 
 encoding_of() { sed -n 's/^"X-Printer-Encoding: *\([^\\]*\)\\n"$/\1/p' "$1"; }
 
 # "id<TAB>text" for every entry of a catalogue, in UTF-8; an untranslated entry has its source.
-texts_of() {
-  msgen "$1" | msgexec -i - sh -c '[ -n "$MSGEXEC_MSGCTXT" ] && printf "%s\t%s\n" "$MSGEXEC_MSGCTXT" "$(cat)"; true'
-}
+texts_of() { msgen "$1" | msgexec -i - sh -c '[ -z "$MSGEXEC_MSGCTXT" ] || printf "%s\t%s\n" "$MSGEXEC_MSGCTXT" "$(cat)"'; }
 text_of() { texts_of "$1" | awk -F '\t' -v id="$2" '$1 == id { print $2 }'; }
 
 # PS to text; an error stops the check, as it stops the device. OUTPUT may hold %05d for a file per page.
