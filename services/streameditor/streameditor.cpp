@@ -397,7 +397,7 @@ int CopyReplacing(FILE *input, const char *inPath, const streameditor::FindMatch
 }
 
 // Opens `inPath` for reading only if it is a regular file. O_NONBLOCK keeps the open itself from
-// waiting for a FIFO's writer; a regular file ignores the flag.
+// waiting for a FIFO's writer; it is cleared again once the file is known to be regular.
 InputFile OpenRegularInput(const char *inPath)
 {
     int fd = open(inPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -405,6 +405,8 @@ InputFile OpenRegularInput(const char *inPath)
     struct stat status;
     if (!failure && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)))
         failure = "not a regular file";
+    else if (!failure && fcntl(fd, F_SETFL, O_RDONLY) != 0)
+        failure = std::strerror(errno);
     FILE *file = failure ? nullptr : fdopen(fd, "rb");
     if (!file && fd >= 0)
         close(fd);
