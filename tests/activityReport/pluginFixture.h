@@ -1,15 +1,15 @@
 // pluginFixture.h - the plug-in's tests run it through the real services, in a private directory.
 //
 // Every test starts from the process-wide state of a freshly loaded plug-in, with no fault
-// programmed (faults.h), and a temporary directory holding the job database, device.conf, the
-// template, the log (DEVICE_LOG), the print spool and TEMP_FILES_DIR. Log records and spooled jobs
-// are read back from their files, in the formats of log.h and print.h.
+// programmed (faults.h), and a temporary directory holding an empty job database, device.conf,
+// a template with one marker line, the log (DEVICE_LOG), the print spool and TEMP_FILES_DIR.
+// Log records and spooled jobs are read back from their files, in the formats of log.h and
+// print.h; the body file as it was when the run removed it.
 #ifndef TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 #define TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +25,7 @@
 #include "faults.h"
 
 using Texts = std::vector<std::string>;
+using Answers = std::map<std::string, std::vector<long>>;
 
 inline std::string ReadFile(const std::string &path)
 {
@@ -54,21 +55,19 @@ protected:
     void SetUp() override
     {
         char pattern[] = "/tmp/arl-test-XXXXXX";
-        if (dir.empty()) {
-            ASSERT_NE(mkdtemp(pattern), nullptr);
-            dir = pattern;
-        }
+        if (dir.empty())
+            dir = mkdtemp(pattern);
         std::filesystem::create_directories(dir + "/tmp");
+        // A new log and configuration for every table row: the services keep what they opened.
+        for (const auto &[name, value] : std::map<std::string, std::string>{
+                 {"TEMP_FILES_DIR", dir + "/tmp"}, {"PRINT_SPOOL_DIR", dir + "/spool"},
+                 {"DEVICE_LOG", dir + "/" + std::to_string(++rows) + ".log"},
+                 {"DEVICE_CONFIG", dir + "/" + std::to_string(rows) + ".conf"},
+                 {"JTAPI_DATABASE", dir + "/jobs.db"},
+                 {"ACTIVITY_REPORT_TEMPLATE", dir + "/template.ps"},
+                 {"TRANS_CATALOG_DIR", ARL_CATALOG_DIR}, {"SYSTEM_CHARSET", "ISO-8859-15"}})
+            setenv(name.c_str(), value.c_str(), 1);
         logRead = 0;
-        for (const auto &[name, value] :
-             {std::pair<const char *, std::string>{"TEMP_FILES_DIR", dir + "/tmp"},
-              {"DEVICE_LOG", dir + "/" + std::to_string(++logs) + ".log"},
-              {"PRINT_SPOOL_DIR", dir + "/spool"},
-              {"JTAPI_DATABASE", dir + "/jobs.db"}, {"DEVICE_CONFIG", dir + "/device.conf"},
-              {"ACTIVITY_REPORT_TEMPLATE", dir + "/template.ps"},
-              {"TRANS_CATALOG_DIR", ARL_CATALOG_DIR}, {"SYSTEM_CHARSET", "ISO-8859-15"}})
-            setenv(name, value.c_str(), 1);
-        unsetenv("PRINT_QUEUE");
         Template("%!PS\n__GENERATE_BODY_HERE__\n");
         Conf("market.region = 1\n");
         Database("");
@@ -78,32 +77,21 @@ protected:
         autoConvert = 1;
     }
 
-    void TearDown() override
-    {
-        if (report.data)
-            jtapi_release_report_data(&report);
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
 
     // The next row of a table starts afresh, in the same directory.
-    void Fresh() { TearDown(), report = {nullptr}, SetUp(); }
+    void Fresh() { TearDown(), SetUp(); }
 
     void Template(const std::string &text) { std::ofstream(dir + "/template.ps") << text; }
-    void Conf(const std::string &text) { std::ofstream(dir + "/device.conf") << text; }
+    void Conf(const std::string &text) { std::ofstream(std::getenv("DEVICE_CONFIG")) << text; }
 
-    // A job database holding `rows` (SQL statements on the job tracker's two tables).
+    // A job database holding `rows`: SQL statements on the job tracker's two tables.
     void Database(const std::string &rows)
     {
         std::filesystem::remove(dir + "/jobs.db");
         sqlite3 *db = nullptr;
-        ASSERT_EQ(sqlite3_open((dir + "/jobs.db").c_str(), &db), SQLITE_OK);
-        const std::string sql =
-            "CREATE TABLE jobs (id INTEGER PRIMARY KEY, sent_time TEXT, completed_time TEXT,"
-            " num_recipients INTEGER, num_confirmed INTEGER, num_unconfirmed INTEGER,"
-            " num_failed INTEGER, pages_scanned INTEGER, attachment_size INTEGER, subject TEXT,"
-            " sender TEXT); CREATE TABLE addresses (job_id INTEGER NOT NULL, position INTEGER"
-            " NOT NULL, addr_type INTEGER, proc_state INTEGER, status_time TEXT, friendly_name"
-            " TEXT, email TEXT, PRIMARY KEY (job_id, position));" + rows;
+        sqlite3_open((dir + "/jobs.db").c_str(), &db);
+        const std::string sql = ReadFile(ARL_SCHEMA) + rows + "; COMMIT;";
         EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << rows;
         sqlite3_close(db);
     }
@@ -111,7 +99,7 @@ protected:
     // The plug-in's log records since the last call, as "LEVEL message".
     Texts Records()
     {
-        const std::string text = ReadFile(getenv("DEVICE_LOG"));
+        const std::string text = ReadFile(std::getenv("DEVICE_LOG"));
         std::istringstream log(text.substr(std::min(logRead, text.size())));
         logRead = text.size();
         Texts records;
@@ -122,36 +110,16 @@ protected:
         return records;
     }
 
-    // The spooled job's ticket and document ("" when nothing was spooled).
+    // A file of the spooled job ("" when nothing was spooled).
     std::string Spooled(const char *file)
     {
-        std::string job = dir + "/spool/000001/";
+        const std::string job = dir + "/spool/000001/";
         return std::filesystem::exists(job + "ticket") ? ReadFile(job + file) : "";
     }
 
-    // Obtains the report data, as a run does first, and writes the entries of jobs 1..count as
-    // one marker piece does; `entryStatus` gets the first nonzero result.
-    std::string WriteEntries(int32_t count)
-    {
-        EXPECT_EQ(jtapi_get_completed_jobs_report_data(5, &report), 0);
-        ResetRunScratch(&report);
-        char *text = nullptr;
-        size_t size = 0;
-        FILE *body = open_memstream(&text, &size);
-        entryStatus = 0;
-        for (int32_t job = 1; job <= count && entryStatus == 0; ++job)
-            entryStatus = WriteJobEntry(body, &report, job, "en");
-        std::fclose(body);
-        std::string written(text, size);
-        std::free(text);
-        return written;
-    }
-
     std::string dir;
-    JTAPI_ReportData report = {nullptr};
-    int32_t entryStatus = -1;
     size_t logRead = 0; // the part of the log Records() has returned
-    int logs = 0;       // a new log for every row: the service keeps its file open
+    int rows = 0;
 };
 
 #endif

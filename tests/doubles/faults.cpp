@@ -6,12 +6,10 @@
 #include "jtapi.h"
 #include "sniffer.h"
 #include "streameditor.h"
-#include "translation.h"
 
 #include <cerrno>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <sys/utsname.h>
 
 namespace faults {
@@ -59,20 +57,13 @@ template <typename R, typename Service> R Pass(const std::string &call, bool ask
     return Answer(call, &answer) ? R(answer) : asked ? result : service();
 }
 
-std::string Kept(const char *path) // keeps the stream editor's input for the test
+std::string Kept(const char *path) // keeps the file's last content for the test
 {
     std::ifstream in(Str(path), std::ios::binary);
-    state.editedBody.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    state.removed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return Str(path);
 }
 
-void Event(const std::string &call, const char *member)
-{
-    long ignored;
-    Answer(call, &ignored);
-    if (!state.throwIn.empty() && state.throwIn == member)
-        throw std::runtime_error(call + " throws");
-}
 } // namespace
 
 #define WRAP(R, name, parameters, arguments, asked, call)                                       \
@@ -99,7 +90,8 @@ WRAP(SedCmdArray *, Sed_CreateCmdArray, (int c), (c), false, "Sed_CreateCmdArray
 WRAP(int, Sed_AddCommand, (SedCmdArray *a, int type, const char *f, const char *r),
      (a, type, f, r), false, "Sed_AddCommand(" + Str(f) + ", " + Num(type) + ", " + Str(r) + ")")
 WRAP(int, Sed_FileEdit, (SedCmdArray *a, const char *i, const char *o), (a, i, o), false,
-     "Sed_FileEdit(" + Kept(i) + ", " + Str(o) + ")")
+     "Sed_FileEdit(" + Str(i) + ", " + Str(o) + ")")
+WRAP(int, remove, (const char *path), (path), false, "remove(" + Kept(path) + ")")
 WRAP(int, Sed_FreeCommands, (SedCmdArray *a), (a), true,
      a ? "Sed_FreeCommands(array)" : "Sed_FreeCommands(NULL)")
 
@@ -134,28 +126,3 @@ extern "C" int __wrap_uname(struct utsname *host)
 extern "C" void *__real_malloc(size_t);
 extern "C" void *__wrap_malloc(size_t size)
 { return size == faults::failMallocOf ? nullptr : __real_malloc(size); }
-
-// The converter classes, by their linker names: construction, destruction and the two setters.
-#define MEMBER(R, symbol, parameters, arguments, call, member, alive)                          \
-    extern "C" R __real_##symbol parameters;                                                   \
-    extern "C" R __wrap_##symbol parameters                                                    \
-    {                                                                                          \
-        Event(call, member);                                                                   \
-        state.converterObjects += alive;                                                       \
-        return __real_##symbol arguments;                                                      \
-    }
-MEMBER(void, _ZN10TranslaterC1ERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE,
-       (Translater *t, const std::string &l), (t, l), "Translater(" + l + ")", "Translater", 1)
-MEMBER(void, _ZN10TranslaterD1Ev, (Translater *t), (t), "~Translater()", "~", -1)
-MEMBER(void, _ZN17EncodingConverterC1Ev, (EncodingConverter *e), (e), "EncodingConverter()", "",
-       1)
-MEMBER(void, _ZN17EncodingConverterD1Ev, (EncodingConverter *e), (e), "~EncodingConverter()", "~",
-       -1)
-MEMBER(EncodingConverter &,
-       _ZN17EncodingConverter9convertToERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE,
-       (EncodingConverter *e, const std::string &s), (e, s), "convertTo(" + s + ")", "convertTo",
-       0)
-MEMBER(EncodingConverter &,
-       _ZN17EncodingConverter11convertFromERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE,
-       (EncodingConverter *e, const std::string &s), (e, s), "convertFrom(" + s + ")",
-       "convertFrom", 0)

@@ -23,9 +23,7 @@ struct State {
     std::vector<std::string> calls;
     std::map<std::string, std::vector<long>> answers;
     int missingFieldStatus = -1; // >= 0: a missing job-tracker field answers this status
-    std::string throwIn; // "Translater", "convertTo" or "convertFrom" throws std::runtime_error
-    int converterObjects = 0;    // Translater and EncodingConverter objects alive
-    std::string editedBody;      // the input file of the latest Sed_FileEdit
+    std::string removed;         // the content of the latest file removed
     std::function<void(const std::string &call)> observe; // sees every call as it is made
 };
 extern State state;
