@@ -5,6 +5,7 @@
 
 #include "config.h"
 
+#include "keyfile.h"
 #include "log.h"
 
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,7 +30,6 @@ const char kDefaultDateFormat[] = "%m/%d/%Y";
 const char kDefaultTimeFormat[] = "%H:%M:%S";
 const char kMarketRegionKey[] = "market.region";
 
-const char kBlanks[] = " \t\r\n\v\f";
 const long long kCheckIntervalNanoseconds = 100000000;
 
 // What identifies one version of a file: it changes when the file is written or replaced.
@@ -59,7 +58,7 @@ struct FileVersion {
     }
 };
 
-typedef std::map<std::string, std::string, std::less<>> Values;
+using config::Values;
 
 // The values of the file version last read, shared by all threads under `mutex` and freed when the
 // library is unloaded. Only a successful read is kept (a missing file is one: every key absent);
@@ -81,49 +80,6 @@ const char *ConfigPath()
 {
     const char *path = std::getenv("DEVICE_CONFIG");
     return (path && *path) ? path : kDefaultConfigPath;
-}
-
-std::string_view Trimmed(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return std::string_view();
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-// Splits one line into key and value into `values`; the last line of a key wins, as if the file
-// were applied line by line. Blank and comment lines carry nothing; a malformed line is logged
-// with its place so it can be found and fixed.
-void ParseLine(std::string_view line, const char *path, int lineNumber, Values &values)
-{
-    const std::string_view content = Trimmed(line);
-    if (content.empty() || content[0] == '#')
-        return;
-    const size_t equals = content.find('=');
-    if (equals == std::string_view::npos) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: no '=' in line, skipped", path,
-                      lineNumber);
-        return;
-    }
-    const std::string_view key = Trimmed(content.substr(0, equals));
-    if (key.empty()) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: empty key, line skipped", path,
-                      lineNumber);
-        return;
-    }
-    values.insert_or_assign(std::string(key), std::string(Trimmed(content.substr(equals + 1))));
-}
-
-void Parse(const std::string &text, const char *path, Values &values)
-{
-    int lineNumber = 1;
-    for (size_t start = 0; start < text.size(); ++lineNumber) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        ParseLine(std::string_view(text).substr(start, end - start), path, lineNumber, values);
-        start = end + 1;
-    }
 }
 
 struct Descriptor {
@@ -151,7 +107,7 @@ bool ReadValues(const char *path, Values &values, FileVersion &version)
         if (got > 0)
             text.append(chunk, static_cast<size_t>(got));
     }
-    Parse(text, path, values);
+    values = config::ParseKeyFile(text, path);
     version = FileVersion(&status);
     return true;
 }
