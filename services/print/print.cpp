@@ -187,14 +187,14 @@ bool IsDirectoryEntry(int dirFd, const dirent &entry)
 
 // The highest job number present in the spool; 0 for an empty one. Anything that is not a
 // six-digit directory (jobs being assembled, stray files) is ignored.
-int HighestJobNumber(int spoolFd)
+int HighestJobNumber(const char *spoolDir)
 {
     int highest = 0;
-    DIR *spool = ::fdopendir(::dup(spoolFd));
+    DIR *spool = ::opendir(spoolDir);
     if (!spool)
         return highest;
     while (const dirent *entry = ::readdir(spool)) {
-        if (zun::dmx::IsSpoolJobName(entry->d_name) && IsDirectoryEntry(spoolFd, *entry)) {
+        if (zun::dmx::IsSpoolJobName(entry->d_name) && IsDirectoryEntry(::dirfd(spool), *entry)) {
             int number = std::atoi(entry->d_name);
             highest = number > highest ? number : highest;
         }
@@ -282,7 +282,7 @@ public:
         if (::fsync(dir_.get()) != 0)
             return false;
         const char *incomingName = incoming_.c_str() + spool_.size() + 1;
-        int highest = HighestJobNumber(spoolDir_.get());
+        int highest = HighestJobNumber(spool_.c_str());
         int first = highest >= kHighestJobNumber ? 1 : highest + 1;
         for (int tried = 0; tried < kHighestJobNumber; ++tried) {
             int number = (first - 1 + tried) % kHighestJobNumber + 1;
