@@ -118,6 +118,8 @@ size_t EscapeInPlace(char *text, size_t length, size_t room)
     size_t kept = 0, escaped = 0;
     while (kept < length && escaped + EscapedSize(static_cast<unsigned char>(text[kept])) <= room)
         escaped += EscapedSize(static_cast<unsigned char>(text[kept++]));
+    if (escaped == kept)
+        return kept;  // nothing to escape, as in most records
     // From the end backwards, so every byte is read before its place is written.
     for (size_t from = kept, to = escaped; from > 0;) {
         const unsigned char c = static_cast<unsigned char>(text[--from]);
