@@ -7,8 +7,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    for (const auto &[key, value] : config::ParseKeyFile(std::string(reinterpret_cast<const char *>(data), size), "fuzz"))
-        if (key.empty() || key.find_first_of("=\n") != std::string::npos || value.find('\n') != std::string::npos)
+    config::Entry entries[64];
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
+    for (size_t i = 0, count = config::ParseKeyFile(text, "fuzz", entries, 64); i < count; ++i) {
+        const auto &[key, value] = entries[i];
+        if (key.empty() || key.find_first_of("=\n") != key.npos || value.find('\n') != value.npos)
             __builtin_trap();
+    }
     return 0;
 }

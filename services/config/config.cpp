@@ -2,6 +2,9 @@
 // parsed once and its values kept; a report asks for a format at every time field, and reading
 // the file each time cost more than the rest of the field. Whether the file changed is looked at
 // (one stat) at most every 100 ms, so an edit still takes effect on the next run.
+//
+// Nothing here allocates: the file's text and its entries live in fixed storage. A device short
+// of memory still gets its date and time formats, which a report cannot do without.
 
 #include "config.h"
 
@@ -13,8 +16,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <climits>
 #include <mutex>
-#include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +34,7 @@ const char kDefaultTimeFormat[] = "%H:%M:%S";
 const char kMarketRegionKey[] = "market.region";
 
 const long long kCheckIntervalNanoseconds = 100000000;
+enum { kMaxFileSize = 64 * 1024, kMaxEntries = 1024 };
 
 // What identifies one version of a file: it changes when the file is written or replaced.
 struct FileVersion {
@@ -58,18 +62,20 @@ struct FileVersion {
     }
 };
 
-using config::Values;
-
-// The values of the file version last read, shared by all threads under `mutex` and freed when the
-// library is unloaded. Only a successful read is kept (a missing file is one: every key absent);
-// after a failure `loaded` is false and the next call reads again.
+// The entries of the file version last read, shared by all threads under `mutex`. Only a
+// successful read is kept (a missing file is one: every key absent); after a failure `loaded` is
+// false and the next call reads again. A file too large for `text` is a property of its version:
+// it is reported once and answered as unavailable until the file changes.
 struct Configuration {
     std::mutex mutex;
     bool loaded = false;
-    std::string path;  // the DEVICE_CONFIG it was read from
+    bool tooLarge = false;
+    char path[PATH_MAX] = "";  // the DEVICE_CONFIG it was read from
     FileVersion version;
     timespec lastCheck = {0, 0};
-    Values values;
+    char text[kMaxFileSize];
+    config::Entry entries[kMaxEntries];
+    size_t count = 0;
     // Problems of values are logged once per version of the file, not at every call.
     bool formatReported[2] = {false, false};
     bool regionReported = false;
@@ -91,23 +97,33 @@ struct Descriptor {
     }
 };
 
-// Reads and parses the file at `path`. False when it cannot be read: not a regular file (opened
-// without blocking, so a FIFO or device cannot hang the caller), or a read error.
-bool ReadValues(const char *path, Values &values, FileVersion &version)
+// Reads the file at `path` into the configuration's text and parses it. False when it cannot be
+// read: not a regular file (opened without blocking, so a FIFO or device cannot hang the
+// caller), or a read error. A file larger than the text is read as far as it fits and flagged.
+bool ReadEntries(const char *path, FileVersion &version)
 {
+    Configuration &c = configuration;
     Descriptor file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat status;
     if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    std::string text;
-    char chunk[4096];
-    for (ssize_t got; (got = read(file.fd, chunk, sizeof chunk)) != 0;) {
-        if (got < 0 && errno != EINTR)
+    size_t size = 0;
+    char probe;
+    for (ssize_t got; size < sizeof c.text; size += static_cast<size_t>(got)) {
+        got = read(file.fd, c.text + size, sizeof c.text - size);
+        if (got < 0 && errno == EINTR)
+            got = 0;
+        else if (got < 0)
             return false;
-        if (got > 0)
-            text.append(chunk, static_cast<size_t>(got));
+        else if (got == 0)
+            break;
     }
-    values = config::ParseKeyFile(text, path);
+    c.tooLarge = size == sizeof c.text && read(file.fd, &probe, 1) > 0;
+    c.count = c.tooLarge ? 0 : config::ParseKeyFile(std::string_view(c.text, size), path,
+                                                     c.entries, kMaxEntries);
+    if (c.tooLarge)
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s is larger than %d bytes; not read",
+                      path, kMaxFileSize);
     version = FileVersion(&status);
     return true;
 }
@@ -118,52 +134,62 @@ long long NanosecondsBetween(const timespec &earlier, const timespec &later)
 }
 
 // Brings `configuration` up to date with the file DEVICE_CONFIG names; called with the mutex
-// held. False when the file exists but cannot be read now; may throw std::bad_alloc.
+// held. False when the file exists but cannot be read now, or is too large to be read.
 bool Refresh()
 {
     Configuration &c = configuration;
     const char *path = ConfigPath();
+    if (std::strlen(path) >= sizeof c.path)
+        return c.loaded = false;
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (c.loaded && c.path == path && NanosecondsBetween(c.lastCheck, now) < kCheckIntervalNanoseconds)
-        return true;
+    const bool samePath = std::strcmp(c.path, path) == 0;
+    if (c.loaded && samePath && NanosecondsBetween(c.lastCheck, now) < kCheckIntervalNanoseconds)
+        return !c.tooLarge;
     c.lastCheck = now;
     struct stat status;
     const bool present = stat(path, &status) == 0;
     if (!present && errno != ENOENT && errno != ENOTDIR)
         return c.loaded = false;
     const FileVersion current(present ? &status : nullptr);
-    if (c.loaded && c.path == path && c.version == current)
-        return true;
+    if (c.loaded && samePath && c.version == current)
+        return !c.tooLarge;
 
     c.loaded = false;
-    Values values;
+    c.count = 0;
+    c.tooLarge = false;
     FileVersion read;
-    if (present && !ReadValues(path, values, read))
+    if (present && !ReadEntries(path, read))
         return false;
-    c.path = path;
-    c.values.swap(values);
+    std::strcpy(c.path, path);
     c.version = read;
     c.formatReported[0] = c.formatReported[1] = false;
     c.regionReported = false;
-    return c.loaded = true;
+    c.loaded = true;
+    return !c.tooLarge;
 }
 
-const std::string *Find(std::string_view key)
+// The value of `key`, from the last line that sets it; NULL when no line does.
+const std::string_view *Find(std::string_view key)
 {
-    auto found = configuration.values.find(key);
-    return found == configuration.values.end() ? nullptr : &found->second;
+    for (size_t i = configuration.count; i-- > 0;) {
+        if (configuration.entries[i].key == key)
+            return &configuration.entries[i].value;
+    }
+    return nullptr;
 }
 
 // Parses a market-region code: decimal digits only, no sign, within 32 bits.
-bool ParseRegion(const std::string &text, uint32_t *region)
+bool ParseRegion(std::string_view text, uint32_t *region)
 {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
-    errno = 0;
-    unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || parsed > UINT32_MAX)
-        return false;
+    uint64_t parsed = 0;
+    for (char digit : text) {
+        parsed = parsed * 10 + static_cast<uint64_t>(digit - '0');
+        if (parsed > UINT32_MAX)
+            return false;
+    }
     *region = static_cast<uint32_t>(parsed);
     return true;
 }
@@ -192,17 +218,20 @@ extern "C" int TD_GetFormat(uint16_t formatId, char *format)
         std::lock_guard<std::mutex> lock(configuration.mutex);
         if (!Refresh())
             return CFG_ERR_UNAVAILABLE;
-        const std::string *configured = Find(name);
+        const std::string_view *configured = Find(name);
         if (configured && configured->size() > TD_FORMAT_SIZE - 1) {
             bool &reported = configuration.formatReported[date ? 0 : 1];
             if (!reported)
                 Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                              "%s \"%s\" is longer than %d characters; using the default \"%s\"",
-                              name, configured->c_str(), TD_FORMAT_SIZE - 1, defaultFormat);
+                              "%s \"%.*s\" is longer than %d characters; using the default \"%s\"",
+                              name, static_cast<int>(configured->size()), configured->data(),
+                              TD_FORMAT_SIZE - 1, defaultFormat);
             reported = true;
             configured = nullptr;
         }
-        std::strcpy(format, configured ? configured->c_str() : defaultFormat);
+        const std::string_view chosen = configured ? *configured : defaultFormat;
+        std::memcpy(format, chosen.data(), chosen.size());
+        format[chosen.size()] = '\0';
         return CFG_OK;
     } catch (...) {
         return CFG_ERR_UNAVAILABLE;
@@ -218,12 +247,13 @@ extern "C" int Cfg_GetAttrValue(const char *name, char *value, size_t size)
         std::lock_guard<std::mutex> lock(configuration.mutex);
         if (!Refresh())
             return CFG_ERR_UNAVAILABLE;
-        const std::string *text = Find(name);
+        const std::string_view *text = Find(name);
         if (!text)
             return CFG_ERR_ABSENT;
         if (text->size() >= size)
             return CFG_ERR_TOO_LONG;
-        std::memcpy(value, text->c_str(), text->size() + 1);
+        std::memcpy(value, text->data(), text->size());
+        value[text->size()] = '\0';
         return CFG_OK;
     } catch (...) {
         return CFG_ERR_UNAVAILABLE;
@@ -238,14 +268,14 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
         std::lock_guard<std::mutex> lock(configuration.mutex);
         if (!Refresh())
             return CFG_ERR_UNAVAILABLE;
-        const std::string *text = Find(kMarketRegionKey);
+        const std::string_view *text = Find(kMarketRegionKey);
         if (!text)
             return CFG_ERR_ABSENT;
         if (!ParseRegion(*text, region)) {
             if (!configuration.regionReported)
                 Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                              "%s \"%s\" is not an unsigned 32-bit number", kMarketRegionKey,
-                              text->c_str());
+                              "%s \"%.*s\" is not an unsigned 32-bit number", kMarketRegionKey,
+                              static_cast<int>(text->size()), text->data());
             configuration.regionReported = true;
             return CFG_ERR_MALFORMED;
         }

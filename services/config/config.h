@@ -13,9 +13,11 @@
  * modification time, or DEVICE_CONFIG itself) is looked at, with one stat, at most every 100 ms;
  * a changed file is read again, so an edit takes effect on the next run. A missing file is
  * remembered the same way. A file that exists but cannot be read (a FIFO, device or directory,
- * which is never opened in a way that blocks; a read error; no memory) is reported as
- * CFG_ERR_UNAVAILABLE by every call and read again at the next call; nothing of it is kept.
- * No call throws. All calls are thread-safe; what is kept is freed when the library is unloaded.
+ * which is never opened in a way that blocks; a read error) is reported as CFG_ERR_UNAVAILABLE by
+ * every call and read again at the next call; nothing of it is kept. A file larger than 64 KiB,
+ * or its lines beyond the first 1024 keys, are logged and not read.
+ * Nothing here allocates memory, so the answers do not depend on how much the device has left.
+ * No call throws. All calls are thread-safe.
  *
  * Keys:
  *   OID_ATT_DATE_FORMAT     strftime format of dates, at most 19 characters (default "%m/%d/%Y")

@@ -5,7 +5,7 @@
 
 #include "log.h"
 
-#include <string_view>
+#include <algorithm>
 
 namespace config {
 namespace {
@@ -21,43 +21,50 @@ std::string_view Trimmed(std::string_view text)
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-// Adds the key and value of one line to `values`, as if the file were applied line by line.
-// Blank and comment lines carry nothing; a malformed line is logged with its place so it can be
-// found and fixed.
-void ParseLine(std::string_view line, const char *path, int lineNumber, Values &values)
+// The key and value of one line into `entry`; false for a line that carries none. Blank and
+// comment lines carry nothing; a malformed line is logged with its place so it can be found and
+// fixed.
+bool ParseLine(std::string_view line, const char *path, int lineNumber, Entry &entry)
 {
     const std::string_view content = Trimmed(line);
     if (content.empty() || content[0] == '#')
-        return;
+        return false;
     const size_t equals = content.find('=');
     if (equals == std::string_view::npos) {
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: no '=' in line, skipped", path,
                       lineNumber);
-        return;
+        return false;
     }
     const std::string_view key = Trimmed(content.substr(0, equals));
     if (key.empty()) {
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: empty key, line skipped", path,
                       lineNumber);
-        return;
+        return false;
     }
-    values.insert_or_assign(std::string(key), std::string(Trimmed(content.substr(equals + 1))));
+    entry = {key, Trimmed(content.substr(equals + 1))};
+    return true;
 }
 
 } // namespace
 
-Values ParseKeyFile(const std::string &text, const char *path)
+size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries, size_t capacity)
 {
-    Values values;
+    size_t count = 0;
     int lineNumber = 1;
     for (size_t start = 0; start < text.size(); ++lineNumber) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        ParseLine(std::string_view(text).substr(start, end - start), path, lineNumber, values);
+        size_t end = std::min(text.find('\n', start), text.size());
+        Entry entry;
+        if (ParseLine(text.substr(start, end - start), path, lineNumber, entry)) {
+            if (count < capacity)
+                entries[count++] = entry;
+            else
+                Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
+                              "%s:%d: more than %zu keys, line skipped", path, lineNumber,
+                              capacity);
+        }
         start = end + 1;
     }
-    return values;
+    return count;
 }
 
 } // namespace config

@@ -6,19 +6,24 @@
 #ifndef SERVICES_CONFIG_KEYFILE_H
 #define SERVICES_CONFIG_KEYFILE_H
 
-#include <map>
-#include <string>
+#include <cstddef>
+#include <string_view>
 
 #define CONFIG_INTERNAL __attribute__((visibility("hidden")))
 
 namespace config {
 
-typedef std::map<std::string, std::string, std::less<>> Values;
+/* One "key = value" line of the file, as views into the file's text. */
+struct Entry {
+    std::string_view key, value;
+};
 
-/* 'ParseKeyFile()' - the values of the file text `text`, as config.h describes the format; the
- * last line of a key wins. A malformed line is skipped and logged with `path` and its line
- * number. May throw std::bad_alloc (nothing is logged twice for a line then). */
-CONFIG_INTERNAL Values ParseKeyFile(const std::string &text, const char *path);
+/* 'ParseKeyFile()' - fills `entries` with the keys and values of the file text `text` in the order
+ * of their lines, as config.h describes the format, and returns how many. A malformed line, and
+ * every line beyond `capacity` entries, is skipped and logged with `path` and its line number.
+ * Allocates nothing: the entries point into `text`. */
+CONFIG_INTERNAL size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries,
+                                    size_t capacity);
 
 } // namespace config
 
