@@ -46,11 +46,13 @@ const charset::Policy kLenient = {"?", false};
 // glibc transliterates by the LC_CTYPE locale of the calling thread, and the "C" locale the
 // device software usually runs in knows no transliterations: "\u00c9lodie" would print as "?lodie"
 // where "Elodie" reads better. Conversions therefore run in a UTF-8 locale of their own, set for
-// the calling thread only and restored afterwards. The locale is made once it can be made, and
-// freed when the library is unloaded.
+// the calling thread only and restored afterwards. The locale is made when the library is
+// loaded, else at the first conversion that can make it, and freed when the library is unloaded.
+// Early matters: the C library remembers a locale it once failed to load (out of memory half-way)
+// as missing for the rest of the process, so the fewer tries under pressure, the better.
 class Utf8Locale {
 public:
-    Utf8Locale() = default;
+    Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
     Utf8Locale(const Utf8Locale &) = delete;
     Utf8Locale &operator=(const Utf8Locale &) = delete;
     ~Utf8Locale()
@@ -59,8 +61,9 @@ public:
             freelocale(locale_.load());
     }
 
-    // The locale, or 0 when the C library has none (conversions then go without
-    // transliteration). Throws std::bad_alloc when it could not be made for lack of memory.
+    // The locale. C.UTF-8 is built into the C library (glibc 2.35 and later), so a locale that
+    // cannot be made means memory ran out, whatever errno the library left: throws
+    // std::bad_alloc, and the next call tries again.
     locale_t get()
     {
         locale_t made = locale_.load(std::memory_order_acquire);
@@ -70,7 +73,7 @@ public:
         made = locale_.load();
         if (made == static_cast<locale_t>(0)) {
             made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-            if (made == static_cast<locale_t>(0) && errno == ENOMEM)
+            if (made == static_cast<locale_t>(0))
                 throw std::bad_alloc();
             locale_.store(made, std::memory_order_release);
         }
@@ -79,15 +82,15 @@ public:
 
 private:
     std::mutex lock_;
-    std::atomic<locale_t> locale_{static_cast<locale_t>(0)};
+    std::atomic<locale_t> locale_;
 };
+Utf8Locale utf8Locale;
 
 class TransliterationScope {
 public:
     TransliterationScope()
     {
-        static Utf8Locale utf8;
-        const locale_t locale = utf8.get();
+        const locale_t locale = utf8Locale.get();
         if (locale != static_cast<locale_t>(0))
             previous_ = uselocale(locale);
     }
