@@ -22,15 +22,17 @@ set(ARL_DATA_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/activity-report)
 set(ARL_SERVICE_HEADERS log/log.h config/config.h jobtracker/jtapi.h sniffer/sniffer.h
     translation/translation.h streameditor/streameditor.h print/print.h)
 foreach(service IN LISTS ARL_ALL_SERVICES)
-  if(TARGET ${service})
+  if(TARGET ${service} AND NOT ARL_PLUGIN_ONLY)
     set_target_properties(${service} PROPERTIES VERSION ${PROJECT_VERSION}
       SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN")
     install(TARGETS ${service} LIBRARY DESTINATION ${ARL_SERVICES_INSTALL_DIR} COMPONENT services)
   endif()
 endforeach()
 list(TRANSFORM ARL_SERVICE_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/services/)
-install(FILES ${ARL_SERVICE_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/activity-report
-        COMPONENT services)
+if(NOT ARL_PLUGIN_ONLY)
+  install(FILES ${ARL_SERVICE_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/activity-report
+          COMPONENT services)
+endif()
 
 # The plug-in is loaded with dlopen, so it has no soname version; it finds the services below it.
 if(TARGET activityReport)
@@ -44,6 +46,9 @@ if(TARGET activity-report)
   file(RELATIVE_PATH services_from_bindir /${CMAKE_INSTALL_BINDIR} /${ARL_SERVICES_INSTALL_DIR})
   set_target_properties(activity-report PROPERTIES INSTALL_RPATH "$ORIGIN/${services_from_bindir}")
   install(TARGETS activity-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
+if(ARL_PLUGIN_ONLY)
+  return()  # a device SDK brings the rest
 endif()
 install(DIRECTORY ${ARL_TEMPLATE_DIR} ${ARL_CATALOG_DIR} DESTINATION ${ARL_DATA_INSTALL_DIR}
         COMPONENT runtime)
