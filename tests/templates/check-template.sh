@@ -17,5 +17,4 @@ each "a tag outside a hex string of whole bytes" grep -nE "<|$tag" <(
   sed -E "s/<<|>>//g; s/<(([0-9A-Fa-f]{2})|$tag)*>//g" "$template")
 each "a tag not in the template" comm -23 <({ cut -d ' ' -f 1 <<<"$constant_tags"; echo "$variable_tags"; } | sort -u) \
   <({ echo "$generated_tags"; grep -oE "$tag" "$template"; } | sort -u)
-[ $failures -eq 0 ] && echo "$template: marker, lines and tags are in order"
-exit $((failures > 0))
+[ $failures -eq 0 ] && echo "$template: marker, lines and tags are in order"; exit $((failures > 0))

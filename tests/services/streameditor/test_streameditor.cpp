@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,7 +28,7 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     const std::string in = dir / "in.ps", out = dir / "out.ps";
     setenv("DEVICE_LOG", (dir / "log").c_str(), 1);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    WriteFile(in, "<__of__>" + std::string(1 << 16, 'x'));
+    WriteFile(in, "<__of__>" + std::string(1 << 20, 'x'));
     WriteFile(out, "previous");
     const struct { std::string from, to; int status; rlim_t fileSizeLimit = RLIM_INFINITY; } cases[] = {
         {dir / "missing", out, SED_ERR_OPEN_INPUT}, {dir / "fifo", out, SED_ERR_OPEN_INPUT},
@@ -49,6 +48,9 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     EXPECT_EQ(ReadFile(out), "previous");
     auto temporary = [](const auto &entry) { return entry.path().filename().string().rfind("out.ps.", 0) == 0; };
     EXPECT_EQ(std::count_if(std::filesystem::directory_iterator(dir.path), {}, temporary), 0) << "a temporary output left";
+    // Then a success replaces it, the output passing through the editor's write buffer several times.
+    EXPECT_EQ(Edit(in, out), SED_OK);
+    EXPECT_EQ(ReadFile(out), "<6f66>" + std::string(1 << 20, 'x'));
 }
 
 } // namespace
