@@ -8,11 +8,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     config::Entry entries[64];
-    const std::string_view text(reinterpret_cast<const char *>(data), size);
-    for (size_t i = 0, count = config::ParseKeyFile(text, "fuzz", entries, 64); i < count; ++i) {
-        const auto &[key, value] = entries[i];
-        if (key.empty() || key.find_first_of("=\n") != key.npos || value.find('\n') != value.npos)
+    const size_t count = config::ParseKeyFile({reinterpret_cast<const char *>(data), size}, "fuzz", entries, 64);
+    for (const config::Entry *entry = entries; entry < entries + count; ++entry)
+        if (entry->key.empty() || entry->key.find_first_of("=\n") != entry->key.npos || entry->value.find('\n') != entry->value.npos)
             __builtin_trap();
-    }
     return 0;
 }
