@@ -95,8 +95,8 @@ TEST(Translation, ConversionsNeverFailOnData)
         EXPECT_EQ(Convert(c.from, c.to, c.text), c.expected) << c.from << " to " << c.to << ": " << c.text;
     EXPECT_EQ(Convert("ASCII", "UTF-32LE", std::string(1000, 'a')).size(), 6 + 4000u);
 
-    // Hex text is cut before a character that does not fit whole: room for 9 bytes here.
+    // Hex text is cut before a character that does not fit whole: room for 8 bytes here.
     char out[32] = "x";
-    EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "A", 0) + Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 20), 11);
+    EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "A", 0) + Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17), 11);
     EXPECT_STREQ(out, "61c3a9e282ac");
 }
