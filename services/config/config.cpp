@@ -230,8 +230,7 @@ extern "C" int TD_GetFormat(uint16_t formatId, char *format)
             configured = nullptr;
         }
         const std::string_view chosen = configured ? *configured : defaultFormat;
-        std::memcpy(format, chosen.data(), chosen.size());
-        format[chosen.size()] = '\0';
+        format[chosen.copy(format, chosen.size())] = '\0';
         return CFG_OK;
     } catch (...) {
         return CFG_ERR_UNAVAILABLE;
@@ -252,8 +251,7 @@ extern "C" int Cfg_GetAttrValue(const char *name, char *value, size_t size)
             return CFG_ERR_ABSENT;
         if (text->size() >= size)
             return CFG_ERR_TOO_LONG;
-        std::memcpy(value, text->data(), text->size());
-        value[text->size()] = '\0';
+        value[text->copy(value, text->size())] = '\0';
         return CFG_OK;
     } catch (...) {
         return CFG_ERR_UNAVAILABLE;
