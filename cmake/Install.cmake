@@ -11,12 +11,7 @@
 # belong to other packages there, and of what is installed only the plug-in and the host program
 # link to them.
 # Every RUNPATH is relative to the binary, so an install tree can be moved as a whole.
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-
-set(ARL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/activity-report)
-set(ARL_SERVICES_INSTALL_DIR ${ARL_PLUGIN_INSTALL_DIR}/services)
-set(ARL_DATA_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/activity-report)
 
 # The stand-in services: versioned sonames, each finding the others beside it.
 set(ARL_SERVICE_HEADERS log/log.h config/config.h jobtracker/jtapi.h sniffer/sniffer.h

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <map>
@@ -27,8 +28,8 @@
 #include <unistd.h>
 #include <unordered_map>
 
-#ifndef TRANS_DEFAULT_CATALOG_DIR
-#error "the build defines TRANS_DEFAULT_CATALOG_DIR, the catalogue directory used by default"
+#if !defined(TRANS_CATALOG_FROM_LIBRARY) || !defined(TRANS_CATALOG_FROM_BUILT_LIBRARY)
+#error "the build defines where the default catalogue lies relative to this library"
 #endif
 
 namespace {
@@ -303,10 +304,30 @@ bool ParseCatalogue(const std::string &bytes, const std::string &path, Catalogue
 // The catalogue cache
 // ---------------------------------------------------------------------------------------------
 
+// The catalogue installed with this library, found from the library's own folder so that an
+// install tree (or a build tree) can be moved as a whole: the installed layout first, then the
+// build tree's.
+std::string DefaultCatalogueDirectory()
+{
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void *>(&Trans_Init), &self) == 0 || !self.dli_fname)
+        return TRANS_CATALOG_FROM_LIBRARY;
+    std::string folder(self.dli_fname);
+    folder.erase(folder.find_last_of('/') + 1);
+    struct stat status;
+    std::string installed = folder + TRANS_CATALOG_FROM_LIBRARY;
+    if (stat(installed.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return installed;
+    return folder + TRANS_CATALOG_FROM_BUILT_LIBRARY;
+}
+
 std::string CatalogueDirectory()
 {
     const char *directory = std::getenv("TRANS_CATALOG_DIR");
-    return directory != nullptr && directory[0] != '\0' ? directory : TRANS_DEFAULT_CATALOG_DIR;
+    if (directory != nullptr && directory[0] != '\0')
+        return directory;
+    static const std::string defaultDirectory = DefaultCatalogueDirectory();
+    return defaultDirectory;
 }
 
 // A language names a file inside the catalogue directory, never a path out of it.

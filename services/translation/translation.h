@@ -5,9 +5,9 @@
  * Catalogue: a directory of gettext PO files, one per language, named "<language>.po" where
  * <language> is exactly the text passed as `language` ("en", "fr", "pt-BR", ...). A language text
  * that is empty, starts with '.' or contains '/' is an unknown language, never a path. The
- * directory is the environment variable TRANS_CATALOG_DIR, or else the catalogue the build
- * installs: <build>/share/activity-report/catalog, compiled into the library as
- * TRANS_DEFAULT_CATALOG_DIR. In each file:
+ * directory is the environment variable TRANS_CATALOG_DIR, or else the catalogue installed with
+ * this library, found relative to the library's own file: <prefix>/share/activity-report/catalog
+ * for the install tree, <build>/share/activity-report/catalog for the build tree. In each file:
  *   - msgctxt is the decimal string id, msgid the English source text, msgstr the translation
  *     (an empty msgstr, or one marked "#, fuzzy", falls back to the msgid; of two entries with
  *     one id the first is used);
