@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Debian packages as a device integrator gets them: unpacks every package into a scratch
-# root, prints the French report of the sample jobs with the unpacked host program and plug-in (the
-# stand-ins found through their RUNPATHs only), and looks for a title and a job in the PDF.
+# root (an install tree moved away from /usr), prints the French report of the sample jobs with the
+# unpacked host program, which finds its plug-in, templates and catalogue relative to itself and
+# the stand-ins through RUNPATHs only, and looks for a title and a job in the PDF. No installed
+# binary may name a path of the tree it was built from.
 # Usage: scripts/check-packages.sh PACKAGE_DIR   (CI runs it after make package)
 set -euo pipefail
 
@@ -22,19 +24,19 @@ root=$work/root
 for package in "${packages[@]}"; do
   dpkg -x "$package" "$root" || fail "cannot unpack $package"
 done
-plugin=$(find "$root/usr/lib" -name libactivityReport.so -path '*/activity-report/*')
-[ -n "$plugin" ] || fail "no plug-in in the packages"
-data=$root/usr/share/activity-report
+binaries=$(find "$root" -type f \( -name '*.so*' -o -path '*/bin/*' \))
+if leaks=$(grep -l -F -e "$repo" $binaries); then
+  fail "binaries name the build machine's tree: $leaks"
+fi
+"$root/usr/bin/activity-report" --version | grep -q '^activity-report [0-9]' ||
+  fail "activity-report --version prints no version"
 sqlite3 "$work/jobs.db" < "$repo/examples/jobs.sql" || fail "cannot build the sample database"
 
-# The installed program does not find its data and plug-in on its own yet: name them.
 status=0
 env -i PATH="$PATH" JTAPI_DATABASE="$work/jobs.db" DEVICE_CONFIG="$repo/examples/device.conf" \
   PRINT_SPOOL_DIR="$work/spool" TEMP_FILES_DIR="$work/tmp" SYSTEM_CHARSET=UTF-8 \
-  DEVICE_LOG="$work/activity-report.log" TRANS_CATALOG_DIR="$data/catalog" \
-  ACTIVITY_REPORT_TEMPLATE="$data/templates/activityReport-ISO-8859-15.ps" \
-  "$root/usr/bin/activity-report" --plugin "$plugin" --language fr --pdf "$work/report.pdf" ||
-  status=$?
+  DEVICE_LOG="$work/activity-report.log" \
+  "$root/usr/bin/activity-report" --language fr --pdf "$work/report.pdf" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/activity-report.log" >&2; fail "activity-report: status $status"; }
 
 text=$(gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=txtwrite -sOutputFile=- "$work/report.pdf")

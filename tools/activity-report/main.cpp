@@ -47,6 +47,7 @@ struct Options {
     std::optional<std::string> pdf;
     std::optional<std::string> pngDir;
     bool help = false;
+    bool version = false;
 };
 
 // What the run used and produced, for the summary.
@@ -70,14 +71,16 @@ void PrintUsage(const char *program)
         "  --language L      report language (default en)\n"
         "  --media-type T    media type shown on the report (default: the plug-in's)\n"
         "  --media-color C   media colour shown on the report (default: the plug-in's)\n"
-        "  --plugin PATH     the plug-in to load (default: ../lib/libactivityReport.so\n"
-        "                    beside this program)\n"
+        "  --plugin PATH     the plug-in to load (default: the one installed with this\n"
+        "                    program, " ARL_PLUGIN_FROM_BINDIR "\n"
+        "                    or ../lib/libactivityReport.so in a build tree)\n"
         "  --pdf FILE        after a successful run, render the spooled report as PDF\n"
         "  --png DIR         after a successful run, render it as DIR/page-N.png (100 dpi)\n"
-        "  --help            this text\n"
+        "  -h, --help        this text\n"
+        "  --version         the version of this program\n"
         "\n"
         "Environment: ACTIVITY_REPORT_TEMPLATE (default: the template of the language's\n"
-        "printer encoding), TEMP_FILES_DIR (default %s, created 0700), PRINT_SPOOL_DIR,\n"
+        "printer encoding, in ../share/activity-report/templates), TEMP_FILES_DIR (default %s, created 0700), PRINT_SPOOL_DIR,\n"
         "and those of the services (JTAPI_DATABASE, DEVICE_CONFIG, TRANS_CATALOG_DIR,\n"
         "SYSTEM_CHARSET, DEVICE_LOG, PRINT_QUEUE).\n"
         "\n"
@@ -89,7 +92,7 @@ void PrintUsage(const char *program)
 // Fills `options` from the command line; false (after a message) on anything it does not know.
 bool ParseOptions(int argc, char **argv, Options &options)
 {
-    enum { LANGUAGE = 1, MEDIA_TYPE, MEDIA_COLOR, PLUGIN, PDF, PNG, HELP };
+    enum { LANGUAGE = 1, MEDIA_TYPE, MEDIA_COLOR, PLUGIN, PDF, PNG, HELP = 'h', VERSION = 0x100 };
     static const option longOptions[] = {
         {"language", required_argument, nullptr, LANGUAGE},
         {"media-type", required_argument, nullptr, MEDIA_TYPE},
@@ -98,9 +101,10 @@ bool ParseOptions(int argc, char **argv, Options &options)
         {"pdf", required_argument, nullptr, PDF},
         {"png", required_argument, nullptr, PNG},
         {"help", no_argument, nullptr, HELP},
+        {"version", no_argument, nullptr, VERSION},
         {nullptr, 0, nullptr, 0},
     };
-    for (int choice; (choice = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
+    for (int choice; (choice = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1;) {
         switch (choice) {
         case LANGUAGE: options.language = optarg; break;
         case MEDIA_TYPE: options.mediaType = optarg; break;
@@ -109,6 +113,7 @@ bool ParseOptions(int argc, char **argv, Options &options)
         case PDF: options.pdf = optarg; break;
         case PNG: options.pngDir = optarg; break;
         case HELP: options.help = true; break;
+        case VERSION: options.version = true; break;
         default: return false; // getopt_long has said what was wrong
         }
     }
@@ -145,31 +150,8 @@ void PrepareTempDir()
     }
 }
 
-// The template the device would choose: one per printer encoding, because the fonts and the
-// encoding vector of the PostScript must match the bytes of the translated texts. A template set
-// in the environment is left as it is.
-std::string ChooseTemplate(const std::string &language)
-{
-    if (const char *configured = std::getenv("ACTIVITY_REPORT_TEMPLATE")) {
-        return configured;
-    }
-    std::string encoding = Translater(language).printEncoding();
-    std::string path = std::string(ARL_DATA_DIR) + "/templates/activityReport-" + encoding + ".ps";
-    setenv("ACTIVITY_REPORT_TEMPLATE", path.c_str(), 1);
-    return path;
-}
-
-// Sets up what the device provides before it calls the plug-in; returns the template in use.
-std::string PrepareEnvironment(const std::string &language)
-{
-    PrepareTempDir();
-    return ChooseTemplate(language);
-}
-
-// ------------------------------------------------------------------------------------------------
-// Running the plug-in
-// ------------------------------------------------------------------------------------------------
-
+// The folder of this program: its data and the plug-in lie relative to it, in the install tree
+// as in the build tree, so that either can be moved as a whole.
 fs::path ExecutableDir(const char *argv0)
 {
     std::error_code error;
@@ -177,10 +159,48 @@ fs::path ExecutableDir(const char *argv0)
     return (error ? fs::absolute(argv0, error) : self).parent_path();
 }
 
+// The plug-in installed with this program; in a build tree, the one beside the services.
 fs::path DefaultPluginPath(const char *argv0)
 {
-    return (ExecutableDir(argv0) / ".." / "lib" / "libactivityReport.so").lexically_normal();
+    const fs::path bin = ExecutableDir(argv0);
+    std::error_code error;
+    fs::path installed = (bin / ARL_PLUGIN_FROM_BINDIR).lexically_normal();
+    if (fs::exists(installed, error))
+        return installed;
+    return (bin / ".." / "lib" / "libactivityReport.so").lexically_normal();
 }
+
+// The template the device would choose: one per printer encoding, because the fonts and the
+// encoding vector of the PostScript must match the bytes of the translated texts. A template set
+// in the environment is left as it is. One that is missing is named here: the plug-in can only
+// say that it has no template.
+std::string ChooseTemplate(const std::string &language, const char *argv0)
+{
+    if (const char *configured = std::getenv("ACTIVITY_REPORT_TEMPLATE")) {
+        return configured;
+    }
+    std::string encoding = Translater(language).printEncoding();
+    fs::path path = (ExecutableDir(argv0) / ".." / "share" / "activity-report" / "templates" /
+                     ("activityReport-" + encoding + ".ps")).lexically_normal();
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        std::fprintf(stderr, "activity-report: no template for %s: %s is missing\n",
+                     encoding.c_str(), path.c_str());
+    }
+    setenv("ACTIVITY_REPORT_TEMPLATE", path.c_str(), 1);
+    return path;
+}
+
+// Sets up what the device provides before it calls the plug-in; returns the template in use.
+std::string PrepareEnvironment(const std::string &language, const char *argv0)
+{
+    PrepareTempDir();
+    return ChooseTemplate(language, argv0);
+}
+
+// ------------------------------------------------------------------------------------------------
+// Running the plug-in
+// ------------------------------------------------------------------------------------------------
 
 // Loads the plug-in and runs one report. The plug-in stays loaded until the program ends, as on
 // the device. Returns false (after a message) when the plug-in or its entry point is missing.
@@ -425,9 +445,13 @@ int main(int argc, char **argv)
         PrintUsage(argv[0]);
         return 0;
     }
+    if (options.version) {
+        std::printf("activity-report %s\n", ARL_VERSION);
+        return 0;
+    }
 
     RunReport report;
-    report.templatePath = PrepareEnvironment(options.language);
+    report.templatePath = PrepareEnvironment(options.language, argv[0]);
     if (!RunReportOnce(options, argv[0], report)) {
         return EXIT_PLUGIN_UNAVAILABLE;
     }
