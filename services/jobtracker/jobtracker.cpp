@@ -137,7 +137,9 @@ int32_t LogDatabaseError(sqlite3 *db, const char *what, const char *path)
 {
     Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): %s \"%s\": %s",
                   "jtapi_get_completed_jobs_report_data", what, path, sqlite3_errmsg(db));
-    return sqlite3_errcode(db) == SQLITE_NOMEM ? JTAPI_ERR_MEMORY : JTAPI_ERR_DATABASE;
+    const int code = sqlite3_extended_errcode(db);
+    return code == SQLITE_NOMEM || code == SQLITE_IOERR_NOMEM ? JTAPI_ERR_MEMORY
+                                                              : JTAPI_ERR_DATABASE;
 }
 
 // SQLite opens whatever the path names and would block on a FIFO or a device until someone
