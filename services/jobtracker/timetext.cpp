@@ -19,19 +19,26 @@ bool ReadDigits(std::string_view digits, int &number)
 }
 
 // Daylight saving time and the zone come from the device's time zone rules, so that %Z and %z
-// describe the stored local time. mktime() works on a copy: it would move a time that falls into
-// a daylight-saving gap, and the date and clock fields must stay exactly as stored.
+// describe the stored local time. The instant is found with localtime_r() from the clock fields
+// read as UTC, corrected by the offset found: unlike mktime(), localtime_r() does not look at
+// the zone file again for every time (a report reads thousands), and the date and clock fields
+// stay exactly as stored, even for a time that falls into a daylight-saving gap.
 void FillZoneFields(std::tm &time)
 {
-    std::tm probe = time;
-    probe.tm_isdst = -1;
-    if (std::mktime(&probe) == static_cast<std::time_t>(-1))
+    std::tm asUtc = time;
+    const std::time_t wall = timegm(&asUtc);
+    std::tm probe{};
+    if (wall == static_cast<std::time_t>(-1) || !localtime_r(&wall, &probe))
         return;  // leaves tm_isdst at -1: not known
+    // Twice: the offset at the clock's own reading may be the other side of a change.
+    for (int pass = 0; pass < 2; ++pass) {
+        const std::time_t instant = wall - probe.tm_gmtoff;
+        if (!localtime_r(&instant, &probe))
+            return;
+    }
     time.tm_isdst = probe.tm_isdst;
-#ifdef JOBTRACKER_HAVE_TM_GMTOFF
-    time.tm_gmtoff = probe.tm_gmtoff;
+    time.tm_gmtoff = probe.tm_gmtoff;  // zone members of the GNU C library's struct tm
     time.tm_zone = probe.tm_zone;
-#endif
 }
 
 } // namespace
