@@ -197,7 +197,7 @@ TEST_F(Robustness, EachFailedAllocationEndsWithAStatusAndPoisonsNothing)
     }
     // The C library's time-zone state, read again now and then, holds some thirty blocks more
     // or less; a block lost by every failing run would be thousands.
-    EXPECT_LE(std::labs(blocksInUse - blocksBefore), 64) << "blocks left behind by the failing runs";
+    EXPECT_LE(std::labs(blocksInUse - blocksBefore), 64) << "blocks lost by the failing runs";
 }
 
 // Reloading the plug-in again and again keeps neither memory nor descriptors.
