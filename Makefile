@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo test-sanitize fuzz bench package clean
+.PHONY: all deps build test demo test-sanitize fuzz bench package cross clean
 
 all: build
 
@@ -59,6 +59,22 @@ package: deps
 	  -DARL_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(PACKAGE_BUILD) --target package
 
+# A cross build for ARCH (armhf or arm64) with Debian's cross toolchain, in build-$(ARCH): the quick
+# suite runs under qemu-user (no binfmt needed), then the sample report must match the native one.
+ARCH ?= armhf
+CROSS_TRIPLET_armhf = arm-linux-gnueabihf
+CROSS_TRIPLET_arm64 = aarch64-linux-gnu
+CROSS_QEMU_armhf = qemu-arm-static
+CROSS_QEMU_arm64 = qemu-aarch64-static
+cross: build
+	@test -n "$(CROSS_TRIPLET_$(ARCH))" || { echo "ARCH must be armhf or arm64" >&2; exit 2; }
+	@scripts/install-cross-deps.sh $(ARCH)
+	cmake -S . -B build-$(ARCH) -G $(GENERATOR) -DARL_BENCH=OFF \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$(CROSS_TRIPLET_$(ARCH)).cmake $(CMAKE_FLAGS)
+	cmake --build build-$(ARCH)
+	ctest --test-dir build-$(ARCH) -LE long --output-on-failure
+	scripts/cross-check.sh $(BUILD) build-$(ARCH) $(CROSS_QEMU_$(ARCH))
+
 demo: build
 	@scripts/demo.sh $(BUILD)
 
@@ -66,4 +82,4 @@ bench: build
 	@for b in $(BUILD)/bin/bench-*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) out
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) build-armhf build-arm64 out

@@ -26,7 +26,7 @@ sqlite3 "$work/jobs.db" < "$repo/examples/jobs.sql" || exit 1
 sed "s/^market.region = .*/market.region = $region/" "$repo/examples/device.conf" > "$work/device.conf"
 env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE JTAPI_DATABASE="$work/jobs.db" \
   DEVICE_CONFIG="$work/device.conf" PRINT_SPOOL_DIR="$work/spool" TEMP_FILES_DIR="$work/tmp" SYSTEM_CHARSET=UTF-8 \
-  DEVICE_LOG="$work/device.log" "$host" --language "$language" --media-type Plain --media-color White > "$work/host.out" 2>&1 ||
+  DEVICE_LOG="$work/device.log" ${ARL_EMULATOR:-} "$host" --language "$language" --media-type Plain --media-color White > "$work/host.out" 2>&1 ||
   { echo "FAIL: activity-report exited with $?:" >&2; cat "$work/host.out" >&2; tail -n 20 "$work/device.log" >&2; exit 1; }
 job=$(ls -d "$work"/spool/[0-9]*/ | tail -n 1)
 grep -q "default-medium=\"$medium\"" "$job/ticket" || fail "not on $paper paper: $(grep default-medium "$job/ticket")"

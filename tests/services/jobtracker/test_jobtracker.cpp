@@ -62,7 +62,7 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
     sqlite3 *db = nullptr;
     sqlite3_open(path_.c_str(), &db);
     ASSERT_EQ(sqlite3_exec(db, (ReadFile(SAMPLE_DATABASE) + "DELETE FROM addresses; DELETE FROM jobs;"
-           "INSERT INTO jobs VALUES (40, '2024-02-29 23:59:59', '2023-07-01 12:00:00', 3, 2, 1, 0, 12, 345678, 'Q',"
+           "INSERT INTO jobs VALUES (40, '2024-02-29 23:59:59', '2040-07-01 12:00:00', 3, 2, 1, 0, 12, 345678, 'Q',"
            " 'a@b'), (7, '2023-02-30 10:00:00', '2023-01-01 12:00:0x', 2147483647, -2147483648, 2147483648, 2.5, 'x',"
            " NULL, CAST(X'436166E9A4' AS TEXT), X'416C00426F62'), (50, '0001-01-01 00:00:00', '2023-03-26 02:30:00',"
            " 1, 1, 1, 1, 1, 1, '', NULL);"
@@ -94,9 +94,9 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         {JTAPI_SUBJECT, 0, 0, "status 5"}, {JTAPI_SUBJECT, 4, 0, "status 5"}, {JTAPI_SUBJECT, 2, 1, "status 5"},
         {JTAPI_EMAIL_ADDRESS, 2, 0, "status 5"}, {JTAPI_EMAIL_ADDRESS, 2, 4, "status 5"}, {13, 2, 0, "status 5"},
         // Times carry weekday, day of year and the local zone (TZ, set in CMakeLists.txt), with the
-        // clock as stored; days and seconds that do not exist are missing.
+        // clock as stored, after 2038 too; days and seconds that do not exist are missing.
         {JTAPI_SENT_DATE_TIME, 2, 0, "2024-02-29 23:59:59 Thu 060 CET"}, {JTAPI_SENT_DATE_TIME, 1, 0, "status 6"},
-        {JTAPI_COMPLETE_DATE_TIME, 2, 0, "2023-07-01 12:00:00 Sat 182 CEST"}, {JTAPI_STATUS_DATE_TIME, 2, 1, "status 6"},
+        {JTAPI_COMPLETE_DATE_TIME, 2, 0, "2040-07-01 12:00:00 Sun 183 CEST"}, {JTAPI_STATUS_DATE_TIME, 2, 1, "status 6"},
         {JTAPI_SENT_DATE_TIME, 3, 0, "1-01-01 00:00:00 Mon 001 CET"}, {JTAPI_COMPLETE_DATE_TIME, 1, 0, "status 6"},
         {JTAPI_COMPLETE_DATE_TIME, 3, 0, "2023-03-26 02:30:00 Sun 085 CEST"},
         {JTAPI_STATUS_DATE_TIME, 2, 3, "9999-12-31 23:59:59 Fri 365 CET"}};
