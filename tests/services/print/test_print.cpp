@@ -55,6 +55,8 @@ TEST_F(PrintTest, SpoolsEachJobWithItsTicketUnderTheNextNumber)
     EXPECT_EQ(ReadFile(spool_ / "000001" / "ticket"), ticket);
     EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), kDocument);
     EXPECT_FALSE(fs::exists(document_)) << "the transient document is still with the submitter";
+    // Readable by the print service that picks the job up, whatever the submitter's umask.
+    EXPECT_EQ(fs::status(spool_ / "000001").permissions(), fs::perms(0755));
 
     // Not transient: copied. Gaps stay.
     WriteFile(document_, kDocument);

@@ -20,6 +20,7 @@ const bool kCatalogues = [] {
                    "\\t\\x41\\\"\"\nmsgctxt \"5\" msgid \"\" msgstr \"\\320\\237\"\n");
     WriteFile(kDir / "tiny.po", "msgctxt\"0\"msgid\"\"msgstr\"\xb5\"");
     WriteFile(kDir / "bad.po", "msgctxt \"1\"\nmsgid \"Page\"\nmsgstr \"open\n");
+    WriteFile(kDir / "stray.po", "\"no keyword\"\nmsgctxt \"1\" msgid \"P\" msgstr \"Q\"\n");
     std::filesystem::create_directory(kDir / "dir.po");
     return mkfifo((kDir / "fifo.po").c_str(), 0600) == 0;
 }();
@@ -48,7 +49,7 @@ TEST(Translation, CatalogueTextsInTheSystemCharset)
         {"de", 5, "ISO-8859-15//IGNORE", "0 "}, {"tiny", 0, "ISO-8859-15//IGNORE", "0 ?"}, // both crashed
         {"de", 4, "NO-SUCH", "5 NULL"}, {nullptr, 1, "UTF-8", "1 NULL"}, {"none", 1, "UTF-8", "2 NULL"},
         {"../de", 1, "UTF-8", "2 NULL"}, {"", 1, "UTF-8", "2 NULL"}, {"bad", 1, "UTF-8", "3 NULL"},
-        {"fifo", 1, "UTF-8", "3 NULL"}, {"dir", 1, "UTF-8", "3 NULL"},
+        {"fifo", 1, "UTF-8", "3 NULL"}, {"dir", 1, "UTF-8", "3 NULL"}, {"stray", 1, "UTF-8", "3 NULL"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Translate(c.language, c.id, c.charset), c.expected) << c.id << " " << c.charset;
