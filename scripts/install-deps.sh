@@ -16,19 +16,5 @@ packages=(
   dpkg-dev file                   # make package: dpkg-shlibdeps finds the packages' dependencies
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Missing packages. Run as root:" >&2
-  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
-  exit 1
-fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+. "$(dirname "$0")/apt-packages.sh"
+install_missing_packages "" "${packages[@]}"
