@@ -70,24 +70,46 @@ int RankOf(const char *levelName)
     return kInfoRank;  // "L<n>" records of Log_Entry
 }
 
-bool Filtered(const char *levelName)
+// The two variables that steer a record, found in one pass over the environment: every record
+// reads them, and getenv would walk the environment once for each.
+struct Settings {
+    const char *sink = nullptr;          // DEVICE_LOG
+    const char *minimumLevel = nullptr;  // DEVICE_LOG_LEVEL
+};
+
+Settings ReadSettings()
 {
-    const char *minimum = std::getenv("DEVICE_LOG_LEVEL");
-    if (!minimum)
+    static const char kSink[] = "DEVICE_LOG", kLevelSuffix[] = "_LEVEL=";
+    const size_t sinkLength = sizeof kSink - 1, suffixLength = sizeof kLevelSuffix - 1;
+    Settings settings;
+    for (char **entry = environ; entry && *entry; ++entry) {
+        const char *variable = *entry;
+        if (variable[0] != kSink[0] || std::strncmp(variable, kSink, sinkLength) != 0)
+            continue;
+        if (variable[sinkLength] == '=' && !settings.sink)
+            settings.sink = variable + sinkLength + 1;
+        else if (std::strncmp(variable + sinkLength, kLevelSuffix, suffixLength) == 0 &&
+                 !settings.minimumLevel)
+            settings.minimumLevel = variable + sinkLength + suffixLength;
+    }
+    return settings;
+}
+
+bool Filtered(const char *levelName, const char *minimumLevel)
+{
+    if (!minimumLevel)
         return false;
     for (int rank = 0; rank < 5; ++rank) {
-        if (strcasecmp(minimum, kLevelOrder[rank]) == 0)
+        if (strcasecmp(minimumLevel, kLevelOrder[rank]) == 0)
             return RankOf(levelName) < rank;
     }
     return false;
 }
 
-// Writes "YYYY-MM-DDTHH:MM:SS.mmm" (local time) to `out`. The part up to the seconds changes once
-// a second, so it is formatted once a second. Called with the mutex held.
-void PutTimestamp(char *out)
+// Writes "YYYY-MM-DDTHH:MM:SS.mmm" (local time of `now`) to `out`. The part up to the seconds
+// changes once a second, so it is formatted once a second. Called with the mutex held.
+void PutTimestamp(char *out, const timespec &now)
 {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != logFile.stampSecond) {
         tm local;
         if (!localtime_r(&now.tv_sec, &local))
@@ -115,11 +137,16 @@ size_t EscapedSize(unsigned char c)
 // the escaped length.
 size_t EscapeInPlace(char *text, size_t length, size_t room)
 {
-    size_t kept = 0, escaped = 0;
+    // The plain part first, in a tight loop: most records have nothing to escape.
+    const size_t plainEnd = length < room ? length : room;
+    size_t kept = 0;
+    while (kept < plainEnd && EscapedSize(static_cast<unsigned char>(text[kept])) == 1)
+        ++kept;
+    size_t escaped = kept;
     while (kept < length && escaped + EscapedSize(static_cast<unsigned char>(text[kept])) <= room)
         escaped += EscapedSize(static_cast<unsigned char>(text[kept++]));
     if (escaped == kept)
-        return kept;  // nothing to escape, as in most records
+        return kept;
     // From the end backwards, so every byte is read before its place is written.
     for (size_t from = kept, to = escaped; from > 0;) {
         const unsigned char c = static_cast<unsigned char>(text[--from]);
@@ -158,7 +185,7 @@ int SyslogPriority(const char *levelName)
 
 // Opens `path` for appending; only a regular file will do. O_NONBLOCK keeps a FIFO without a
 // reader from blocking the caller: its open fails, and one with a reader is refused by fstat.
-bool OpenLogFile(const char *path)
+bool OpenLogFile(const char *path, const timespec &now)
 {
     logFile.Close();
     if (std::strlen(path) >= sizeof logFile.path)
@@ -174,20 +201,20 @@ bool OpenLogFile(const char *path)
     std::strcpy(logFile.path, path);
     logFile.device = status.st_dev;
     logFile.inode = status.st_ino;
-    clock_gettime(CLOCK_MONOTONIC, &logFile.lastCheck);
+    logFile.lastCheck = now;
     logFile.recordsSinceCheck = 0;
     return true;
 }
 
 // True when the file at the path is no longer the open one (rotated or removed). Looked at only
-// every 100 ms or 256 records, so a run of records costs one write each.
-bool Rotated()
+// every 100 ms or 256 records, so a run of records costs one write each. `now` is the record's
+// own clock reading; a clock set back counts as time passed.
+bool Rotated(const timespec &now)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
     const long long elapsed = (now.tv_sec - logFile.lastCheck.tv_sec) * 1000000000LL +
                               (now.tv_nsec - logFile.lastCheck.tv_nsec);
-    if (++logFile.recordsSinceCheck < kRotationCheckRecords && elapsed < kRotationCheckNanoseconds)
+    if (++logFile.recordsSinceCheck < kRotationCheckRecords && elapsed >= 0 &&
+        elapsed < kRotationCheckNanoseconds)
         return false;
     logFile.lastCheck = now;
     logFile.recordsSinceCheck = 0;
@@ -203,37 +230,72 @@ bool WriteAll(int fd, const char *record, size_t length)
 
 // Appends one record to the file `path` with one write, so that records of several processes
 // never interleave. A failed write may mean the file went away: it is reopened and tried once more.
-bool WriteToFile(const char *path, const char *record, size_t length)
+bool WriteToFile(const char *path, const char *record, size_t length, const timespec &now)
 {
-    if (logFile.fd < 0 || std::strcmp(path, logFile.path) != 0 || Rotated()) {
-        if (!OpenLogFile(path))
+    if (logFile.fd < 0 || std::strcmp(path, logFile.path) != 0 || Rotated(now)) {
+        if (!OpenLogFile(path, now))
             return false;
     }
     if (WriteAll(logFile.fd, record, length))
         return true;
-    return OpenLogFile(path) && WriteAll(logFile.fd, record, length);
+    return OpenLogFile(path, now) && WriteAll(logFile.fd, record, length);
+}
+
+// Appends `text` at `out`; returns the end.
+char *PutText(char *out, const char *text)
+{
+    const size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+// Writes " LEVEL file:line " at `out`, the file name cut to `fileRoom` bytes; returns the end.
+// Built by hand: a second printf per record cost as much as the message's own.
+char *PutHead(char *out, const char *levelName, const char *file, size_t fileRoom, int line)
+{
+    *out++ = ' ';
+    out = PutText(out, levelName);
+    *out++ = ' ';
+    const size_t fileLength = strnlen(file ? file : "?", fileRoom);
+    std::memcpy(out, file ? file : "?", fileLength);
+    out += fileLength;
+    *out++ = ':';
+    char digits[12];
+    char *first = digits + sizeof digits;
+    unsigned magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
+    do
+        *--first = static_cast<char>('0' + magnitude % 10);
+    while (magnitude /= 10);
+    if (line < 0)
+        *--first = '-';
+    std::memcpy(out, first, static_cast<size_t>(digits + sizeof digits - first));
+    out += digits + sizeof digits - first;
+    *out++ = ' ';
+    return out;
 }
 
 // Builds the record "stamp LEVEL file:line message" and writes it to the sink of DEVICE_LOG, or
 // to standard error when that cannot be opened.
 void Emit(const char *levelName, const char *file, int line, const char *format, va_list args)
 {
-    if (Filtered(levelName))
+    const Settings settings = ReadSettings();
+    if (Filtered(levelName, settings.minimumLevel))
         return;
     char record[kRecordSize];
-    int head = std::snprintf(record + kStampLength, kRecordSize / 2, " %s %s:%d ", levelName,
-                             file ? file : "?", line);
-    size_t length = kStampLength + (head < 0 ? 0 : std::strlen(record + kStampLength));
+    const size_t headRoom = kRecordSize / 2 - 32;  // level name, separators and line number fit
+    size_t length = PutHead(record + kStampLength, levelName, file, headRoom, line) - record;
     length += PutMessage(record + length, kRecordSize - 1 - length, format, args);
     record[length++] = '\n';
     record[length] = '\0';
 
     pthread_mutex_lock(&logFile.mutex);
-    PutTimestamp(record);
-    const char *sink = std::getenv("DEVICE_LOG");
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    PutTimestamp(record, now);
+    const char *sink = settings.sink;
     if (sink && std::strcmp(sink, "syslog") == 0)
         syslog(LOG_USER | SyslogPriority(levelName), "%s", record + kStampLength + 1);
-    else if (!sink || !*sink || !WriteToFile(sink, record, length))
+    else if (!sink || !*sink || !WriteToFile(sink, record, length, now))
         WriteAll(STDERR_FILENO, record, length);
     pthread_mutex_unlock(&logFile.mutex);
 }
