@@ -4,6 +4,8 @@
 #include "../files.h"
 #include "log.h"
 
+#include <climits>
+#include <cstdint>
 #include <regex>
 #include <unistd.h>
 
@@ -57,4 +59,18 @@ TEST_F(LogTest, ASinkThatIsNoRegularFileFallsBackToStandardErrorWithoutBlocking)
         alarm(1), Log_SpecEntry(logSpecError, "f", 3, "still seen"), alarm(0);  // a blocked open ends the test here
         EXPECT_EQ(Records(testing::internal::GetCapturedStderr()), std::vector<std::string>{"ERROR f:3 still seen"}) << sink;
     }
+}
+
+TEST_F(LogTest, EveryMessageReadsAsPrintfWritesIt)
+{
+    auto printed = [](const char *format, auto... values) {
+        std::string text(200, '\0');
+        text.resize(std::snprintf(text.data(), text.size(), format, values...));
+        Log_SpecEntry(logSpecInfo, "f", -1, format, values...);
+        return "INFO f:-1 " + text;
+    };
+    const std::vector<std::string> expected = {
+        printed("%d|%i|%u|%d|100%%|%s|%s.", INT_MIN, -7, UINT_MAX, 0, "", "text"),
+        printed("%5d|%-3s|%p|%ld|%zu|%x", 42, "a", static_cast<void *>(nullptr), LONG_MIN, SIZE_MAX, 255u)};
+    EXPECT_EQ(Records(ReadFile(path)), expected);
 }
