@@ -7,7 +7,9 @@
 // the same in processor time, which a machine busy with other work inflates less; the system calls
 // per job counted by `strace -f -c` (when strace is installed) and the read and write calls per job
 // from /proc/<pid>/io (a lower bound: only the I/O calls); the peak RSS; and the sizes of the
-// report and the log.
+// report and the log. Below each row: the time a plain loop takes to append the run's log records
+// to a file with one write each, as the logging service must, since that part of the run no
+// service can make cheaper on a given machine.
 //
 // Usage: bench-run [--keep] [jobs...]   (default 1000 10000; --keep leaves the scratch folder,
 //                                         e.g. to profile the host program on its database)
@@ -177,6 +179,30 @@ double Floor(const fs::path &report, const fs::path &log, const fs::path &scratc
     return seconds;
 }
 
+// A plain loop that appends the records of `log` to a new file with one O_APPEND write each:
+// what the log alone costs on this machine, however cheaply its records are made.
+double LogWriteLoop(const fs::path &log, const fs::path &scratch, size_t &records)
+{
+    const std::string text = ReadText(log);
+    const fs::path copy = scratch / "loop-log";
+    int out = open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (out < 0)
+        Fail("cannot create " + copy.string());
+    records = 0;
+    const double start = Now();
+    for (size_t begin = 0, end; begin < text.size(); begin = end + 1, ++records) {
+        end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size() - 1;
+        if (write(out, text.data() + begin, end + 1 - begin) < 0)
+            Fail("cannot write " + copy.string());
+    }
+    const double seconds = Now() - start;
+    close(out);
+    fs::remove(copy);
+    return seconds;
+}
+
 // The document of the only job in the spool.
 fs::path SpooledReport(const fs::path &spool)
 {
@@ -208,7 +234,8 @@ void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
     BuildDatabase(scratch / "jobs.db", jobs);
     const fs::path spool = scratch / "spool", log = scratch / "device.log";
     RunFigures best;
-    double floor = 1e9, floorCpu = 1e9;
+    double floor = 1e9, floorCpu = 1e9, logLoop = 1e9;
+    size_t records = 0;
     fs::path report;
     for (int i = 0; i < kRepetitions; ++i) {
         fs::remove_all(spool);
@@ -222,6 +249,7 @@ void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
         double cpu = 0;
         floor = std::min(floor, Floor(report, log, scratch, cpu));
         floorCpu = std::min(floorCpu, cpu);
+        logLoop = std::min(logLoop, LogWriteLoop(log, scratch, records));
     }
     const double reportMb = fs::file_size(report) / 1e6, logMb = fs::file_size(log) / 1e6;
     fs::remove_all(spool);
@@ -230,6 +258,9 @@ void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
                 best.seconds, floor, best.seconds / floor, best.cpuSeconds, floorCpu,
                 best.cpuSeconds / std::max(floorCpu, 1e-3), straced / double(jobs),
                 best.ioCalls / double(jobs), best.peakRssKb / 1024.0, reportMb, logMb);
+    std::printf("        its %zu log records appended in a plain loop, one write each: %.3f s"
+                " (%.1f times the floor)\n",
+                records, logLoop, logLoop / floor);
     std::fflush(stdout);
 }
 
