@@ -4,6 +4,7 @@
 
 #include "log.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -138,9 +139,15 @@ size_t EscapedSize(unsigned char c)
 size_t EscapeInPlace(char *text, size_t length, size_t room)
 {
     // The plain part first, in a tight loop: most records have nothing to escape.
+    static const auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (unsigned c = 0; c < plain.size(); ++c)
+            plain[c] = EscapedSize(static_cast<unsigned char>(c)) == 1;
+        return plain;
+    }();
     const size_t plainEnd = length < room ? length : room;
     size_t kept = 0;
-    while (kept < plainEnd && EscapedSize(static_cast<unsigned char>(text[kept])) == 1)
+    while (kept < plainEnd && kPlain[static_cast<unsigned char>(text[kept])])
         ++kept;
     size_t escaped = kept;
     while (kept < length && escaped + EscapedSize(static_cast<unsigned char>(text[kept])) <= room)
@@ -190,9 +197,13 @@ int FormatPlain(char *out, size_t room, const char *format, va_list args)
     char *at = out;
     for (const char *next = format; *next; ++next) {
         if (*next != '%') {
-            if (at == end)
+            const char *literalEnd = strchrnul(next, '%');
+            const size_t literal = static_cast<size_t>(literalEnd - next);
+            if (literal > static_cast<size_t>(end - at))
                 return -1;
-            *at++ = *next;
+            std::memcpy(at, next, literal);
+            at += literal;
+            next = literalEnd - 1;
             continue;
         }
         char number[24];
