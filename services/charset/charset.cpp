@@ -6,13 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <vector>
 
 namespace charset {
 namespace {
@@ -60,6 +61,22 @@ size_t SequenceLength(const unsigned char *bytes, size_t left, bool &truncated)
     return length;
 }
 
+// Bytes at the start of `text` below 0x80. Most report text is ASCII: eight bytes are checked at
+// once.
+size_t AsciiPrefix(const char *text, size_t length)
+{
+    const uint64_t kHighBits = 0x8080808080808080u;
+    size_t position = 0;
+    for (uint64_t word; position + sizeof word <= length; position += sizeof word) {
+        std::memcpy(&word, text + position, sizeof word);
+        if ((word & kHighBits) != 0)
+            break;
+    }
+    while (position < length && static_cast<unsigned char>(text[position]) < 0x80)
+        ++position;
+    return position;
+}
+
 // Bytes at the start of `text` that are well-formed UTF-8; `truncated` as for SequenceLength().
 size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
 {
@@ -68,7 +85,7 @@ size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
     truncated = false;
     while (position < length) {
         if (bytes[position] < 0x80) { // most text: no need for the full check
-            ++position;
+            position += AsciiPrefix(text + position, length - position);
             continue;
         }
         const size_t sequence = SequenceLength(bytes + position, length - position, truncated);
@@ -182,6 +199,63 @@ struct Closer {
     void operator()(void *descriptor) const { iconv_close(static_cast<iconv_t>(descriptor)); }
 };
 
+// A probe: true when `descriptor`, from its initial state, gives `text` back byte for byte and owes
+// nothing at the end. Any failure, a full buffer included, is a "no".
+bool GivesBackUnchanged(iconv_t descriptor, const char *text, size_t length)
+{
+    char out[256];
+    char *in = const_cast<char *>(text), *written = out;
+    size_t inLeft = length, outLeft = sizeof out;
+    iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
+    const bool converted = iconv(descriptor, &in, &inLeft, &written, &outLeft) != kFailed && inLeft == 0 &&
+                           iconv(descriptor, nullptr, nullptr, &written, &outLeft) != kFailed;
+    return converted && static_cast<size_t>(written - out) == length && std::memcmp(out, text, length) == 0;
+}
+
+// The empty text, every ASCII character alone and all of them in a row come back unchanged: then
+// so does any text of ASCII only. This rules out the targets that are not ASCII-based, that start
+// with a shift sequence (ISO-2022-KR), or that treat a character specially ('+' of UTF-7).
+bool GivesAsciiBackUnchanged(iconv_t descriptor)
+{
+    char ascii[128];
+    for (size_t c = 0; c < sizeof ascii; ++c)
+        ascii[c] = static_cast<char>(c);
+    if (!GivesBackUnchanged(descriptor, ascii, 0) || !GivesBackUnchanged(descriptor, ascii, sizeof ascii))
+        return false;
+    for (size_t c = 0; c < sizeof ascii; ++c) {
+        if (!GivesBackUnchanged(descriptor, ascii + c, 1))
+            return false;
+    }
+    return true;
+}
+
+// Between two spellings of UTF-8 the C library gives every well-formed text back unchanged (a
+// byte-order mark included). The probe holds the boundaries of each sequence length to it.
+bool GivesUtf8BackUnchanged(iconv_t descriptor)
+{
+    static const char kBoundaries[] = "\xEF\xBB\xBF\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
+                                      "\xEF\xBF\xBD\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+    return GivesAsciiBackUnchanged(descriptor) && GivesBackUnchanged(descriptor, kBoundaries, sizeof kBoundaries - 1);
+}
+
+// One cached pair of encodings, and what was learnt about it when its descriptor opened.
+struct Pair {
+    std::string from, to;
+    iconv_t descriptor;
+    Form form;          // of the source
+    bool utf8ToUtf8;    // a well-formed UTF-8 text comes out as it went in
+    bool asciiToItself; // a text of ASCII only comes out as it went in
+};
+
+// True when `text` is known to come out of the pair unchanged, so that iconv need not run: the
+// report texts are mostly ASCII, and the sniffer turns UTF-8 into UTF-8.
+bool PassesUnchanged(const Pair &pair, const char *text, size_t length)
+{
+    if (pair.utf8ToUtf8)
+        return IsValidUtf8(text, length);
+    return pair.asciiToItself && AsciiPrefix(text, length) == length;
+}
+
 // Opening a descriptor loads a conversion module, which costs far more than converting a report
 // text, and the services convert every text between the same few pairs. Only descriptors that
 // opened are kept; the destructor closes them when the library is unloaded.
@@ -194,36 +268,56 @@ public:
     DescriptorCache &operator=(const DescriptorCache &) = delete;
     ~DescriptorCache()
     {
-        for (auto &source : descriptors_) {
-            for (auto &target : source.second)
-                iconv_close(target.second);
-        }
+        for (Pair &pair : pairs_)
+            iconv_close(pair.descriptor);
         cacheDestroyed = true;
     }
 
-    // Runs ConvertWith() with the cached descriptor of the pair, under the cache's lock.
+    // Runs ConvertWith() with the cached descriptor of the pair, under the cache's lock, or copies
+    // a text the pair is known to leave unchanged.
     Outcome convert(const std::string &from, const std::string &to, const char *text, size_t length,
                     const Policy &policy, std::string &out)
     {
         std::lock_guard<std::mutex> hold(lock_);
-        auto &targets = descriptors_[from];
-        auto found = targets.find(to);
-        if (found == targets.end()) {
-            std::unique_ptr<void, Closer> opened(Open(from, to));
-            if (opened.get() == kNoDescriptor) {
-                opened.release();
-                return Outcome::UnknownCharset;
-            }
-            found = targets.emplace(to, static_cast<iconv_t>(opened.get())).first;
-            opened.release();
+        const Pair *pair = find(from, to);
+        if (pair == nullptr && (pair = add(from, to)) == nullptr)
+            return Outcome::UnknownCharset;
+        if (PassesUnchanged(*pair, text, length)) {
+            out.assign(text, length);
+            return Outcome::Converted;
         }
-        iconv(found->second, nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        return ConvertWith(found->second, FormOf(from), text, length, policy, out);
+        iconv(pair->descriptor, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+        return ConvertWith(pair->descriptor, pair->form, text, length, policy, out);
     }
 
 private:
+    // A few pairs at most (each library has a cache of its own): a list is quickest to search.
+    Pair *find(const std::string &from, const std::string &to)
+    {
+        for (Pair &pair : pairs_) {
+            if (pair.from == from && pair.to == to)
+                return &pair;
+        }
+        return nullptr;
+    }
+
+    // Opens, probes and keeps the pair; NULL when iconv knows a name not. Room is made before the
+    // descriptor opens, so that nothing can throw while it is not yet kept.
+    Pair *add(const std::string &from, const std::string &to)
+    {
+        Pair pair = {from, to, kNoDescriptor, FormOf(from), false, false};
+        pairs_.reserve(pairs_.size() + 1);
+        pair.descriptor = Open(from, to);
+        if (pair.descriptor == kNoDescriptor)
+            return nullptr;
+        pair.asciiToItself = GivesAsciiBackUnchanged(pair.descriptor);
+        pair.utf8ToUtf8 = IsUtf8Name(from) && IsUtf8Name(to) && GivesUtf8BackUnchanged(pair.descriptor);
+        pairs_.push_back(std::move(pair));
+        return &pairs_.back();
+    }
+
     std::mutex lock_;
-    std::map<std::string, std::map<std::string, iconv_t>> descriptors_; // by source, then target
+    std::vector<Pair> pairs_;
 };
 
 } // namespace
@@ -243,7 +337,20 @@ std::string ComparableName(const std::string &encoding)
 
 bool IsUtf8Name(const std::string &encoding)
 {
-    return ComparableName(encoding) == "UTF8";
+    // ComparableName(encoding) == "UTF8" without building the name, as this is asked for every text.
+    // Only ASCII letters are folded: no locale makes another byte 'U', 'T' or 'F'.
+    const char *wanted = "UTF8";
+    for (size_t i = 0; i < encoding.size(); ++i) {
+        const char c = encoding[i];
+        if (c == '/' && i + 1 < encoding.size() && encoding[i + 1] == '/')
+            break;
+        if (c == '-' || c == '_')
+            continue;
+        if (*wanted == '\0' || (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != *wanted)
+            return false;
+        ++wanted;
+    }
+    return *wanted == '\0';
 }
 
 Form FormOf(const std::string &encoding)

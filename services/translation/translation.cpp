@@ -321,13 +321,14 @@ std::string DefaultCatalogueDirectory()
     return folder + TRANS_CATALOG_FROM_BUILT_LIBRARY;
 }
 
-std::string CatalogueDirectory()
+// The directory, read at each call; the default one is worked out once.
+const char *CatalogueDirectory()
 {
     const char *directory = std::getenv("TRANS_CATALOG_DIR");
     if (directory != nullptr && directory[0] != '\0')
         return directory;
     static const std::string defaultDirectory = DefaultCatalogueDirectory();
-    return defaultDirectory;
+    return defaultDirectory.c_str();
 }
 
 // A language names a file inside the catalogue directory, never a path out of it.
@@ -348,10 +349,13 @@ public:
         status = TRANS_ERR_UNKNOWN_LANGUAGE;
         if (!IsLanguageName(language))
             return nullptr;
-        const std::string path = CatalogueDirectory() + "/" + language + ".po";
+        const char *directory = CatalogueDirectory();
+        if (last_ != nullptr && lastLanguage_ == language && lastDirectory_ == directory)
+            return last_;
+        const std::string path = std::string(directory) + "/" + language + ".po";
         const auto found = usable_.find(path);
         if (found != usable_.end())
-            return &found->second;
+            return remember(directory, language, &found->second);
 
         Descriptor file = {-1};
         FileVersion version = {};
@@ -374,13 +378,30 @@ public:
         }
         unusable_.erase(path);
         status = TRANS_OK;
-        return &usable_.emplace(path, std::move(catalogue)).first->second;
+        return remember(directory, language, &usable_.emplace(path, std::move(catalogue)).first->second);
     }
 
     std::mutex &lock() { return lock_; }
 
 private:
+    // Remembers where the usable catalogue last found lies, as nearly every call asks for that one
+    // again (a Translater is made for every report text). A usable catalogue is never dropped, so
+    // the pointer stays good; a shortage only leaves nothing remembered.
+    Catalogue *remember(const char *directory, const char *language, Catalogue *catalogue)
+    {
+        last_ = nullptr;
+        try {
+            lastDirectory_ = directory;
+            lastLanguage_ = language;
+            last_ = catalogue;
+        } catch (const std::bad_alloc &) {
+        }
+        return catalogue;
+    }
+
     std::mutex lock_;
+    Catalogue *last_ = nullptr;
+    std::string lastDirectory_, lastLanguage_;
     std::unordered_map<std::string, Catalogue> usable_;
     std::unordered_map<std::string, FileVersion> unusable_;
 };
