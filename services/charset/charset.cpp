@@ -238,6 +238,60 @@ bool GivesUtf8BackUnchanged(iconv_t descriptor)
     return GivesAsciiBackUnchanged(descriptor) && GivesBackUnchanged(descriptor, kBoundaries, sizeof kBoundaries - 1);
 }
 
+// The bytes a target writes for the two-byte UTF-8 characters, U+0080 to U+07FF (Latin, Greek,
+// Cyrillic, Hebrew, Arabic), learnt one character at a time as texts bring them.
+class TwoByteCharacters {
+public:
+    // Converts a text of ASCII and two-byte characters that each have a byte of their own in the
+    // target into `out`: what iconv would write, as a target that gives ASCII back unchanged and
+    // one byte for a character (with nothing owed after it) keeps no state between characters.
+    // False, with `out` unspecified, at the first character that is not of that kind.
+    bool convert(iconv_t descriptor, const char *text, size_t length, std::string &out)
+    {
+        out.resize(length); // never more bytes than the text
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+        size_t used = 0;
+        for (size_t i = 0; i < length; ++i) {
+            if (bytes[i] < 0x80) {
+                out[used++] = static_cast<char>(bytes[i]);
+                continue;
+            }
+            if (bytes[i] < 0xC2 || bytes[i] > 0xDF || i + 1 == length || (bytes[i + 1] & 0xC0) != 0x80)
+                return false;
+            const uint16_t entry = byteOf(descriptor, text + i);
+            if (entry == kNoByte)
+                return false;
+            out[used++] = static_cast<char>(entry & 0xFF);
+            ++i;
+        }
+        out.resize(used);
+        return true;
+    }
+
+private:
+    enum : uint16_t { kUnknown = 0, kNoByte = 1, kByte = 0x100 }; // kByte | the byte
+
+    // The entry of the character `sequence` starts, asked of iconv the first time: exactly one
+    // byte, nothing owed after it and nothing transliterated, or kNoByte.
+    uint16_t byteOf(iconv_t descriptor, const char *sequence)
+    {
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(sequence);
+        uint16_t &entry = entries_[((bytes[0] & 0x1F) << 6 | (bytes[1] & 0x3F)) - 0x80];
+        if (entry != kUnknown)
+            return entry;
+        char written[8];
+        char *in = const_cast<char *>(sequence), *end = written;
+        size_t inLeft = 2, outLeft = sizeof written;
+        iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
+        const bool exact = iconv(descriptor, &in, &inLeft, &end, &outLeft) == 0 && inLeft == 0 &&
+                           iconv(descriptor, nullptr, nullptr, &end, &outLeft) == 0 && end == written + 1;
+        entry = exact ? kByte | static_cast<unsigned char>(written[0]) : kNoByte;
+        return entry;
+    }
+
+    uint16_t entries_[0x800 - 0x80] = {};
+};
+
 // One cached pair of encodings, and what was learnt about it when its descriptor opened.
 struct Pair {
     std::string from, to;
@@ -245,6 +299,7 @@ struct Pair {
     Form form;          // of the source
     bool utf8ToUtf8;    // a well-formed UTF-8 text comes out as it went in
     bool asciiToItself; // a text of ASCII only comes out as it went in
+    std::unique_ptr<TwoByteCharacters> twoByte; // from UTF-8 into a target that gives ASCII back
 };
 
 // True when `text` is known to come out of the pair unchanged, so that iconv need not run: the
@@ -279,13 +334,15 @@ public:
                     const Policy &policy, std::string &out)
     {
         std::lock_guard<std::mutex> hold(lock_);
-        const Pair *pair = find(from, to);
+        Pair *pair = find(from, to);
         if (pair == nullptr && (pair = add(from, to)) == nullptr)
             return Outcome::UnknownCharset;
         if (PassesUnchanged(*pair, text, length)) {
             out.assign(text, length);
             return Outcome::Converted;
         }
+        if (pair->twoByte != nullptr && pair->twoByte->convert(pair->descriptor, text, length, out))
+            return Outcome::Converted;
         iconv(pair->descriptor, nullptr, nullptr, nullptr, nullptr); // back to the initial state
         return ConvertWith(pair->descriptor, pair->form, text, length, policy, out);
     }
@@ -305,13 +362,16 @@ private:
     // descriptor opens, so that nothing can throw while it is not yet kept.
     Pair *add(const std::string &from, const std::string &to)
     {
-        Pair pair = {from, to, kNoDescriptor, FormOf(from), false, false};
+        Pair pair = {from, to, kNoDescriptor, FormOf(from), false, false, nullptr};
+        std::unique_ptr<TwoByteCharacters> twoByte(IsUtf8Name(from) ? new TwoByteCharacters : nullptr);
         pairs_.reserve(pairs_.size() + 1);
         pair.descriptor = Open(from, to);
         if (pair.descriptor == kNoDescriptor)
             return nullptr;
         pair.asciiToItself = GivesAsciiBackUnchanged(pair.descriptor);
         pair.utf8ToUtf8 = IsUtf8Name(from) && IsUtf8Name(to) && GivesUtf8BackUnchanged(pair.descriptor);
+        if (pair.asciiToItself && !pair.utf8ToUtf8)
+            pair.twoByte = std::move(twoByte);
         pairs_.push_back(std::move(pair));
         return &pairs_.back();
     }
