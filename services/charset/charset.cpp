@@ -334,8 +334,8 @@ public:
                     const Policy &policy, std::string &out)
     {
         std::lock_guard<std::mutex> hold(lock_);
-        Pair *pair = find(from, to);
-        if (pair == nullptr && (pair = add(from, to)) == nullptr)
+        Pair *pair = find(from, to, policy.targetSuffix);
+        if (pair == nullptr && (pair = add(from, to + policy.targetSuffix)) == nullptr)
             return Outcome::UnknownCharset;
         if (PassesUnchanged(*pair, text, length)) {
             out.assign(text, length);
@@ -349,10 +349,14 @@ public:
 
 private:
     // A few pairs at most (each library has a cache of its own): a list is quickest to search.
-    Pair *find(const std::string &from, const std::string &to)
+    // The target is looked for in two pieces, as a caller may add a suffix to every name.
+    Pair *find(const std::string &from, const std::string &to, const char *toSuffix)
     {
+        const size_t suffixLength = std::strlen(toSuffix);
         for (Pair &pair : pairs_) {
-            if (pair.from == from && pair.to == to)
+            if (pair.from == from && pair.to.size() == to.size() + suffixLength &&
+                pair.to.compare(0, to.size(), to) == 0 &&
+                std::memcmp(pair.to.data() + to.size(), toSuffix, suffixLength) == 0)
                 return &pair;
         }
         return nullptr;
@@ -442,7 +446,7 @@ Outcome Convert(const std::string &from, const std::string &to, const char *text
         return cache.convert(from, to, text, length, policy, out);
     // Called while the library is being unloaded (another library's exit handler): a descriptor
     // of this call's own.
-    std::unique_ptr<void, Closer> descriptor(Open(from, to));
+    std::unique_ptr<void, Closer> descriptor(Open(from, to + policy.targetSuffix));
     if (descriptor.get() == kNoDescriptor) {
         descriptor.release();
         return Outcome::UnknownCharset;

@@ -35,12 +35,13 @@ bool IsValidUtf8(const char *text, size_t length);
 struct Policy {
     const char *replacement; /* written in its place, e.g. "?" */
     bool failOnUndecodable;  /* stop with Outcome::Undecodable instead of replacing */
+    const char *targetSuffix; /* appended to the target's name, e.g. "//TRANSLIT"; "" for none */
 };
 
 enum class Outcome { Converted, UnknownCharset, Undecodable };
 
-/* 'Convert()' - converts `length` bytes of `text` from `from` into `to` (iconv names, suffixes
- * such as "//TRANSLIT" included) into `out`. A UTF-8 source is held to IsValidUtf8()'s rules even
+/* 'Convert()' - converts `length` bytes of `text` from `from` into `to` followed by the policy's
+ * target suffix (iconv names, suffixes such as "//TRANSLIT" included) into `out`. A UTF-8 source is held to IsValidUtf8()'s rules even
  * where iconv is laxer. An incomplete character at the end is one undecodable character.
  * Returns UnknownCharset when iconv knows either name not (`out` is then empty). Throws
  * std::bad_alloc when memory runs out and std::system_error for any other iconv failure that is

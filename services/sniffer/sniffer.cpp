@@ -26,8 +26,8 @@ const char kLogFile[] = "sniffer";
 // What 8-bit text of an encoding nobody can tell is read as: the charset of older devices.
 const char kEightBitFallback[] = "ISO-8859-15";
 // A unit that does not decode, or an incomplete character at the end, becomes U+FFFD.
-const charset::Policy kReplace = {"\xEF\xBF\xBD", false};
-const charset::Policy kStrict = {"", true};
+const charset::Policy kReplace = {"\xEF\xBF\xBD", false, ""};
+const charset::Policy kStrict = {"", true, ""};
 
 // ---------------------------------------------------------------------------------------------
 // Conversion to UTF-8

@@ -38,7 +38,7 @@ const char kLogFile[] = "translation";
 const char kDefaultSystemCharset[] = "ISO-8859-15";
 // What a text that claims to be UTF-8 but is not is read as: the charset of older devices.
 const char kNotUtf8Fallback[] = "ISO-8859-15";
-const charset::Policy kLenient = {"?", false};
+const charset::Policy kLenient = {"?", false, ""};
 
 // ---------------------------------------------------------------------------------------------
 // Lenient conversion
@@ -107,23 +107,25 @@ private:
     locale_t previous_ = static_cast<locale_t>(0);
 };
 
-// The iconv target for `encoding`: "//TRANSLIT" makes iconv write "EUR" for a euro sign the target
-// lacks, or "?"; a name with a suffix of its own keeps it.
-std::string TransliteratingTarget(const std::string &encoding)
+// What makes iconv transliterate into `encoding`: "//TRANSLIT" writes "EUR" for a euro sign the
+// target lacks, or "?"; a name with a suffix of its own keeps it. Given to the charset module
+// apart from the name, so that no target name is built for every text.
+const char *TransliterationSuffix(const std::string &encoding)
 {
-    return encoding.empty() || encoding.find("//") != std::string::npos ? encoding : encoding + "//TRANSLIT";
+    return encoding.empty() || encoding.find("//") != std::string::npos ? "" : "//TRANSLIT";
 }
 
-// Converts `text` into `target` (see TransliteratingTarget()) never failing on data: a character
-// that cannot be read or written is transliterated or becomes "?". False when iconv knows either
-// encoding not (logged).
-bool ConvertLeniently(const std::string &from, const std::string &target, const std::string &text, std::string &out)
+// Converts `text` into `encoding` never failing on data: a character that cannot be read or
+// written is transliterated or becomes "?". False when iconv knows either encoding not (logged).
+bool ConvertLeniently(const std::string &from, const std::string &encoding, const std::string &text, std::string &out)
 {
     TransliterationScope transliteration;
-    if (charset::Convert(from, target, text.data(), text.size(), kLenient, out) == charset::Outcome::Converted)
+    charset::Policy policy = kLenient;
+    policy.targetSuffix = TransliterationSuffix(encoding);
+    if (charset::Convert(from, encoding, text.data(), text.size(), policy, out) == charset::Outcome::Converted)
         return true;
-    Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "iconv cannot convert from \"%s\" to \"%s\".",
-                  from.c_str(), target.c_str());
+    Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "iconv cannot convert from \"%s\" to \"%s%s\".",
+                  from.c_str(), encoding.c_str(), policy.targetSuffix);
     return false;
 }
 
@@ -430,7 +432,7 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
     auto converted = handedOut.find(stringId);
     if (converted == handedOut.end()) {
         std::string text;
-        if (!ConvertLeniently(catalogue->charset, TransliteratingTarget(systemCharset), source->second, text)) {
+        if (!ConvertLeniently(catalogue->charset, systemCharset, source->second, text)) {
             Log_SpecEntry(logSpecError, kLogFile, __LINE__,
                           "system charset \"%s\" is unknown; no text can be handed out.", systemCharset);
             return TRANS_ERR_CONVERSION;
@@ -521,9 +523,7 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
         return -1;
     }
     const size_t room = static_cast<size_t>(maxBytes - 1) / 2;
-    size_t length = 0;
-    while (length < room && text[length] != '\0')
-        ++length;
+    size_t length = strnlen(text, room);
     if (text[length] != '\0') {
         // Cut before the character the last whole byte belongs to, so no half character prints.
         while (length > 0 && IsContinuationByte(text[length]))
@@ -531,8 +531,9 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
                       "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.", length, maxBytes);
     }
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < length; ++i)
-        std::memcpy(out + 2 * i, kHexPairs.digits[static_cast<unsigned char>(text[i])], 2);
+        std::memcpy(out + 2 * i, kHexPairs.digits[bytes[i]], 2);
     out[2 * length] = '\0';
     return static_cast<int>(2 * length);
 }
@@ -563,7 +564,7 @@ EncodingConverter::~EncodingConverter() = default;
 
 EncodingConverter &EncodingConverter::convertTo(const std::string &encoding)
 {
-    to_ = TransliteratingTarget(encoding); // once here rather than for every text
+    to_ = encoding;
     return *this;
 }
 
