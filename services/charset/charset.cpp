@@ -88,6 +88,11 @@ size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
             position += AsciiPrefix(text + position, length - position);
             continue;
         }
+        if (bytes[position] >= 0xC2 && bytes[position] <= 0xDF && position + 1 < length &&
+            (bytes[position + 1] & 0xC0) == 0x80) { // and most of the rest: a Latin letter
+            position += 2;
+            continue;
+        }
         const size_t sequence = SequenceLength(bytes + position, length - position, truncated);
         if (sequence == 0)
             break;

@@ -37,7 +37,8 @@ const charset::Policy kStrict = {"", true, ""};
 // know the charset, or with kStrict when a unit does not decode. Throws on a shortage.
 bool ToUtf8(const char *text, size_t length, const char *charset, const charset::Policy &policy, std::string &out)
 {
-    return charset::Convert(charset, "UTF-8", text, length, policy, out) == charset::Outcome::Converted;
+    static const std::string kUtf8 = "UTF-8"; // made once: every text is converted into it
+    return charset::Convert(charset, kUtf8, text, length, policy, out) == charset::Outcome::Converted;
 }
 
 // Puts a malloc'd, NUL-terminated copy of `utf8` into `*result`. 1, or 0 when memory runs out.

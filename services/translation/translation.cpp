@@ -352,7 +352,8 @@ public:
         if (!IsLanguageName(language))
             return nullptr;
         const char *directory = CatalogueDirectory();
-        if (last_ != nullptr && lastLanguage_ == language && lastDirectory_ == directory)
+        if (last_ != nullptr && std::strcmp(lastLanguage_.c_str(), language) == 0 &&
+            std::strcmp(lastDirectory_.c_str(), directory) == 0)
             return last_;
         const std::string path = std::string(directory) + "/" + language + ".po";
         const auto found = usable_.find(path);
