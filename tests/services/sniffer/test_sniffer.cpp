@@ -26,6 +26,7 @@ TEST(Sniffer, EveryFunctionGivesValidUtf8OrFails)
     const struct { const char *how; std::string bytes, text; } cases[] = {
         {"ISO-8859-1", "caf\xe9 \xa4", "caf\u00e9 \u00a4"}, {"NO-SUCH", "", "<failed>"},
         {"UTF-8", "a\xff" "b\xc3", "a\ufffd" "b\ufffd"}, {"UTF-8", "\xf5\x80\x80\x80\xf8\x88", "\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd"},
+        {"UTF-8", "\xc1\xbf\xc2\x80\xdf\xbf\xef\xbb\xbf\xf4\x8f\xbf\xbf", "\ufffd\ufffd\u0080\u07ff\ufeff\U0010ffff"},
         {kUnicode, std::string("\xff\xfe\0\0G\0\0\0", 8), "G"}, {kUnicode, std::string("\0\0\0G\0\0\0\xfc", 8), "G\u00fc"},
         {kUnicode, "\x1f\x04\x40\x04", "\u041f\u0440"}, {kUnicode, std::string("\xfe\xff\x4e\x2d\0a", 6), "\u4e2d" "a"},
         {kUnicode, std::string("\xff\xfe" "a\0\x00\xd8" "b\0" "c", 9), "a\ufffd" "b\ufffd"},

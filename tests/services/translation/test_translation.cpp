@@ -91,6 +91,9 @@ TEST(Translation, ConversionsNeverFailOnData)
         {"UTF-8", "ISO-8859-15//IGNORE", "a\u041f\u0440b", "UTF-8 ab"}, {"UTF-8", "NO-SUCH", "\u00e9", "UTF-8 \u00e9"},
         {"UTF-16LE", "ASCII", std::string("a\0\x00\xd8z\0\xe9", 7), "UTF-16LE a?z?"},
         {"utf8", "UTF-8", "\xe9\xa4 \xc0\xaf \xed\xa0\x80 \xc3", "ISO-8859-15 \u00e9\u20ac \u00c0\u00af \u00ed\u00a0\u0080 \u00c3"},
+        // Targets where ASCII or a letter is not one byte of its own: no shortcut may copy it.
+        {"UTF-8", "ISO-8859-7", "\u03b1\u03b2 \u00e9 +", "UTF-8 \xe1\xe2 e +"}, {"UTF-8", "UTF-7", "a+b", "UTF-8 a+-b"},
+        {"UTF-8", "ISO-2022-JP", "a\u03b1b", "UTF-8 a\x1b$B&A\x1b(Bb"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Convert(c.from, c.to, c.text), c.expected) << c.from << " to " << c.to << ": " << c.text;
