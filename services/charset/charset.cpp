@@ -360,7 +360,7 @@ private:
         const size_t suffixLength = std::strlen(toSuffix);
         for (Pair &pair : pairs_) {
             if (pair.from == from && pair.to.size() == to.size() + suffixLength &&
-                pair.to.compare(0, to.size(), to) == 0 &&
+                std::memcmp(pair.to.data(), to.data(), to.size()) == 0 &&
                 std::memcmp(pair.to.data() + to.size(), toSuffix, suffixLength) == 0)
                 return &pair;
         }
