@@ -1,8 +1,8 @@
 // Job tracker stand-in: serves the completed-jobs report from a SQLite database opened read-only.
 //
-// The first call reads the whole report with two queries (jobs, then all their addresses) into
-// memory, inside one read transaction so the two agree even while the tracker writes; every field
-// look-up after that is plain indexing. Layout of this file:
+// The first call reads the whole report with two queries (jobs, then all their addresses, merged
+// by job id in one pass) into memory, inside one read transaction so the two agree even while the
+// tracker writes; every field look-up after that is a table look-up and plain indexing. Layout of this file:
 //   1. the in-memory report;
 //   2. reading column values (counts, texts, local times);
 //   3. loading the report from the database;
@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,6 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,36 +42,95 @@ const int kBusyTimeoutMs = 2000;
 // ============================================================================================
 // 1. The in-memory report
 // ============================================================================================
-// An empty optional is a missing field. Values are never moved once loading has finished, so
-// the pointers handed out stay valid until the report is released.
+// A report holds tens of thousands of values, so they live in a few large blocks rather than in
+// an allocation each. Nothing moves once stored, so the pointers handed out stay valid until the
+// report is released.
 
-struct Address {
-    std::optional<int32_t> type;
-    std::optional<int32_t> processState;
-    std::optional<std::tm> statusTime;
-    std::optional<std::string> friendlyName;
-    std::optional<std::string> email;
+// The report's texts, each copied once with a terminating NUL into large blocks.
+class TextStore {
+public:
+    // A NUL-terminated copy of `text`.
+    const char *Store(std::string_view text)
+    {
+        const size_t size = text.size() + 1;
+        char *copy;
+        if (size > kBlockSize / 4) {
+            // A long text gets a block of its own rather than wasting the rest of the current one.
+            blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
+            copy = blocks_.back().get();
+        } else {
+            if (size > left_) {
+                blocks_.push_back(std::unique_ptr<char[]>(new char[kBlockSize]));
+                free_ = blocks_.back().get();
+                left_ = kBlockSize;
+            }
+            copy = free_;
+            free_ += size;
+            left_ -= size;
+        }
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+        return copy;
+    }
+
+private:
+    static constexpr size_t kBlockSize = 64 * 1024;  // below malloc's mmap threshold
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char *free_ = nullptr;
+    size_t left_ = 0;
 };
 
-struct Job {
+// Records of one kind, appended in blocks of a fixed number: a record never moves, and growing
+// never copies what is there, so loading never needs room for the report twice.
+template <typename Record>
+class RecordStore {
+public:
+    // A new record, value-initialised, at index size() - 1.
+    Record &Append()
+    {
+        if (size_ % kPerBlock == 0)
+            blocks_.push_back(std::make_unique<Record[]>(kPerBlock));
+        return blocks_.back()[size_++ % kPerBlock];
+    }
+    Record &operator[](size_t index) { return blocks_[index / kPerBlock][index % kPerBlock]; }
+    size_t size() const { return size_; }
+
+private:
+    static constexpr size_t kPerBlock = 256;  // a power of two: indexing is a shift and a mask
+    std::vector<std::unique_ptr<Record[]>> blocks_;
+    size_t size_ = 0;
+};
+
+// The values of a job or an address by kind, each kind in slots (the enums below). An empty
+// optional and a null text are missing fields.
+template <size_t Counts, size_t Times, size_t Texts>
+struct Values {
+    std::optional<int32_t> counts[Counts];
+    std::optional<std::tm> times[Times];
+    const char *texts[Texts] = {};
+};
+
+enum JobCount { kRecipients, kConfirmed, kUnconfirmed, kFailed, kPagesScanned, kAttachmentSize,
+                kAddressCount, kJobCounts };
+enum JobTime { kSentTime, kCompletedTime, kJobTimes };
+enum JobText { kSubject, kSender, kJobTexts };
+enum AddressCount { kType, kProcessState, kAddressCounts };
+enum AddressTime { kStatusTime, kAddressTimes };
+enum AddressText { kFriendlyName, kEmail, kAddressTexts };
+
+using Address = Values<kAddressCounts, kAddressTimes, kAddressTexts>;
+
+struct Job : Values<kJobCounts, kJobTimes, kJobTexts> {
     sqlite3_int64 id = 0;
-    std::optional<std::tm> sentTime;
-    std::optional<std::tm> completedTime;
-    std::optional<int32_t> recipients;
-    std::optional<int32_t> confirmed;
-    std::optional<int32_t> unconfirmed;
-    std::optional<int32_t> failed;
-    std::optional<int32_t> pagesScanned;
-    std::optional<int32_t> attachmentSize;
-    std::optional<std::string> subject;
-    std::optional<std::string> sender;
-    int32_t addressCount = 0;  // set from addresses.size() once every address is read
-    std::vector<Address> addresses;
+    uint32_t firstAddress = 0;  // its addresses are Report::addressOrder[firstAddress ...]
 };
 
 struct Report {
     int32_t jobCount = 0;  // set from jobs.size() once every job is read
-    std::vector<Job> jobs;
+    RecordStore<Job> jobs;
+    RecordStore<Address> addresses;      // as the database holds them
+    std::vector<uint32_t> addressOrder;  // indexes of `addresses`: each job's together, by position
+    TextStore texts;
 };
 
 // ============================================================================================
@@ -91,8 +150,9 @@ std::optional<int32_t> ReadCount(sqlite3_stmt *row, int column)
 }
 
 // Texts are in the system charset, which need not be UTF-8, so the bytes are kept exactly as
-// stored, TEXT or BLOB alike. The first NUL ends the text, as it would for any C reader.
-std::optional<std::string> ReadText(sqlite3_stmt *row, int column)
+// stored, TEXT or BLOB alike. The first NUL ends the text, as it would for any C reader. The
+// bytes are SQLite's, valid until the row changes.
+std::optional<std::string_view> ReadBytes(sqlite3_stmt *row, int column)
 {
     const void *bytes = nullptr;
     switch (sqlite3_column_type(row, column)) {
@@ -105,16 +165,24 @@ std::optional<std::string> ReadText(sqlite3_stmt *row, int column)
         // An empty BLOB comes back as NULL too; only an error code tells it from a failed copy.
         if (sqlite3_errcode(sqlite3_db_handle(row)) == SQLITE_NOMEM)
             throw std::bad_alloc();
-        return std::string();
+        return std::string_view();
     }
     const char *start = static_cast<const char *>(bytes);
     const void *nul = std::memchr(start, '\0', static_cast<size_t>(size));
-    return std::string(start, nul ? static_cast<const char *>(nul) : start + size);
+    return std::string_view(start, nul ? static_cast<size_t>(static_cast<const char *>(nul) - start)
+                                       : static_cast<size_t>(size));
+}
+
+// The column's text copied into `texts`, or nullptr when it is missing.
+const char *ReadText(sqlite3_stmt *row, int column, TextStore &texts)
+{
+    std::optional<std::string_view> bytes = ReadBytes(row, column);
+    return bytes ? texts.Store(*bytes) : nullptr;
 }
 
 std::optional<std::tm> ReadTime(sqlite3_stmt *row, int column)
 {
-    std::optional<std::string> text = ReadText(row, column);
+    std::optional<std::string_view> text = ReadBytes(row, column);
     return text ? jobtracker::ParseLocalTime(*text) : std::nullopt;
 }
 
@@ -161,13 +229,14 @@ bool IsRegularFile(const char *path)
 }
 
 // Opens the database read-only: a missing file is an error, never created. On failure `db` is
-// empty and the result is the status to return.
+// empty and the result is the status to return. The connection serves this one call on this one
+// thread, so SQLite need not lock it on every column read (NOMUTEX).
 int32_t OpenDatabase(const char *path, Connection &db)
 {
     if (!IsRegularFile(path))
         return JTAPI_ERR_DATABASE;
     sqlite3 *raw = nullptr;
-    int status = sqlite3_open_v2(path, &raw, SQLITE_OPEN_READONLY, nullptr);
+    int status = sqlite3_open_v2(path, &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     db.reset(raw);
     if (status != SQLITE_OK) {
         // Without memory SQLite gives no connection; its error functions then say so.
@@ -179,8 +248,9 @@ int32_t OpenDatabase(const char *path, Connection &db)
     return JTAPI_OK;
 }
 
-// Runs `sql` and hands each result row to `readRow`. A failure status, after an error record,
-// when the statement cannot be prepared (no such table or column, not a database) or a step fails.
+// Runs `sql` and hands each result row to `readRow`, until it returns false. A failure status,
+// after an error record, when the statement cannot be prepared (no such table or column, not a
+// database) or a step fails.
 template <typename RowReader>
 int32_t ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader readRow)
 {
@@ -189,9 +259,9 @@ int32_t ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader rea
         return LogDatabaseError(db, "cannot query job database", path);
     Statement statement(raw, &sqlite3_finalize);
     int status;
-    while ((status = sqlite3_step(raw)) == SQLITE_ROW)
-        readRow(raw);
-    if (status != SQLITE_DONE)
+    while ((status = sqlite3_step(raw)) == SQLITE_ROW && readRow(raw))
+        ;
+    if (status != SQLITE_DONE && status != SQLITE_ROW)
         return LogDatabaseError(db, "cannot read job database", path);
     return JTAPI_OK;
 }
@@ -202,65 +272,133 @@ int32_t LoadJobs(sqlite3 *db, const char *path, Report &report)
         "SELECT id, sent_time, completed_time, num_recipients, num_confirmed, num_unconfirmed,"
         " num_failed, pages_scanned, attachment_size, subject, sender FROM jobs ORDER BY id";
     int32_t status = ForEachRow(db, path, sql, [&report](sqlite3_stmt *row) {
-        Job job;
+        Job &job = report.jobs.Append();
         job.id = sqlite3_column_int64(row, 0);
-        job.sentTime = ReadTime(row, 1);
-        job.completedTime = ReadTime(row, 2);
-        job.recipients = ReadCount(row, 3);
-        job.confirmed = ReadCount(row, 4);
-        job.unconfirmed = ReadCount(row, 5);
-        job.failed = ReadCount(row, 6);
-        job.pagesScanned = ReadCount(row, 7);
-        job.attachmentSize = ReadCount(row, 8);
-        job.subject = ReadText(row, 9);
-        job.sender = ReadText(row, 10);
-        report.jobs.push_back(std::move(job));
+        job.times[kSentTime] = ReadTime(row, 1);
+        job.times[kCompletedTime] = ReadTime(row, 2);
+        job.counts[kRecipients] = ReadCount(row, 3);
+        job.counts[kConfirmed] = ReadCount(row, 4);
+        job.counts[kUnconfirmed] = ReadCount(row, 5);
+        job.counts[kFailed] = ReadCount(row, 6);
+        job.counts[kPagesScanned] = ReadCount(row, 7);
+        job.counts[kAttachmentSize] = ReadCount(row, 8);
+        job.counts[kAddressCount] = 0;  // counted while the addresses are read
+        job.texts[kSubject] = ReadText(row, 9, report.texts);
+        job.texts[kSender] = ReadText(row, 10, report.texts);
+        return true;
     });
     report.jobCount = static_cast<int32_t>(report.jobs.size());
     return status;
 }
 
-// The jobs are in ascending id order, so a job is found by binary search.
-Job *FindJobById(Report &report, sqlite3_int64 id)
+// LoadAddresses() found a position that is no integer.
+const int32_t kPositionNotInteger = -1;
+
+// The index of the job with `id`, or -1. `guess` is tried first: address rows mostly come
+// job by job, in the jobs' order.
+long FindJob(Report &report, sqlite3_int64 id, size_t guess)
 {
-    auto found = std::lower_bound(report.jobs.begin(), report.jobs.end(), id,
-                                  [](const Job &job, sqlite3_int64 wanted) { return job.id < wanted; });
-    return found != report.jobs.end() && found->id == id ? &*found : nullptr;
+    if (guess < report.jobs.size() && report.jobs[guess].id == id)
+        return static_cast<long>(guess);
+    size_t low = 0, high = report.jobs.size();  // the jobs are in ascending id order
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (report.jobs[middle].id < id)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low < report.jobs.size() && report.jobs[low].id == id ? static_cast<long>(low) : -1;
 }
 
-int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
+// Where each address goes in report order.
+struct AddressKey {
+    uint32_t job;
+    sqlite3_int64 position;
+};
+
+// Fills report.addressOrder and each job's firstAddress from the counts and keys of the rows read.
+void PlaceAddresses(Report &report, const std::vector<AddressKey> &keys, bool sortPositions)
 {
-    const char *sql = "SELECT job_id, addr_type, proc_state, status_time, friendly_name, email"
-                      " FROM addresses ORDER BY job_id, position";
+    uint32_t next = 0;
+    for (size_t index = 0; index < report.jobs.size(); ++index) {
+        Job &job = report.jobs[index];
+        job.firstAddress = next;
+        next += static_cast<uint32_t>(*job.counts[kAddressCount]);
+    }
+    report.addressOrder.resize(keys.size());
+    std::vector<uint32_t> filled(report.jobs.size(), 0);
+    for (uint32_t address = 0; address < keys.size(); ++address) {
+        const uint32_t job = keys[address].job;
+        report.addressOrder[report.jobs[job].firstAddress + filled[job]++] = address;
+    }
+    if (!sortPositions)
+        return;
+    // Rows of one job with the same position cannot be (the key is unique); a stable sort would
+    // keep them in stored order, as SQLite's key index does.
+    const auto byPosition = [&keys](uint32_t a, uint32_t b) { return keys[a].position < keys[b].position; };
+    for (size_t index = 0; index < report.jobs.size(); ++index) {
+        const Job &job = report.jobs[index];
+        const auto first = report.addressOrder.begin() + job.firstAddress;
+        const auto last = first + *job.counts[kAddressCount];
+        if (!std::is_sorted(first, last, byPosition))
+            std::stable_sort(first, last, byPosition);
+    }
+}
+
+// Reads the address rows and gives each job its own, in position order. Read as stored
+// (`asStored`), SQLite walks the table alone instead of the key index and the table at once, and
+// the rows are ordered here; that takes integer positions (the schema's): any other ends that
+// reading with kPositionNotInteger, having filled part of the report. Otherwise SQLite sorts.
+int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report, bool asStored)
+{
+    const char *sql = asStored ? "SELECT job_id, position, addr_type, proc_state, status_time,"
+                                 " friendly_name, email FROM addresses ORDER BY rowid"
+                               : "SELECT job_id, position, addr_type, proc_state, status_time,"
+                                 " friendly_name, email FROM addresses ORDER BY job_id, position";
     long orphans = 0;
+    bool integerPositions = true;
+    std::vector<AddressKey> keys;  // one for each address read
+    size_t guess = 0;
     int32_t status = ForEachRow(db, path, sql, [&](sqlite3_stmt *row) {
-        Job *job = sqlite3_column_type(row, 0) == SQLITE_INTEGER
-                       ? FindJobById(report, sqlite3_column_int64(row, 0))
-                       : nullptr;
-        if (!job) {
-            ++orphans;
-            return;
+        if (asStored && sqlite3_column_type(row, 1) != SQLITE_INTEGER) {
+            integerPositions = false;
+            return false;
         }
-        Address address;
-        address.type = ReadCount(row, 1);
-        address.processState = ReadCount(row, 2);
-        address.statusTime = ReadTime(row, 3);
-        address.friendlyName = ReadText(row, 4);
-        address.email = ReadText(row, 5);
-        job->addresses.push_back(std::move(address));
+        const long job = sqlite3_column_type(row, 0) == SQLITE_INTEGER
+                             ? FindJob(report, sqlite3_column_int64(row, 0), guess)
+                             : -1;
+        if (job < 0) {
+            ++orphans;
+            return true;
+        }
+        keys.push_back({static_cast<uint32_t>(job), sqlite3_column_int64(row, 1)});
+        Address &address = report.addresses.Append();
+        address.counts[kType] = ReadCount(row, 2);
+        address.counts[kProcessState] = ReadCount(row, 3);
+        address.times[kStatusTime] = ReadTime(row, 4);
+        address.texts[kFriendlyName] = ReadText(row, 5, report.texts);
+        address.texts[kEmail] = ReadText(row, 6, report.texts);
+        ++*report.jobs[static_cast<size_t>(job)].counts[kAddressCount];
+        guess = static_cast<size_t>(job);
+        return true;
     });
-    for (Job &job : report.jobs)
-        job.addressCount = static_cast<int32_t>(job.addresses.size());
+    if (status != JTAPI_OK)
+        return status;
+    if (!integerPositions)
+        return kPositionNotInteger;
+    PlaceAddresses(report, keys, asStored);
     // Rows of a job that is gone cannot be shown anywhere; the report goes on without them.
-    if (status == JTAPI_OK && orphans > 0)
+    if (orphans > 0)
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s(): %ld address rows name no job in \"%s\"",
                       "jtapi_get_completed_jobs_report_data", orphans, path);
-    return status;
+    return JTAPI_OK;
 }
 
-// Reads the whole report from the database at `path`. Returns JTAPI_OK, JTAPI_ERR_DATABASE or
-// JTAPI_ERR_MEMORY (logged); throws std::bad_alloc when our own containers run out of memory.
-int32_t LoadReport(const char *path, Report &report)
+// Reads the whole report from the database at `path` into `report`, which is set only on
+// JTAPI_OK. Returns JTAPI_OK, JTAPI_ERR_DATABASE or JTAPI_ERR_MEMORY (logged); throws
+// std::bad_alloc when our own containers run out of memory.
+int32_t LoadReport(const char *path, std::unique_ptr<Report> &report)
 {
     Connection db(nullptr, &sqlite3_close);
     int32_t status = OpenDatabase(path, db);
@@ -268,11 +406,21 @@ int32_t LoadReport(const char *path, Report &report)
         return status;
     if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         return LogDatabaseError(db.get(), "cannot start reading job database", path);
-    status = LoadJobs(db.get(), path, report);
-    if (status == JTAPI_OK)
-        status = LoadAddresses(db.get(), path, report);
-    if (status != JTAPI_OK)
+    // A position that is no integer is out of the schema, but SQLite knows how to order it: the
+    // report is then read again, sorted by SQLite, in the same transaction.
+    for (bool asStored : {true, false}) {
+        report.reset();  // the half-read one goes first: never two reports at once
+        report = std::make_unique<Report>();
+        status = LoadJobs(db.get(), path, *report);
+        if (status == JTAPI_OK)
+            status = LoadAddresses(db.get(), path, *report, asStored);
+        if (status != kPositionNotInteger)
+            break;
+    }
+    if (status != JTAPI_OK) {
+        report.reset();
         return status;
+    }
     // Nothing was written; ending the read transaction only releases the shared lock.
     sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
     return JTAPI_OK;
@@ -281,83 +429,66 @@ int32_t LoadReport(const char *path, Report &report)
 // ============================================================================================
 // 4. Field look-up
 // ============================================================================================
+// A table says where each field id lives, so a look-up is two range checks and an index.
 
-enum class Level { Report, Job, Address, Unknown };
+enum class Level : uint8_t { Unknown, Report, Job, Address };
+enum class Kind : uint8_t { Count, Time, Text };
 
-Level LevelOf(int32_t field)
+struct FieldPlace {
+    Level level = Level::Unknown;
+    Kind kind = Kind::Count;
+    uint8_t slot = 0;
+};
+
+const int32_t kFieldIds = JTAPI_EMAIL_ADDRESS + 1;
+
+constexpr std::array<FieldPlace, kFieldIds> FieldPlaces()
 {
-    switch (field) {
-    case JTAPI_NUM_JOBS: return Level::Report;
-    case JTAPI_NUM_RECIP:
-    case JTAPI_NUM_CONF:
-    case JTAPI_NUM_UNCONF:
-    case JTAPI_FAILED:
-    case JTAPI_NUM_SCANNED:
-    case JTAPI_ATTACH_SIZE:
-    case JTAPI_COMPLETE_DATE_TIME:
-    case JTAPI_SENT_DATE_TIME:
-    case JTAPI_SUBJECT:
-    case JTAPI_FROM:
-    case JTAPI_NUM_ADDRESSES: return Level::Job;
-    case JTAPI_ADDR_TYPE:
-    case JTAPI_PROC_STATE:
-    case JTAPI_STATUS_DATE_TIME:
-    case JTAPI_FRIENDLY_NAME:
-    case JTAPI_EMAIL_ADDRESS: return Level::Address;
-    default: return Level::Unknown;
+    std::array<FieldPlace, kFieldIds> places{};
+    places[JTAPI_NUM_JOBS] = {Level::Report, Kind::Count, 0};
+    places[JTAPI_NUM_RECIP] = {Level::Job, Kind::Count, kRecipients};
+    places[JTAPI_NUM_CONF] = {Level::Job, Kind::Count, kConfirmed};
+    places[JTAPI_NUM_UNCONF] = {Level::Job, Kind::Count, kUnconfirmed};
+    places[JTAPI_FAILED] = {Level::Job, Kind::Count, kFailed};
+    places[JTAPI_NUM_SCANNED] = {Level::Job, Kind::Count, kPagesScanned};
+    places[JTAPI_ATTACH_SIZE] = {Level::Job, Kind::Count, kAttachmentSize};
+    places[JTAPI_COMPLETE_DATE_TIME] = {Level::Job, Kind::Time, kCompletedTime};
+    places[JTAPI_SENT_DATE_TIME] = {Level::Job, Kind::Time, kSentTime};
+    places[JTAPI_SUBJECT] = {Level::Job, Kind::Text, kSubject};
+    places[JTAPI_FROM] = {Level::Job, Kind::Text, kSender};
+    places[JTAPI_NUM_ADDRESSES] = {Level::Job, Kind::Count, kAddressCount};
+    places[JTAPI_ADDR_TYPE] = {Level::Address, Kind::Count, kType};
+    places[JTAPI_PROC_STATE] = {Level::Address, Kind::Count, kProcessState};
+    places[JTAPI_STATUS_DATE_TIME] = {Level::Address, Kind::Time, kStatusTime};
+    places[JTAPI_FRIENDLY_NAME] = {Level::Address, Kind::Text, kFriendlyName};
+    places[JTAPI_EMAIL_ADDRESS] = {Level::Address, Kind::Text, kEmail};
+    return places;
+}
+
+constexpr std::array<FieldPlace, kFieldIds> kFieldPlaces = FieldPlaces();
+
+// The value in `place`, or nullptr when it is missing.
+template <size_t Counts, size_t Times, size_t Texts>
+void *ValueAt(Values<Counts, Times, Texts> &values, FieldPlace place)
+{
+    switch (place.kind) {
+    case Kind::Count: {
+        std::optional<int32_t> &count = values.counts[place.slot];
+        return count ? &*count : nullptr;
     }
-}
-
-template <typename T>
-void *ValueOf(std::optional<T> &value)
-{
-    return value ? &*value : nullptr;
-}
-
-void *ValueOf(std::optional<std::string> &text)
-{
-    return text ? text->data() : nullptr;
-}
-
-// The value of a job-level field, or nullptr when it is missing.
-void *JobFieldValue(Job &job, int32_t field)
-{
-    switch (field) {
-    case JTAPI_NUM_RECIP: return ValueOf(job.recipients);
-    case JTAPI_NUM_CONF: return ValueOf(job.confirmed);
-    case JTAPI_NUM_UNCONF: return ValueOf(job.unconfirmed);
-    case JTAPI_FAILED: return ValueOf(job.failed);
-    case JTAPI_NUM_SCANNED: return ValueOf(job.pagesScanned);
-    case JTAPI_ATTACH_SIZE: return ValueOf(job.attachmentSize);
-    case JTAPI_COMPLETE_DATE_TIME: return ValueOf(job.completedTime);
-    case JTAPI_SENT_DATE_TIME: return ValueOf(job.sentTime);
-    case JTAPI_SUBJECT: return ValueOf(job.subject);
-    case JTAPI_FROM: return ValueOf(job.sender);
-    case JTAPI_NUM_ADDRESSES: return &job.addressCount;
-    default: return nullptr;
+    case Kind::Time: {
+        std::optional<std::tm> &time = values.times[place.slot];
+        return time ? &*time : nullptr;
     }
-}
-
-// The value of an address-level field, or nullptr when it is missing.
-void *AddressFieldValue(Address &address, int32_t field)
-{
-    switch (field) {
-    case JTAPI_ADDR_TYPE: return ValueOf(address.type);
-    case JTAPI_PROC_STATE: return ValueOf(address.processState);
-    case JTAPI_STATUS_DATE_TIME: return ValueOf(address.statusTime);
-    case JTAPI_FRIENDLY_NAME: return ValueOf(address.friendlyName);
-    case JTAPI_EMAIL_ADDRESS: return ValueOf(address.email);
-    default: return nullptr;
+    case Kind::Text: return const_cast<char *>(values.texts[place.slot]);
     }
+    return nullptr;
 }
 
-// Indexes count from 1; anything outside 1..size gives nullptr.
-template <typename T>
-T *ElementAt(std::vector<T> &elements, int32_t index)
+// Whether a 1-based index lies within 1..count.
+bool InRange(int32_t index, size_t count)
 {
-    if (index < 1 || static_cast<size_t>(index) > elements.size())
-        return nullptr;
-    return &elements[static_cast<size_t>(index) - 1];
+    return index >= 1 && static_cast<size_t>(index) <= count;
 }
 
 // Checks the indexes against the field's level. On JTAPI_OK `value` is the field's value, or
@@ -366,22 +497,30 @@ int32_t FindField(Report &report, int32_t field, int32_t jobIndex, int32_t addre
                   void *&value)
 {
     value = nullptr;
-    Level level = LevelOf(field);
-    if (level == Level::Report) {
+    const FieldPlace place = field >= 0 && field < kFieldIds ? kFieldPlaces[field] : FieldPlace();
+    switch (place.level) {
+    case Level::Report:
         if (jobIndex != 0 || addressIndex != 0)
             return JTAPI_ERR_NO_SUCH_FIELD;
         value = &report.jobCount;
         return JTAPI_OK;
-    }
-    Job *job = ElementAt(report.jobs, jobIndex);
-    if (level == Level::Job && job && addressIndex == 0) {
-        value = JobFieldValue(*job, field);
+    case Level::Job:
+        if (!InRange(jobIndex, report.jobs.size()) || addressIndex != 0)
+            return JTAPI_ERR_NO_SUCH_FIELD;
+        value = ValueAt(report.jobs[static_cast<size_t>(jobIndex) - 1], place);
+        return JTAPI_OK;
+    case Level::Address: {
+        if (!InRange(jobIndex, report.jobs.size()))
+            return JTAPI_ERR_NO_SUCH_FIELD;
+        const Job &job = report.jobs[static_cast<size_t>(jobIndex) - 1];
+        if (!InRange(addressIndex, static_cast<size_t>(*job.counts[kAddressCount])))
+            return JTAPI_ERR_NO_SUCH_FIELD;
+        const size_t address =
+            report.addressOrder[job.firstAddress + static_cast<size_t>(addressIndex) - 1];
+        value = ValueAt(report.addresses[address], place);
         return JTAPI_OK;
     }
-    Address *address = job ? ElementAt(job->addresses, addressIndex) : nullptr;
-    if (level == Level::Address && address) {
-        value = AddressFieldValue(*address, field);
-        return JTAPI_OK;
+    case Level::Unknown: break;
     }
     return JTAPI_ERR_NO_SUCH_FIELD;
 }
@@ -408,8 +547,8 @@ extern "C" int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_Repo
         return JTAPI_ERR_ARGUMENT;
     }
     try {
-        auto loaded = std::make_unique<Report>();
-        int32_t status = LoadReport(DatabasePath(), *loaded);
+        std::unique_ptr<Report> loaded;
+        int32_t status = LoadReport(DatabasePath(), loaded);
         if (status == JTAPI_OK)
             report->data = loaded.release();
         return status;

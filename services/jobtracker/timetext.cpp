@@ -1,41 +1,69 @@
-// Reading the time texts of the job database. The C library does the calendar: timegm() both
-// checks that a date exists and supplies its weekday and day of year.
+// Reading the time texts of the job database. A report reads thousands of them, so the calendar is
+// plain arithmetic on the proleptic Gregorian calendar (what timegm() computes), and the C library
+// is asked only for what needs the zone rules: daylight saving time and the zone of the instant.
 
 #include "timetext.h"
 
 namespace jobtracker {
 namespace {
 
-// Reads the decimal number that fills `digits` completely; no sign, no blanks.
-bool ReadDigits(std::string_view digits, int &number)
+static_assert(sizeof(std::time_t) >= 8, "times up to the year 9999 need a 64-bit time_t");
+
+const int kSecondsPerDay = 24 * 60 * 60;
+// Days from 0001-01-01 to 1970-01-01, the epoch of time_t.
+const long long kDaysBeforeEpoch = 719162;
+// Days of the year before the first of each month, in a common year.
+const int kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+// Reads the decimal number that fills text[at, at + width) completely (the caller checked the
+// length); -1 for anything but digits (no sign, no blanks).
+int ReadDigits(std::string_view text, size_t at, size_t width)
 {
-    number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
+    int number = 0;
+    for (size_t end = at + width; at < end; ++at) {
+        const int digit = text[at] - '0';
+        if (digit < 0 || digit > 9)
+            return -1;
+        number = number * 10 + digit;
     }
-    return true;
+    return number;
+}
+
+bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int DaysInMonth(int year, int month)
+{
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 1 && IsLeapYear(year) ? 29 : kDays[month];
+}
+
+// Days from 0001-01-01 to the first of January of `year` (year >= 1).
+long long DaysBeforeYear(int year)
+{
+    const long long past = year - 1;
+    return past * 365 + past / 4 - past / 100 + past / 400;
 }
 
 // Daylight saving time and the zone come from the device's time zone rules, so that %Z and %z
-// describe the stored local time. The instant is found with localtime_r() from the clock fields
-// read as UTC, corrected by the offset found: unlike mktime(), localtime_r() does not look at
-// the zone file again for every time (a report reads thousands), and the date and clock fields
-// stay exactly as stored, even for a time that falls into a daylight-saving gap.
-void FillZoneFields(std::tm &time)
+// describe the stored local time. `wall` is the clock fields read as UTC; the instant is found
+// with localtime_r() from it, corrected by the offset found: unlike mktime(), localtime_r() does
+// not look at the zone file again for every time, and the date and clock fields stay exactly as
+// stored, even for a time that falls into a daylight-saving gap.
+void FillZoneFields(std::tm &time, std::time_t wall)
 {
-    std::tm asUtc = time;
-    const std::time_t wall = timegm(&asUtc);
-    std::tm probe{};
+    std::tm probe;
+    // -1 is timegm()'s failure value; the second before the epoch has always been left without
+    // a zone, and stays so.
     if (wall == static_cast<std::time_t>(-1) || !localtime_r(&wall, &probe))
         return;  // leaves tm_isdst at -1: not known
-    // Twice: the offset at the clock's own reading may be the other side of a change.
-    for (int pass = 0; pass < 2; ++pass) {
-        const std::time_t instant = wall - probe.tm_gmtoff;
-        if (!localtime_r(&instant, &probe))
-            return;
-    }
+    // A second correction, as the offset at the clock's own reading may be the other side of a
+    // change; it asks again only when the first one moved the instant.
+    std::time_t instant = wall - probe.tm_gmtoff;
+    if (!localtime_r(&instant, &probe))
+        return;
+    const std::time_t corrected = wall - probe.tm_gmtoff;
+    if (corrected != instant && !localtime_r(&corrected, &probe))
+        return;
     time.tm_isdst = probe.tm_isdst;
     time.tm_gmtoff = probe.tm_gmtoff;  // zone members of the GNU C library's struct tm
     time.tm_zone = probe.tm_zone;
@@ -48,28 +76,28 @@ std::optional<std::tm> ParseLocalTime(std::string_view text)
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
         text[13] != ':' || text[16] != ':')
         return std::nullopt;
+    const int year = ReadDigits(text, 0, 4), month = ReadDigits(text, 5, 2) - 1,
+              day = ReadDigits(text, 8, 2), hour = ReadDigits(text, 11, 2),
+              minute = ReadDigits(text, 14, 2), second = ReadDigits(text, 17, 2);
+    // Only times that exist: no year 0, no February 30th, no hour 24. A device clock never shows
+    // a leap second, so second 60 is refused too.
+    if (year < 1 || month < 0 || month > 11 || day < 1 || day > DaysInMonth(year, month) ||
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return std::nullopt;
     std::tm time{};
-    int year;
-    if (!ReadDigits(text.substr(0, 4), year) || !ReadDigits(text.substr(5, 2), time.tm_mon) ||
-        !ReadDigits(text.substr(8, 2), time.tm_mday) ||
-        !ReadDigits(text.substr(11, 2), time.tm_hour) ||
-        !ReadDigits(text.substr(14, 2), time.tm_min) || !ReadDigits(text.substr(17, 2), time.tm_sec))
-        return std::nullopt;
     time.tm_year = year - 1900;
-    time.tm_mon -= 1;
-    // timegm() carries an out-of-range field into the next one (February 30th into March), so a
-    // text names a real time exactly when nothing moved. A device clock never shows a leap
-    // second, so second 60 is refused too.
-    std::tm normalised = time;
-    timegm(&normalised);
-    if (year < 1 || normalised.tm_year != time.tm_year || normalised.tm_mon != time.tm_mon ||
-        normalised.tm_mday != time.tm_mday || normalised.tm_hour != time.tm_hour ||
-        normalised.tm_min != time.tm_min || normalised.tm_sec != time.tm_sec)
-        return std::nullopt;
-    time.tm_wday = normalised.tm_wday;
-    time.tm_yday = normalised.tm_yday;
+    time.tm_mon = month;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    time.tm_yday = kDaysBeforeMonth[month] + (month > 1 && IsLeapYear(year)) + day - 1;
+    const long long days = DaysBeforeYear(year) + time.tm_yday;
+    time.tm_wday = static_cast<int>((days + 1) % 7);  // 0001-01-01 was a Monday
     time.tm_isdst = -1;
-    FillZoneFields(time);
+    const long long wall =
+        (days - kDaysBeforeEpoch) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
+    FillZoneFields(time, static_cast<std::time_t>(wall));
     return time;
 }
 

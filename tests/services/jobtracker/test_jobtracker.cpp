@@ -67,7 +67,9 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
            " NULL, CAST(X'436166E9A4' AS TEXT), X'416C00426F62'), (50, '0001-01-01 00:00:00', '2023-03-26 02:30:00',"
            " 1, 1, 1, 1, 1, 1, '', NULL);"
            "INSERT INTO addresses VALUES (40, 30, 1, 5, '9999-12-31 23:59:59', 'Third', 'c@d'), (99, 1, 0, 0, NULL,"
-           " 'Orphan', 'x'), (40, 10, 0, 1, '2023-01-01 12:00:60', 'First', NULL), (40, 20, -1, 3, NULL, 'S', 'b@d');")
+           " 'Orphan', 'x'), (40, 10, 0, 1, '2023-01-01 12:00:60', 'First', NULL), (40, 20, -1, 3, NULL, 'S', 'b@d'),"
+           // Positions that are no integers come after the integers, as SQLite orders them.
+           " (50, 'b', 0, 0, NULL, 'Text', NULL), (50, 2.5, 0, 0, NULL, 'Real', NULL), (50, 2, 0, 0, NULL, 'Two', NULL);")
                            .c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     ASSERT_TRUE(kSqliteAllocationsMayFail) << "SQLite kept its own allocator";
@@ -90,7 +92,8 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         {JTAPI_NUM_SCANNED, 2, 0, "12"}, {JTAPI_ATTACH_SIZE, 2, 0, "345678"}, {JTAPI_NUM_ADDRESSES, 2, 0, "3"},
         {JTAPI_SUBJECT, 3, 0, ""}, {JTAPI_FROM, 3, 0, "status 6"}, {JTAPI_EMAIL_ADDRESS, 2, 1, "status 6"},
         {JTAPI_ADDR_TYPE, 2, 2, "-1"}, {JTAPI_FRIENDLY_NAME, 2, 2, "S"}, {JTAPI_EMAIL_ADDRESS, 2, 2, "b@d"},
-        {JTAPI_PROC_STATE, 2, 3, "5"}, {JTAPI_FRIENDLY_NAME, 2, 3, "Third"}, {JTAPI_NUM_JOBS, 1, 0, "status 5"},
+        {JTAPI_PROC_STATE, 2, 3, "5"}, {JTAPI_FRIENDLY_NAME, 2, 3, "Third"}, {JTAPI_FRIENDLY_NAME, 3, 1, "Two"},
+        {JTAPI_FRIENDLY_NAME, 3, 2, "Real"}, {JTAPI_FRIENDLY_NAME, 3, 3, "Text"}, {JTAPI_NUM_JOBS, 1, 0, "status 5"},
         {JTAPI_SUBJECT, 0, 0, "status 5"}, {JTAPI_SUBJECT, 4, 0, "status 5"}, {JTAPI_SUBJECT, 2, 1, "status 5"},
         {JTAPI_EMAIL_ADDRESS, 2, 0, "status 5"}, {JTAPI_EMAIL_ADDRESS, 2, 4, "status 5"}, {13, 2, 0, "status 5"},
         // Times carry weekday, day of year and the local zone (TZ, set in CMakeLists.txt), with the
