@@ -122,14 +122,13 @@ using Address = Values<kAddressCounts, kAddressTimes, kAddressTexts>;
 
 struct Job : Values<kJobCounts, kJobTimes, kJobTexts> {
     sqlite3_int64 id = 0;
-    uint32_t firstAddress = 0;  // its addresses are Report::addressOrder[firstAddress ...]
+    uint32_t firstAddress = 0;  // its addresses are Report::addresses[firstAddress ...]
 };
 
 struct Report {
     int32_t jobCount = 0;  // set from jobs.size() once every job is read
     RecordStore<Job> jobs;
-    RecordStore<Address> addresses;      // as the database holds them
-    std::vector<uint32_t> addressOrder;  // indexes of `addresses`: each job's together, by position
+    RecordStore<Address> addresses;  // each job's together, in position order
     TextStore texts;
 };
 
@@ -317,7 +316,9 @@ struct AddressKey {
     sqlite3_int64 position;
 };
 
-// Fills report.addressOrder and each job's firstAddress from the counts and keys of the rows read.
+// Puts the addresses read, whose jobs and positions are `keys`, into report order, each job's
+// together (its firstAddress set) and, with `sortPositions`, in position order (else as read),
+// moving each record at most once.
 void PlaceAddresses(Report &report, const std::vector<AddressKey> &keys, bool sortPositions)
 {
     uint32_t next = 0;
@@ -326,23 +327,37 @@ void PlaceAddresses(Report &report, const std::vector<AddressKey> &keys, bool so
         job.firstAddress = next;
         next += static_cast<uint32_t>(*job.counts[kAddressCount]);
     }
-    report.addressOrder.resize(keys.size());
+    // source[place]: the address read that belongs at `place`.
+    std::vector<uint32_t> source(keys.size());
     std::vector<uint32_t> filled(report.jobs.size(), 0);
     for (uint32_t address = 0; address < keys.size(); ++address) {
         const uint32_t job = keys[address].job;
-        report.addressOrder[report.jobs[job].firstAddress + filled[job]++] = address;
+        source[report.jobs[job].firstAddress + filled[job]++] = address;
     }
-    if (!sortPositions)
-        return;
     // Rows of one job with the same position cannot be (the key is unique); a stable sort would
     // keep them in stored order, as SQLite's key index does.
     const auto byPosition = [&keys](uint32_t a, uint32_t b) { return keys[a].position < keys[b].position; };
-    for (size_t index = 0; index < report.jobs.size(); ++index) {
+    for (size_t index = 0; sortPositions && index < report.jobs.size(); ++index) {
         const Job &job = report.jobs[index];
-        const auto first = report.addressOrder.begin() + job.firstAddress;
+        const auto first = source.begin() + job.firstAddress;
         const auto last = first + *job.counts[kAddressCount];
         if (!std::is_sorted(first, last, byPosition))
             std::stable_sort(first, last, byPosition);
+    }
+    // Each cycle of the permutation is rotated through one spare record.
+    for (uint32_t start = 0; start < source.size(); ++start) {
+        if (source[start] == start)
+            continue;
+        Address spare = report.addresses[start];
+        uint32_t place = start;
+        while (source[place] != start) {
+            const uint32_t from = source[place];
+            report.addresses[place] = report.addresses[from];
+            source[place] = place;
+            place = from;
+        }
+        report.addresses[place] = spare;
+        source[place] = place;
     }
 }
 
@@ -515,9 +530,8 @@ int32_t FindField(Report &report, int32_t field, int32_t jobIndex, int32_t addre
         const Job &job = report.jobs[static_cast<size_t>(jobIndex) - 1];
         if (!InRange(addressIndex, static_cast<size_t>(*job.counts[kAddressCount])))
             return JTAPI_ERR_NO_SUCH_FIELD;
-        const size_t address =
-            report.addressOrder[job.firstAddress + static_cast<size_t>(addressIndex) - 1];
-        value = ValueAt(report.addresses[address], place);
+        value = ValueAt(report.addresses[job.firstAddress + static_cast<size_t>(addressIndex) - 1],
+                        place);
         return JTAPI_OK;
     }
     case Level::Unknown: break;
