@@ -68,7 +68,8 @@ public:
             free_ += size;
             left_ -= size;
         }
-        std::memcpy(copy, text.data(), text.size());
+        if (!text.empty())  // an empty BLOB's bytes are a null pointer, which memcpy may not take
+            std::memcpy(copy, text.data(), text.size());
         copy[text.size()] = '\0';
         return copy;
     }
