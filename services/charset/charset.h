@@ -6,6 +6,9 @@
  * links this module is unloaded; a pair iconv could not open is not remembered, so the next call
  * tries again. Thread-safe: the cache is locked, and a cached descriptor is used only under that
  * lock (an iconv_t carries conversion state), so conversions in one library run one at a time.
+ * What iconv would write is found without it where that is known: a text of ASCII only, or valid
+ * UTF-8 into UTF-8, that the pair was seen to give back unchanged when it opened, and two-byte
+ * UTF-8 letters that a target writes as one byte each, asked of iconv once per letter.
  */
 #ifndef SERVICES_CHARSET_CHARSET_H
 #define SERVICES_CHARSET_CHARSET_H
@@ -41,8 +44,8 @@ struct Policy {
 enum class Outcome { Converted, UnknownCharset, Undecodable };
 
 /* 'Convert()' - converts `length` bytes of `text` from `from` into `to` followed by the policy's
- * target suffix (iconv names, suffixes such as "//TRANSLIT" included) into `out`. A UTF-8 source is held to IsValidUtf8()'s rules even
- * where iconv is laxer. An incomplete character at the end is one undecodable character.
+ * target suffix (iconv names, suffixes such as "//TRANSLIT" included) into `out`. A UTF-8 source
+ * is held to IsValidUtf8()'s rules even where iconv is laxer. An incomplete character at the end is one undecodable character.
  * Returns UnknownCharset when iconv knows either name not (`out` is then empty). Throws
  * std::bad_alloc when memory runs out and std::system_error for any other iconv failure that is
  * not about the data (EBADF, EMFILE, ...): it never returns part of a text as converted. */
