@@ -150,8 +150,9 @@ bool WriteAll(int fd, const char *bytes, size_t size)
     return true;
 }
 
-// The document is always copied, never renamed in: the copy is flushed with the job, and a
-// transient original is only removed once the job is in place, so a failure takes nothing.
+// A document is copied into the job, or (a transient one) linked; never renamed in: the job's
+// document is flushed with the job, and a transient original is only removed once the job is
+// in place, so a failure takes nothing.
 bool CopyAll(int from, int to)
 {
     char buffer[16384];
@@ -267,8 +268,26 @@ public:
                ::fsync(ticket.get()) == 0 && ticket.Close();
     }
 
-    bool WriteDocument(int from)
+    // Links the open file `from` into the job as its document; false where it cannot be (another
+    // file system, no /proc). Copying a report of many megabytes only to delete the original
+    // cost as much as writing it. The link names the open file itself, through /proc, not
+    // whatever its path names by now. The document gets the mode a copy would have.
+    bool LinkDocument(int from)
     {
+        char openFile[40];
+        std::snprintf(openFile, sizeof openFile, "/proc/self/fd/%d", from);
+        if (::linkat(AT_FDCWD, openFile, dir_.get(), kDocumentName, AT_SYMLINK_FOLLOW) != 0)
+            return false;
+        if (::fchmod(from, 0644) == 0 && ::fsync(from) == 0)
+            return true;
+        ::unlinkat(dir_.get(), kDocumentName, 0);
+        return false;
+    }
+
+    bool WriteDocument(int from, bool transient)
+    {
+        if (transient && LinkDocument(from))
+            return true;
         Descriptor document(::openat(dir_.get(), kDocumentName,
                                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         return document && CopyAll(from, document.get()) && ::fsync(document.get()) == 0 &&
@@ -448,7 +467,7 @@ bool SubmitToCups(const char *queue, const std::string &document, const char *us
 
 // Spools one job; a failed job leaves nothing in the spool. Returns DS_OK with `job` published, or
 // a DS_ERR_* status after a log record.
-int SpoolJob(IncomingJob &job, const std::string &ticket, int document)
+int SpoolJob(IncomingJob &job, const std::string &ticket, int document, bool transient)
 {
     if (!job.Create()) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
@@ -462,7 +481,7 @@ int SpoolJob(IncomingJob &job, const std::string &ticket, int document)
                       std::strerror(errno));
         return DS_ERR_SPOOL;
     }
-    if (!job.WriteDocument(document)) {
+    if (!job.WriteDocument(document, transient)) {
         Log_SpecEntry(logSpecError, kLogFile, __LINE__,
                       "SubmitJob(): document cannot be copied into \"%s\": %s",
                       job.Spool().c_str(), std::strerror(errno));
@@ -517,7 +536,7 @@ int Submit(const std::vector<std::string> &attributes, const char *user, const c
     }
     IncomingJob job(SpoolDirectory());
     int status = SpoolJob(job, TicketText(attributes, user, jobName, precedence, operation),
-                          document.get());
+                          document.get(), IsTransient(attributes));
     if (status != DS_OK) {
         return status;
     }

@@ -15,8 +15,9 @@
  * a file size limit, no memory) leaves nothing in the spool. Where the file size limit sends
  * SIGXFSZ, the process must ignore that signal to get the failure status instead of ending.
  *
- * With the attribute "transient-file=TRUE" the document is moved into the spool: the submitted
- * path is removed once the job is in place. Without it the document is copied.
+ * With the attribute "transient-file=TRUE" the document is moved into the spool: linked where the
+ * spool is on its file system (else copied) and made 0644, and the submitted path is removed once
+ * the job is in place. Without it the document is copied.
  *
  * When PRINT_QUEUE names a CUPS destination, the job is also handed to CUPS, with the attributes
  * mapped to IPP: copy-count -> copies, sides/plex -> sides, default-medium -> media,

@@ -48,6 +48,7 @@ struct PrintTest : ::testing::Test {
 
 TEST_F(PrintTest, SpoolsEachJobWithItsTicketUnderTheNextNumber)
 {
+    fs::permissions(document_, fs::perms(0600));
     ASSERT_EQ(Submit(kReportAttributes, document_), DS_OK);
     std::string ticket = "user=System User\njob-name=Report\noperation=print\nprecedence=25\n";
     for (const std::string &attribute : kReportAttributes)
@@ -57,6 +58,7 @@ TEST_F(PrintTest, SpoolsEachJobWithItsTicketUnderTheNextNumber)
     EXPECT_FALSE(fs::exists(document_)) << "the transient document is still with the submitter";
     // Readable by the print service that picks the job up, whatever the submitter's umask.
     EXPECT_EQ(fs::status(spool_ / "000001").permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(spool_ / "000001" / "document.ps").permissions(), fs::perms(0644));
 
     // Not transient: copied. Gaps stay.
     WriteFile(document_, kDocument);
@@ -96,8 +98,8 @@ TEST_F(PrintTest, RefusedSubmissionsTakeNothingAndSpoolNothing)
     EXPECT_EQ(ReadFile(document_), kDocument) << "a failed submission took the transient document";
 }
 
-// A job that cannot be written whole (no memory; a file size limit on the ticket, then on the
-// document) gives a status and leaves the spool as it was and the document with its owner.
+// A job that cannot be written whole (no memory; a file size limit on the ticket, then on a
+// copied document) gives a status and leaves the spool as it was and the document with its owner.
 TEST_F(PrintTest, FailedWritesLeaveNoPartialJob)
 {
     int status = DS_ERR_SPOOL;
@@ -111,13 +113,13 @@ TEST_F(PrintTest, FailedWritesLeaveNoPartialJob)
     }
     WriteFile(document_, kDocument);
     const std::set<fs::path> before = Entries(spool_);
-    for (const auto &[limit, expected] : {std::pair{100, DS_ERR_SPOOL}, {1000, DS_ERR_DOCUMENT}}) {
+    for (const auto &[limit, expected] : {std::pair{50, DS_ERR_SPOOL}, {1000, DS_ERR_DOCUMENT}}) {
         const pid_t child = fork();
         if (child == 0) {
             const rlimit small = {rlim_t(limit), rlim_t(limit)};
             signal(SIGXFSZ, SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &small);
-            _exit(Submit(kReportAttributes, document_));
+            _exit(Submit({}, document_));
         }
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == expected) << "limit " << limit;
