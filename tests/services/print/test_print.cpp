@@ -56,6 +56,7 @@ TEST_F(PrintTest, SpoolsEachJobWithItsTicketUnderTheNextNumber)
     EXPECT_EQ(ReadFile(spool_ / "000001" / "ticket"), ticket);
     EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), kDocument);
     EXPECT_FALSE(fs::exists(document_)) << "the transient document is still with the submitter";
+    EXPECT_FALSE(Contains(ReadFile(dir_ / "device.log"), " WARN ")) << "a plain submission warned";
     // Readable by the print service that picks the job up, whatever the submitter's umask.
     EXPECT_EQ(fs::status(spool_ / "000001").permissions(), fs::perms(0755));
     EXPECT_EQ(fs::status(spool_ / "000001" / "document.ps").permissions(), fs::perms(0644));
