@@ -101,6 +101,7 @@ TEST(Translation, ConversionsNeverFailOnData)
 
     // Hex text is cut before a character that does not fit whole: room for 8 bytes here.
     char out[32] = "x";
-    EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "A", 0) + Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17), 11);
+    EXPECT_EQ(Trans_ConvertUTF8StringToHex(nullptr, "A", 8) + Trans_ConvertUTF8StringToHex(out, "A", 0) +
+                  Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17), 10);
     EXPECT_STREQ(out, "61c3a9e282ac");
 }
