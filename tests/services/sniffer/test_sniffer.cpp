@@ -40,4 +40,7 @@ TEST(Sniffer, EveryFunctionGivesValidUtf8OrFails)
     EXPECT_EQ(Sniff("ISO-8859-7", "\xe1"), "<failed>");
     iconvShortage = false;
     EXPECT_EQ(Sniff("ISO-8859-7", "\xe1"), "\u03b1") << "a shortage is not remembered";
+    iconvShortage = true;
+    EXPECT_EQ(Sniff("ISO-8859-7", "\xe1"), "\u03b1") << "a pair once opened is opened again";
+    iconvShortage = false;
 }
