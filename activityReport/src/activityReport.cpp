@@ -30,10 +30,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <stdio_ext.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <stdio_ext.h>
 #include <string>
 #include <string_view>
 #include <sys/file.h>
