@@ -4,7 +4,6 @@
 #include "charset.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -21,9 +20,31 @@ namespace {
 const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
 const size_t kFailed = static_cast<size_t>(-1);
 
-bool StartsWith(const std::string &text, const char *prefix)
+// True when `encoding`, compared as charset names are (ASCII letters in upper case, '-' and '_'
+// left out, any "//" suffix cut off), starts with `name`, or is `name` when `whole`. Nothing is
+// built: this is asked for every text.
+bool NameMatches(const std::string &encoding, const char *name, bool whole)
 {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
+    for (size_t i = 0; i < encoding.size(); ++i) {
+        const char c = encoding[i];
+        if (c == '/' && i + 1 < encoding.size() && encoding[i + 1] == '/')
+            break;
+        if (c == '-' || c == '_')
+            continue;
+        if (*name == '\0')
+            return !whole;
+        if ((c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != *name)
+            return false;
+        ++name;
+    }
+    return *name == '\0';
+}
+
+// True when a two-byte UTF-8 sequence (U+0080 to U+07FF: the Latin, Greek and Cyrillic letters
+// most non-ASCII report text is made of) starts `bytes`, `left` bytes long.
+bool IsTwoByteSequence(const unsigned char *bytes, size_t left)
+{
+    return left >= 2 && bytes[0] >= 0xC2 && bytes[0] <= 0xDF && (bytes[1] & 0xC0) == 0x80;
 }
 
 // Length of the well-formed UTF-8 sequence that starts `bytes`, or 0 when none starts there; then
@@ -88,8 +109,7 @@ size_t WellFormedPrefix(const char *text, size_t length, bool &truncated)
             position += AsciiPrefix(text + position, length - position);
             continue;
         }
-        if (bytes[position] >= 0xC2 && bytes[position] <= 0xDF && position + 1 < length &&
-            (bytes[position + 1] & 0xC0) == 0x80) { // and most of the rest: a Latin letter
+        if (IsTwoByteSequence(bytes + position, length - position)) { // and most of the rest
             position += 2;
             continue;
         }
@@ -261,7 +281,7 @@ public:
                 out[used++] = static_cast<char>(bytes[i]);
                 continue;
             }
-            if (bytes[i] < 0xC2 || bytes[i] > 0xDF || i + 1 == length || (bytes[i + 1] & 0xC0) != 0x80)
+            if (!IsTwoByteSequence(bytes + i, length - i))
                 return false;
             const uint16_t entry = byteOf(descriptor, text + i);
             if (entry == kNoByte)
@@ -391,46 +411,23 @@ private:
 
 } // namespace
 
-std::string ComparableName(const std::string &encoding)
-{
-    std::string name;
-    for (size_t i = 0; i < encoding.size(); ++i) {
-        const char c = encoding[i];
-        if (c == '/' && i + 1 < encoding.size() && encoding[i + 1] == '/')
-            break;
-        if (c != '-' && c != '_')
-            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return name;
-}
-
 bool IsUtf8Name(const std::string &encoding)
 {
-    // ComparableName(encoding) == "UTF8" without building the name, as this is asked for every text.
-    // Only ASCII letters are folded: no locale makes another byte 'U', 'T' or 'F'.
-    const char *wanted = "UTF8";
-    for (size_t i = 0; i < encoding.size(); ++i) {
-        const char c = encoding[i];
-        if (c == '/' && i + 1 < encoding.size() && encoding[i + 1] == '/')
-            break;
-        if (c == '-' || c == '_')
-            continue;
-        if (*wanted == '\0' || (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != *wanted)
-            return false;
-        ++wanted;
-    }
-    return *wanted == '\0';
+    return NameMatches(encoding, "UTF8", true);
 }
 
 Form FormOf(const std::string &encoding)
 {
-    const std::string name = ComparableName(encoding);
-    if (StartsWith(name, "UTF8"))
+    if (NameMatches(encoding, "UTF8", false))
         return Form::Utf8;
-    if (StartsWith(name, "UTF16") || StartsWith(name, "UCS2") || StartsWith(name, "UNICODE"))
-        return Form::Utf16;
-    if (StartsWith(name, "UTF32") || StartsWith(name, "UCS4") || StartsWith(name, "WCHART"))
-        return Form::Utf32;
+    for (const char *name : {"UTF16", "UCS2", "UNICODE"}) {
+        if (NameMatches(encoding, name, false))
+            return Form::Utf16;
+    }
+    for (const char *name : {"UTF32", "UCS4", "WCHART"}) {
+        if (NameMatches(encoding, name, false))
+            return Form::Utf32;
+    }
     return Form::Bytes;
 }
 

@@ -21,11 +21,8 @@ namespace charset {
 /* How a source encoding lays out its characters: what to skip past one that does not decode. */
 enum class Form { Bytes, Utf8, Utf16, Utf32 };
 
-/* `encoding` reduced for comparison: upper case, without '-', '_' and any "//" suffix, so that
- * "utf-8", "UTF8" and "UTF-8//TRANSLIT" all give "UTF8". */
-std::string ComparableName(const std::string &encoding);
-
-/* True for every spelling of UTF-8 ComparableName() folds together. */
+/* True for every spelling of UTF-8: names compare in upper case, without '-', '_' and any "//"
+ * suffix, so "utf-8", "UTF8" and "UTF-8//TRANSLIT" all name it. */
 bool IsUtf8Name(const std::string &encoding);
 
 /* The layout of `encoding`: UTF-8, UTF-16/UCS-2, UTF-32/UCS-4, or one byte per unit otherwise. */
