@@ -1,8 +1,9 @@
 // Job tracker stand-in: serves the completed-jobs report from a SQLite database opened read-only.
 //
-// The first call reads the whole report with two queries (jobs, then all their addresses, merged
-// by job id in one pass) into memory, inside one read transaction so the two agree even while the
-// tracker writes; every field look-up after that is a table look-up and plain indexing. Layout of this file:
+// The first call reads the whole report with two queries (jobs, then all their addresses in job
+// and position order) into memory, inside one read transaction so the two agree even while the
+// tracker writes; every field look-up after that is a table look-up and plain indexing. Layout of
+// this file:
 //   1. the in-memory report;
 //   2. reading column values (counts, texts, local times);
 //   3. loading the report from the database;
@@ -19,7 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -248,9 +248,8 @@ int32_t OpenDatabase(const char *path, Connection &db)
     return JTAPI_OK;
 }
 
-// Runs `sql` and hands each result row to `readRow`, until it returns false. A failure status,
-// after an error record, when the statement cannot be prepared (no such table or column, not a
-// database) or a step fails.
+// Runs `sql` and hands each result row to `readRow`. A failure status, after an error record,
+// when the statement cannot be prepared (no such table or column, not a database) or a step fails.
 template <typename RowReader>
 int32_t ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader readRow)
 {
@@ -259,9 +258,9 @@ int32_t ForEachRow(sqlite3 *db, const char *path, const char *sql, RowReader rea
         return LogDatabaseError(db, "cannot query job database", path);
     Statement statement(raw, &sqlite3_finalize);
     int status;
-    while ((status = sqlite3_step(raw)) == SQLITE_ROW && readRow(raw))
-        ;
-    if (status != SQLITE_DONE && status != SQLITE_ROW)
+    while ((status = sqlite3_step(raw)) == SQLITE_ROW)
+        readRow(raw);
+    if (status != SQLITE_DONE)
         return LogDatabaseError(db, "cannot read job database", path);
     return JTAPI_OK;
 }
@@ -285,14 +284,10 @@ int32_t LoadJobs(sqlite3 *db, const char *path, Report &report)
         job.counts[kAddressCount] = 0;  // counted while the addresses are read
         job.texts[kSubject] = ReadText(row, 9, report.texts);
         job.texts[kSender] = ReadText(row, 10, report.texts);
-        return true;
     });
     report.jobCount = static_cast<int32_t>(report.jobs.size());
     return status;
 }
-
-// LoadAddresses() found a position that is no integer.
-const int32_t kPositionNotInteger = -1;
 
 // The index of the job with `id`, or -1. `guess` is tried first: address rows mostly come
 // job by job, in the jobs' order.
@@ -311,104 +306,39 @@ long FindJob(Report &report, sqlite3_int64 id, size_t guess)
     return low < report.jobs.size() && report.jobs[low].id == id ? static_cast<long>(low) : -1;
 }
 
-// Where each address goes in report order.
-struct AddressKey {
-    uint32_t job;
-    sqlite3_int64 position;
-};
-
-// Puts the addresses read, whose jobs and positions are `keys`, into report order, each job's
-// together (its firstAddress set) and, with `sortPositions`, in position order (else as read),
-// moving each record at most once.
-void PlaceAddresses(Report &report, const std::vector<AddressKey> &keys, bool sortPositions)
+// Reads the address rows, in job and position order, so that each job's addresses come together
+// and in order.
+int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
 {
-    uint32_t next = 0;
-    for (size_t index = 0; index < report.jobs.size(); ++index) {
-        Job &job = report.jobs[index];
-        job.firstAddress = next;
-        next += static_cast<uint32_t>(*job.counts[kAddressCount]);
-    }
-    // source[place]: the address read that belongs at `place`.
-    std::vector<uint32_t> source(keys.size());
-    std::vector<uint32_t> filled(report.jobs.size(), 0);
-    for (uint32_t address = 0; address < keys.size(); ++address) {
-        const uint32_t job = keys[address].job;
-        source[report.jobs[job].firstAddress + filled[job]++] = address;
-    }
-    // Rows of one job with the same position cannot be (the key is unique); a stable sort would
-    // keep them in stored order, as SQLite's key index does.
-    const auto byPosition = [&keys](uint32_t a, uint32_t b) { return keys[a].position < keys[b].position; };
-    for (size_t index = 0; sortPositions && index < report.jobs.size(); ++index) {
-        const Job &job = report.jobs[index];
-        const auto first = source.begin() + job.firstAddress;
-        const auto last = first + *job.counts[kAddressCount];
-        if (!std::is_sorted(first, last, byPosition))
-            std::stable_sort(first, last, byPosition);
-    }
-    // Each cycle of the permutation is rotated through one spare record.
-    for (uint32_t start = 0; start < source.size(); ++start) {
-        if (source[start] == start)
-            continue;
-        Address spare = report.addresses[start];
-        uint32_t place = start;
-        while (source[place] != start) {
-            const uint32_t from = source[place];
-            report.addresses[place] = report.addresses[from];
-            source[place] = place;
-            place = from;
-        }
-        report.addresses[place] = spare;
-        source[place] = place;
-    }
-}
-
-// Reads the address rows and gives each job its own, in position order. Read as stored
-// (`asStored`), SQLite walks the table alone instead of the key index and the table at once, and
-// the rows are ordered here; that takes integer positions (the schema's): any other ends that
-// reading with kPositionNotInteger, having filled part of the report. Otherwise SQLite sorts.
-int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report, bool asStored)
-{
-    const char *sql = asStored ? "SELECT job_id, position, addr_type, proc_state, status_time,"
-                                 " friendly_name, email FROM addresses ORDER BY rowid"
-                               : "SELECT job_id, position, addr_type, proc_state, status_time,"
-                                 " friendly_name, email FROM addresses ORDER BY job_id, position";
+    const char *sql = "SELECT job_id, addr_type, proc_state, status_time, friendly_name, email"
+                      " FROM addresses ORDER BY job_id, position";
     long orphans = 0;
-    bool integerPositions = true;
-    std::vector<AddressKey> keys;  // one for each address read
     size_t guess = 0;
     int32_t status = ForEachRow(db, path, sql, [&](sqlite3_stmt *row) {
-        if (asStored && sqlite3_column_type(row, 1) != SQLITE_INTEGER) {
-            integerPositions = false;
-            return false;
-        }
-        const long job = sqlite3_column_type(row, 0) == SQLITE_INTEGER
-                             ? FindJob(report, sqlite3_column_int64(row, 0), guess)
-                             : -1;
-        if (job < 0) {
+        const long found = sqlite3_column_type(row, 0) == SQLITE_INTEGER
+                               ? FindJob(report, sqlite3_column_int64(row, 0), guess)
+                               : -1;
+        if (found < 0) {
             ++orphans;
-            return true;
+            return;
         }
-        keys.push_back({static_cast<uint32_t>(job), sqlite3_column_int64(row, 1)});
+        guess = static_cast<size_t>(found);
+        Job &job = report.jobs[guess];
+        if (*job.counts[kAddressCount] == 0)
+            job.firstAddress = static_cast<uint32_t>(report.addresses.size());
         Address &address = report.addresses.Append();
-        address.counts[kType] = ReadCount(row, 2);
-        address.counts[kProcessState] = ReadCount(row, 3);
-        address.times[kStatusTime] = ReadTime(row, 4);
-        address.texts[kFriendlyName] = ReadText(row, 5, report.texts);
-        address.texts[kEmail] = ReadText(row, 6, report.texts);
-        ++*report.jobs[static_cast<size_t>(job)].counts[kAddressCount];
-        guess = static_cast<size_t>(job);
-        return true;
+        address.counts[kType] = ReadCount(row, 1);
+        address.counts[kProcessState] = ReadCount(row, 2);
+        address.times[kStatusTime] = ReadTime(row, 3);
+        address.texts[kFriendlyName] = ReadText(row, 4, report.texts);
+        address.texts[kEmail] = ReadText(row, 5, report.texts);
+        ++*job.counts[kAddressCount];
     });
-    if (status != JTAPI_OK)
-        return status;
-    if (!integerPositions)
-        return kPositionNotInteger;
-    PlaceAddresses(report, keys, asStored);
     // Rows of a job that is gone cannot be shown anywhere; the report goes on without them.
-    if (orphans > 0)
+    if (status == JTAPI_OK && orphans > 0)
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s(): %ld address rows name no job in \"%s\"",
                       "jtapi_get_completed_jobs_report_data", orphans, path);
-    return JTAPI_OK;
+    return status;
 }
 
 // Reads the whole report from the database at `path` into `report`, which is set only on
@@ -422,17 +352,10 @@ int32_t LoadReport(const char *path, std::unique_ptr<Report> &report)
         return status;
     if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         return LogDatabaseError(db.get(), "cannot start reading job database", path);
-    // A position that is no integer is out of the schema, but SQLite knows how to order it: the
-    // report is then read again, sorted by SQLite, in the same transaction.
-    for (bool asStored : {true, false}) {
-        report.reset();  // the half-read one goes first: never two reports at once
-        report = std::make_unique<Report>();
-        status = LoadJobs(db.get(), path, *report);
-        if (status == JTAPI_OK)
-            status = LoadAddresses(db.get(), path, *report, asStored);
-        if (status != kPositionNotInteger)
-            break;
-    }
+    report = std::make_unique<Report>();
+    status = LoadJobs(db.get(), path, *report);
+    if (status == JTAPI_OK)
+        status = LoadAddresses(db.get(), path, *report);
     if (status != JTAPI_OK) {
         report.reset();
         return status;
