@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 inline std::string ReadFile(const std::filesystem::path &path)
 {
@@ -33,3 +34,15 @@ struct TempDir {
     ~TempDir() { chmod(path.c_str(), 0700); std::filesystem::remove_all(path); }
     std::string operator/(const std::string &name) const { return (path / name).string(); }
 };
+
+// Tests of what another local user can do need root, to give files and folders to that user.
+// Outside CI they skip with a message; in CI (where CI is set) they must run.
+const uid_t kOtherUid = 65534;  // "nobody"
+#define REQUIRE_ROOT()                                                                  \
+    do {                                                                                \
+        if (geteuid() != 0) {                                                           \
+            if (std::getenv("CI"))                                                      \
+                FAIL() << "CI runs this test as root";                                  \
+            GTEST_SKIP() << "needs root, to act as another user (uid " << kOtherUid << ")"; \
+        }                                                                               \
+    } while (0)
