@@ -333,30 +333,46 @@ void TakeBack(int signal)
     }
 }
 
+sigset_t WriteSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    sigaddset(&signals, SIGXFSZ);
+    return signals;
+}
+
 } // namespace
+
+WriteSignalGuard::WriteSignalGuard() noexcept
+{
+    const sigset_t guarded = WriteSignals();
+    sigemptyset(&pendingBefore_);
+    ::pthread_sigmask(SIG_BLOCK, &guarded, &previous_);
+    // A signal the host itself has blocked may already be pending for its own reasons; that one
+    // stays. Only looked up when the host blocks one of the two, which is rare.
+    if (sigismember(&previous_, SIGPIPE) == 1 || sigismember(&previous_, SIGXFSZ) == 1)
+        ::sigpending(&pendingBefore_);
+}
+
+WriteSignalGuard::~WriteSignalGuard()
+{
+    const int savedErrno = errno;
+    sigset_t pending;
+    sigemptyset(&pending);
+    ::sigpending(&pending);
+    for (const int signal : {SIGPIPE, SIGXFSZ}) {
+        if (sigismember(&pending, signal) == 1 && sigismember(&pendingBefore_, signal) != 1)
+            TakeBack(signal);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    errno = savedErrno;
+}
 
 bool WriteAll(int fd, const void *bytes, size_t size) noexcept
 {
-    sigset_t guarded, previous, pendingBefore;
-    sigemptyset(&guarded);
-    sigaddset(&guarded, SIGPIPE);
-    sigaddset(&guarded, SIGXFSZ);
-    sigemptyset(&pendingBefore);
-    ::pthread_sigmask(SIG_BLOCK, &guarded, &previous);
-    // A signal the host itself has blocked may already be pending for its own reasons; that one
-    // stays. Only looked up when the host blocks one of the two, which is rare.
-    if (sigismember(&previous, SIGPIPE) == 1 || sigismember(&previous, SIGXFSZ) == 1)
-        ::sigpending(&pendingBefore);
-    const bool written = WriteAllUnguarded(fd, bytes, size);
-    const int savedErrno = errno;
-    if (!written && (savedErrno == EPIPE || savedErrno == EFBIG)) {
-        const int raised = savedErrno == EPIPE ? SIGPIPE : SIGXFSZ;
-        if (sigismember(&pendingBefore, raised) != 1)
-            TakeBack(raised);
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = savedErrno;
-    return written;
+    const WriteSignalGuard guard;
+    return WriteAllUnguarded(fd, bytes, size);
 }
 
 /* ---- Waiting -------------------------------------------------------------------------------- */
