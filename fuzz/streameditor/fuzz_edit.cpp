@@ -4,9 +4,6 @@
 // Input: block-size byte (0: the default); a byte for the command count and the array's capacity
 // (0 to 8: 0 gives no array); per command four bytes (find start, find length and type,
 // replacement start and length; starts taken modulo the body's size); then the body.
-//
-// Built with -DARL_FUZZ_REPLAY instead of libFuzzer, it runs every file of the folder it is given
-// once, so that the test suite replays the corpus.
 
 #include "../../tests/services/files.h"
 #include "streameditor.h"
@@ -77,12 +74,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     return 0;
 }
 
-#ifdef ARL_FUZZ_REPLAY
-int main(int argc, char **argv)
-{
-    for (const auto &entry : std::filesystem::directory_iterator(argc > 1 ? argv[1] : "corpus")) {
-        const std::string input = ReadFile(entry.path());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.data()), input.size());
-    }
-}
-#endif
