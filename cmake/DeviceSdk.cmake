@@ -24,4 +24,8 @@ foreach(service IN LISTS ARL_ALL_SERVICES)
   endif()
   set_target_properties(${service} PROPERTIES IMPORTED_LOCATION ${ARL_${SERVICE}_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${include_dir})
+  get_filename_component(folder ${ARL_${SERVICE}_LIBRARY} DIRECTORY)
+  list(APPEND ARL_SDK_RUNTIME_DIRS ${folder})
 endforeach()
+# The plug-in of the build tree runs against the SDK's libraries where they are.
+list(REMOVE_DUPLICATES ARL_SDK_RUNTIME_DIRS)

@@ -13,13 +13,28 @@
 # Every RUNPATH is relative to the binary, so an install tree can be moved as a whole.
 include(CMakePackageConfigHelpers)
 
-# The stand-in services: versioned sonames, each finding the others beside it.
+# Installs `target` with the RUNPATH `installed`; in the build tree it runs with the folders
+# `built` first. CMake would rewrite a build-tree RUNPATH when installing, but it makes the room
+# for that by padding the build tree's with empty entries, which the loader reads as the current
+# folder. So each binary is linked once with both lists, and the install keeps the installed one,
+# which always fits in the room the two took.
+function(arl_install_with_runpath target kind destination component built installed)
+  set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "${built};${installed}")
+  install(TARGETS ${target} ${kind} DESTINATION ${destination} COMPONENT ${component})
+  set(file "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
+  install(CODE "file(RPATH_SET FILE \"${file}\" NEW_RPATH \"${installed}\")"
+          COMPONENT ${component})
+endfunction()
+
+# The stand-in services: versioned sonames, each finding the others beside it, in the build tree
+# as in the install tree.
 set(ARL_SERVICE_HEADERS log/log.h config/config.h jobtracker/jtapi.h sniffer/sniffer.h
     translation/translation.h streameditor/streameditor.h print/print.h)
 foreach(service IN LISTS ARL_ALL_SERVICES)
   if(TARGET ${service} AND NOT ARL_PLUGIN_ONLY)
     set_target_properties(${service} PROPERTIES VERSION ${PROJECT_VERSION}
-      SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN")
+      SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
     install(TARGETS ${service} LIBRARY DESTINATION ${ARL_SERVICES_INSTALL_DIR} COMPONENT services)
   endif()
 endforeach()
@@ -29,18 +44,23 @@ if(NOT ARL_PLUGIN_ONLY)
           COMPONENT services)
 endif()
 
-# The plug-in is loaded with dlopen, so it has no soname version; it finds the services below it.
+# The plug-in is loaded with dlopen, so it has no soname version; it finds the services below it
+# once installed, beside it in the build tree, or in the device SDK's folders (cmake/DeviceSdk.cmake).
 if(TARGET activityReport)
-  set_target_properties(activityReport PROPERTIES INSTALL_RPATH "$ORIGIN/services")
-  install(TARGETS activityReport LIBRARY DESTINATION ${ARL_PLUGIN_INSTALL_DIR} COMPONENT plugin)
+  set(built "$ORIGIN")
+  if(ARL_PLUGIN_ONLY)
+    set(built ${ARL_SDK_RUNTIME_DIRS})
+  endif()
+  arl_install_with_runpath(activityReport LIBRARY ${ARL_PLUGIN_INSTALL_DIR} plugin "${built}"
+                           "$ORIGIN/services")
 endif()
 
 # The host program, and the data it and the plug-in read: the generated templates and the
 # catalogues as the build lays them out (templates/ and catalog/ CMakeLists.txt).
 if(TARGET activity-report)
   file(RELATIVE_PATH services_from_bindir /${CMAKE_INSTALL_BINDIR} /${ARL_SERVICES_INSTALL_DIR})
-  set_target_properties(activity-report PROPERTIES INSTALL_RPATH "$ORIGIN/${services_from_bindir}")
-  install(TARGETS activity-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  arl_install_with_runpath(activity-report RUNTIME ${CMAKE_INSTALL_BINDIR} runtime "$ORIGIN/../lib"
+                           "$ORIGIN/${services_from_bindir}")
 endif()
 if(ARL_PLUGIN_ONLY)
   return()  # a device SDK brings the rest
