@@ -243,7 +243,11 @@ Folder Folder::Open(const char *path) noexcept
             return folder;
         }
         folder.shared_ = WritableByOthers(status.st_mode);
-        folder.fd_ = std::move(opened);
+        folder.fd_ = Descriptor(KeepAboveStandardStreams(opened.Release()));
+        if (!folder.fd_) {
+            folder.error_ = errno;
+            return folder;
+        }
         folder.state_ = State::kVerified;
     } catch (const std::bad_alloc &) {
         folder.state_ = State::kMissing;

@@ -114,7 +114,8 @@ public:
     };
 
     /* 'Open()' - opens and checks the folder at `path` ("" is the current folder). Never throws;
-     * a folder that cannot be checked for lack of memory is kMissing with errno ENOMEM. */
+     * a folder that cannot be checked for lack of memory is kMissing with errno ENOMEM. Its
+     * descriptor is 3 or above (KeepAboveStandardStreams), so it may be kept across calls. */
     static Folder Open(const char *path) noexcept;
 
     State state() const noexcept { return state_; }
