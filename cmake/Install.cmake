@@ -77,31 +77,37 @@ add_custom_command(OUTPUT ${manpage}
 add_custom_target(manpage ALL DEPENDS ${manpage})
 install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
-# The plug-in's header, as the imported target ActivityReport::headers of the CMake package.
+# The plug-in's header, as the imported target ActivityReport::headers of the CMake package: a
+# plain include folder, which a consumer's CMake reads whatever its version (a file set would
+# need 3.23 there, where device SDKs often bring an older one).
 add_library(activityReport_headers INTERFACE)
-target_sources(activityReport_headers INTERFACE FILE_SET HEADERS
-  BASE_DIRS ${PROJECT_SOURCE_DIR}/activityReport/src
-  FILES ${PROJECT_SOURCE_DIR}/activityReport/src/activityReport.h)
+target_include_directories(activityReport_headers INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 set_target_properties(activityReport_headers PROPERTIES EXPORT_NAME headers)
-install(TARGETS activityReport_headers EXPORT ActivityReportTargets FILE_SET HEADERS COMPONENT dev)
+install(TARGETS activityReport_headers EXPORT ActivityReportTargets COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/activityReport/src/activityReport.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 # The CMake package; its paths are relative to where it is installed.
 set(cmake_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ActivityReport)
 install(EXPORT ActivityReportTargets NAMESPACE ActivityReport:: DESTINATION ${cmake_package_dir}
         COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ActivityReportConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfig.cmake INSTALL_DESTINATION ${cmake_package_dir}
-  PATH_VARS ARL_PLUGIN_INSTALL_DIR)
+  ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfig.cmake INSTALL_DESTINATION ${cmake_package_dir})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/cmake/ActivityReportConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfig.cmake
               ${CMAKE_BINARY_DIR}/cmake/ActivityReportConfigVersion.cmake
         DESTINATION ${cmake_package_dir} COMPONENT dev)
 
-# The pkg-config file finds the prefix from its own folder, like the CMake package.
-file(RELATIVE_PATH ARL_PREFIX_FROM_PKGCONFIG /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-string(REGEX REPLACE "/$" "" ARL_PREFIX_FROM_PKGCONFIG ${ARL_PREFIX_FROM_PKGCONFIG})
-configure_file(${CMAKE_CURRENT_LIST_DIR}/activity-report.pc.in
-               ${CMAKE_BINARY_DIR}/pkgconfig/activity-report.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/activity-report.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+# The pkg-config file names the prefix the files are installed for (`--prefix` of the install,
+# /usr in the packages), written when they are installed: pkg-config then adds a sysroot to the
+# include folder alone and knows /usr/include for a system folder.
+set(pkgconfig_file ${CMAKE_BINARY_DIR}/pkgconfig/activity-report.pc)
+install(CODE "set(ARL_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(ARL_PLUGIN_INSTALL_DIR \"${ARL_PLUGIN_INSTALL_DIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  configure_file(\"${CMAKE_CURRENT_LIST_DIR}/activity-report.pc.in\" \"${pkgconfig_file}\" @ONLY)"
+  COMPONENT dev)
+install(FILES ${pkgconfig_file} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

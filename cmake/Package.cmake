@@ -5,11 +5,13 @@
 #   activity-report-dev       the plug-in's header, CMake package and pkg-config file
 # The version is the project's; a description's first line is its package's summary. Dependencies
 # on Debian's libraries come from dpkg-shlibdeps; those between our packages are declared here,
-# because the stand-ins are private libraries that no shlibs file describes.
+# because the stand-ins are private libraries that no shlibs file describes. Every package has
+# one: the development files name the plug-in's path, so they come with the plug-in they describe.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME activity-report)
 set(CPACK_PACKAGE_VENDOR "The Internet Fax Activity Report developers")
-set(CPACK_PACKAGE_CONTACT "The Internet Fax Activity Report developers")
+set(CPACK_PACKAGE_CONTACT
+  "The Internet Fax Activity Report developers <developers@activity-report.example.org>")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
@@ -42,6 +44,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS ghostscript)
 
 set(CPACK_COMPONENT_DEV_DESCRIPTION "Internet Fax Activity Report plug-in: development files
 The header of the plug-in's entry point, a CMake package and a pkg-config file.")
+set(CPACK_COMPONENT_DEV_DEPENDS plugin)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 
 # Every package carries the licence where Debian looks for it.
