@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo test-sanitize fuzz bench package cross clean
+.PHONY: all deps build test demo test-sanitize fuzz bench package sdk cross clean
 
 all: build
 
@@ -59,6 +59,12 @@ package: deps
 	  -DARL_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(PACKAGE_BUILD) --target package
 
+# A device maker's build of the plug-in alone, rehearsed in $(SDK_BUILD) against a scratch SDK of
+# this build's stand-ins and host program (scripts/sdk-rehearsal.sh).
+SDK_BUILD ?= build-sdk
+sdk: build
+	scripts/sdk-rehearsal.sh $(BUILD) $(SDK_BUILD) -G $(GENERATOR) $(CMAKE_FLAGS)
+
 # A cross build for ARCH (armhf or arm64) with Debian's cross toolchain, in build-$(ARCH): the quick
 # suite runs under qemu-user (no binfmt needed), then the sample report must match the native one.
 ARCH ?= armhf
@@ -82,4 +88,5 @@ bench: build
 	@for b in $(BUILD)/bin/bench-*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) build-armhf build-arm64 out
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) $(SDK_BUILD) \
+	  build-armhf build-arm64 out

@@ -44,8 +44,8 @@ if(NOT ARL_PLUGIN_ONLY)
           COMPONENT services)
 endif()
 
-# The plug-in is loaded with dlopen, so it has no soname version; it finds the services below it
-# once installed, beside it in the build tree, or in the device SDK's folders (cmake/DeviceSdk.cmake).
+# The plug-in is loaded with dlopen, so it has no soname version. It finds the services below it
+# once installed, and in the build tree beside it or in the device SDK's folders (DeviceSdk.cmake).
 if(TARGET activityReport)
   set(built "$ORIGIN")
   if(ARL_PLUGIN_ONLY)

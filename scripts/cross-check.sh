@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Checks that a cross-built plug-in prints the sample jobs byte for byte as the native one does:
-# both host programs (the cross one through the emulator) print examples/jobs.sql in French, in
-# the same environment, and the spooled documents are compared. The run's date and time are the
-# only texts that may differ, so their lines are taken out of each build's template first.
-#   cross-check.sh NATIVE_BUILD CROSS_BUILD EMULATOR [EMULATOR_ARGS...]
+# Checks that a plug-in built elsewhere prints the sample jobs byte for byte as the native one
+# does: one cross-built, or one built alone against a device SDK (scripts/sdk-rehearsal.sh). The
+# host program of each tree (a cross-built one through the emulator) prints examples/jobs.sql in
+# French, in the same environment, and the spooled documents are compared. The run's date and time
+# are the only texts that may differ, so their lines are taken out of each tree's template first.
+# The other tree is a build tree or an install tree: bin/activity-report, its data in share/.
+#   cross-check.sh NATIVE_BUILD OTHER_TREE [EMULATOR [EMULATOR_ARGS...]]
 set -euo pipefail
 
-[ $# -ge 3 ] || { echo "usage: $0 NATIVE_BUILD CROSS_BUILD EMULATOR [EMULATOR_ARGS...]" >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 NATIVE_BUILD OTHER_TREE [EMULATOR [ARGS...]]" >&2; exit 2; }
 repo=$(cd "$(dirname "$0")/.." && pwd)
 native=$(cd "$1" && pwd) cross=$(cd "$2" && pwd)
 shift 2
@@ -32,4 +34,5 @@ report cross "$cross" "$@"
 for file in document.ps ticket; do
   cmp "$work"/native-spool/000001/$file "$work"/cross-spool/000001/$file
 done
-echo "the cross-built plug-in prints the sample jobs as the native one: $(wc -c < "$work/cross-spool/000001/document.ps") bytes"
+bytes=$(wc -c < "$work/cross-spool/000001/document.ps")
+echo "the plug-in of $cross prints the sample jobs as the native one: $bytes bytes"
