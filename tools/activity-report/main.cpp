@@ -2,19 +2,24 @@
 // loads libactivityReport.so, prepares the environment the device would, calls
 // ARL_ActivityReport once, and optionally renders the spooled report with Ghostscript.
 //
-// Flow of main: parse options, prepare the environment, run the plug-in, render, report.
+// Flow of main: parse options, check what the run cannot check early enough itself, prepare the
+// environment, run the plug-in, render, report.
 
+#include "log.h"
 #include "print.h"
 #include "translation.h"
 
 #include <dlfcn.h>
 #include <getopt.h>
+#include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +28,7 @@
 #include <fstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,9 +39,19 @@ namespace {
 const char *const kDefaultTempDir = "/tmp/tmpfiles";
 const char *const kDefaultSpoolDir = "/var/spool/device-print";
 const char *const kEntryPoint = "ARL_ActivityReport";
+const char *const kLogFile = "activity-report";
+// Far above the time any report takes to render: it only ends a Ghostscript that hangs.
+const unsigned kRenderSeconds = 600;
+// What is kept of Ghostscript's messages for the log.
+const size_t kMaxRenderMessages = 64 * 1024;
 
 // Exit codes of this program's own failures, apart from the plug-in's statuses (0 to 7).
-enum { EXIT_PLUGIN_UNAVAILABLE = EX_UNAVAILABLE, EXIT_RENDER_FAILED = EX_CANTCREAT };
+enum {
+    EXIT_BAD_OPTIONS = EX_USAGE,
+    EXIT_PLUGIN_UNAVAILABLE = EX_UNAVAILABLE,
+    EXIT_RENDER_FAILED = EX_CANTCREAT,
+    EXIT_NOT_SUBMITTED = EX_IOERR
+};
 
 typedef int32_t (*ActivityReportFunction)(const char *, const char *, const char *);
 
@@ -62,31 +78,45 @@ struct RunReport {
 // Options
 // ------------------------------------------------------------------------------------------------
 
-void PrintUsage(const char *program)
+// The options, the environment and the exit statuses, in lines of at most 80 columns.
+void PrintUsage()
 {
     std::printf(
-        "Usage: %s [options]\n"
-        "Prints the Internet Fax Activity Report of the completed jobs, as the device does.\n"
+        "Usage: activity-report [options]\n"
+        "Prints the device's Internet Fax Activity Report of the completed jobs.\n"
         "\n"
-        "  --language L      report language (default en)\n"
-        "  --media-type T    media type shown on the report (default: the plug-in's)\n"
-        "  --media-color C   media colour shown on the report (default: the plug-in's)\n"
-        "  --plugin PATH     the plug-in to load (default: the one installed with this\n"
-        "                    program, " ARL_PLUGIN_FROM_BINDIR "\n"
-        "                    or ../lib/libactivityReport.so in a build tree)\n"
-        "  --pdf FILE        after a successful run, render the spooled report as PDF\n"
-        "  --png DIR         after a successful run, render it as DIR/page-N.png (100 dpi)\n"
-        "  -h, --help        this text\n"
-        "  --version         the version of this program\n"
+        "  --language L     report language, as the catalogue names it (default en)\n"
+        "  --media-type T   media type shown on the report (default: the plug-in's)\n"
+        "  --media-color C  media colour shown on the report (default: the plug-in's)\n"
+        "  --plugin PATH    the plug-in to load (default: the one installed with this\n"
+        "                   program, or ../lib/libactivityReport.so in a build tree):\n"
+        "                   %s\n"
+        "  --pdf FILE       after a successful run, render the spooled report as PDF\n"
+        "  --png DIR        after a successful run, render it as DIR/page-N.png (100 dpi)\n"
+        "  -h, --help       this text\n"
+        "  --version        the version of this program\n"
         "\n"
-        "Environment: ACTIVITY_REPORT_TEMPLATE (default: the template of the language's\n"
-        "printer encoding, in ../share/activity-report/templates), TEMP_FILES_DIR (default %s, created 0700), PRINT_SPOOL_DIR,\n"
-        "and those of the services (JTAPI_DATABASE, DEVICE_CONFIG, TRANS_CATALOG_DIR,\n"
-        "SYSTEM_CHARSET, DEVICE_LOG, PRINT_QUEUE).\n"
+        "Environment (folders named relative to this program):\n"
+        "  ACTIVITY_REPORT_TEMPLATE  the template (default: the one of the language's\n"
+        "                     printer encoding in ../share/activity-report/templates)\n"
+        "  TEMP_FILES_DIR     the plug-in's working folder, made 0700 if missing\n"
+        "                     (default %s)\n"
+        "  SYSTEM_CHARSET     the charset of the job data (default ISO-8859-15)\n"
+        "  JTAPI_DATABASE     the job tracker's database\n"
+        "  TRANS_CATALOG_DIR  the catalogue (default ../share/activity-report/catalog)\n"
+        "  DEVICE_CONFIG      the device configuration\n"
+        "  PRINT_SPOOL_DIR    the print spool (default %s)\n"
+        "  PRINT_QUEUE        a CUPS destination that prints the report as well\n"
+        "  DEVICE_LOG         where log records go: unset for standard error, syslog,\n"
+        "                     or a file\n"
+        "  DEVICE_LOG_LEVEL   the least level logged: ENTER, INFO, NOTICE, WARN or ERROR\n"
         "\n"
-        "Exit status: the plug-in's status (0 report printed, 1, 3 to 7 failures), %d when\n"
-        "the plug-in cannot be loaded, %d when rendering fails, %d for bad options.\n",
-        program, kDefaultTempDir, EXIT_PLUGIN_UNAVAILABLE, EXIT_RENDER_FAILED, EX_USAGE);
+        "Exit status: 0 the report was finished and submitted (and rendered, when\n"
+        "asked); the plug-in's failures 1 and 3 to 7; %d bad options or an unknown\n"
+        "language; %d the plug-in cannot be loaded; %d rendering failed; %d the\n"
+        "finished report was not submitted.\n",
+        ARL_PLUGIN_FROM_BINDIR, kDefaultTempDir, kDefaultSpoolDir, EXIT_BAD_OPTIONS,
+        EXIT_PLUGIN_UNAVAILABLE, EXIT_RENDER_FAILED, EXIT_NOT_SUBMITTED);
 }
 
 // Fills `options` from the command line; false (after a message) on anything it does not know.
@@ -143,6 +173,11 @@ void PrepareTempDir()
     if (fs::is_directory(dir, error)) {
         return;
     }
+    if (fs::exists(fs::symlink_status(dir, error))) {
+        std::fprintf(stderr, "activity-report: TEMP_FILES_DIR %s is not a folder; running the "
+                     "plug-in anyway\n", dir.c_str());
+        return;
+    }
     fs::create_directories(dir.parent_path(), error);
     if (::mkdir(dir.c_str(), 0700) != 0) {
         std::fprintf(stderr, "activity-report: cannot create %s: %s; running the plug-in anyway\n",
@@ -157,6 +192,67 @@ fs::path ExecutableDir(const char *argv0)
     std::error_code error;
     fs::path self = fs::read_symlink("/proc/self/exe", error);
     return (error ? fs::absolute(argv0, error) : self).parent_path();
+}
+
+// The data that comes with this program (templates, catalogue). The translation service finds
+// the same folder from its own library, which the two trees keep beside this program's.
+fs::path DataDir(const char *argv0)
+{
+    return (ExecutableDir(argv0) / ".." / "share" / "activity-report").lexically_normal();
+}
+
+// The languages of the catalogue the translation service reads, by their "<language>.po" files;
+// empty when the folder cannot be read.
+std::set<std::string> CatalogueLanguages(const fs::path &catalogue)
+{
+    std::set<std::string> languages;
+    std::error_code error;
+    for (fs::directory_iterator entry(catalogue, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const fs::path name = entry->path().filename();
+        if (name.extension() == ".po" && name.string()[0] != '.') {
+            languages.insert(name.stem().string());
+        }
+    }
+    return languages;
+}
+
+// A language the catalogue lacks is refused before anything is written: the plug-in would find
+// out only when translating, after the whole body. A catalogue that cannot be read is left to the
+// run, whose log names it.
+bool CheckLanguage(const std::string &language, const char *argv0)
+{
+    const char *configured = std::getenv("TRANS_CATALOG_DIR");
+    const fs::path catalogue =
+        configured && *configured ? fs::path(configured) : DataDir(argv0) / "catalog";
+    const std::set<std::string> languages = CatalogueLanguages(catalogue);
+    if (languages.empty() || languages.count(language) != 0) {
+        return true;
+    }
+    std::string known;
+    for (const std::string &name : languages) {
+        known += (known.empty() ? "" : ", ") + name;
+    }
+    std::fprintf(stderr, "activity-report: unknown language \"%s\"; the catalogue %s has %s\n",
+                 language.c_str(), catalogue.c_str(), known.c_str());
+    return false;
+}
+
+// The logging service writes every record when DEVICE_LOG_LEVEL names no level; an operator who
+// set one meant to filter, so a misspelt level is named.
+void CheckLogLevel()
+{
+    const char *level = std::getenv("DEVICE_LOG_LEVEL");
+    if (!level || !*level) {
+        return;
+    }
+    for (const char *known : {"ENTER", "INFO", "NOTICE", "WARN", "ERROR"}) {
+        if (strcasecmp(level, known) == 0) {
+            return;
+        }
+    }
+    std::fprintf(stderr, "activity-report: DEVICE_LOG_LEVEL \"%s\" is not ENTER, INFO, NOTICE, "
+                 "WARN or ERROR; every record is logged\n", level);
 }
 
 // The plug-in installed with this program; in a build tree, the one beside the services.
@@ -180,8 +276,7 @@ std::string ChooseTemplate(const std::string &language, const char *argv0)
         return configured;
     }
     std::string encoding = Translater(language).printEncoding();
-    fs::path path = (ExecutableDir(argv0) / ".." / "share" / "activity-report" / "templates" /
-                     ("activityReport-" + encoding + ".ps")).lexically_normal();
+    fs::path path = DataDir(argv0) / "templates" / ("activityReport-" + encoding + ".ps");
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
         std::fprintf(stderr, "activity-report: no template for %s: %s is missing\n",
@@ -263,26 +358,67 @@ bool RunReportOnce(const Options &options, const char *argv0, RunReport &report)
 // Rendering
 // ------------------------------------------------------------------------------------------------
 
-// Runs a program with its arguments, without a shell; true when it exits with 0.
-bool RunProgram(const std::vector<std::string> &arguments)
+// Logs what a program wrote, one record a line. Its messages are for the log, not the terminal.
+void LogProgramMessages(const char *program, int messages, bool failed)
+{
+    std::string text(kMaxRenderMessages, '\0');
+    const ssize_t length = pread(messages, &text[0], text.size(), 0);
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            Log_SpecEntry(failed ? logSpecError : logSpecInfo, kLogFile, __LINE__, "%s: %s",
+                          program, line.c_str());
+        }
+    }
+}
+
+// Why a program that ended with `status` (from waitpid) failed; "" when it exited with 0.
+std::string EndingFailure(int status)
+{
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        return "";
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+        return "cannot run it";
+    }
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
+        return "it did not finish in " + std::to_string(kRenderSeconds) + " s";
+    }
+    return "it failed; its messages are in the log";
+}
+
+// Runs a program with its arguments, without a shell, for at most kRenderSeconds; its output
+// goes to the log. Returns "" when it exits with 0, else why it did not.
+std::string RunProgram(const std::vector<std::string> &arguments)
 {
     std::vector<char *> argv;
     for (const std::string &argument : arguments) {
         argv.push_back(const_cast<char *>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    pid_t child = fork();
+    // The messages wait in memory, in no folder, until the program has ended.
+    const int messages = memfd_create("program-messages", MFD_CLOEXEC);
+    const pid_t child = fork();
     if (child == 0) {
+        if (messages >= 0) {
+            dup2(messages, STDOUT_FILENO);
+            dup2(messages, STDERR_FILENO);
+        }
+        alarm(kRenderSeconds); // survives the exec, and ends a program that hangs
         execvp(argv[0], argv.data());
-        std::fprintf(stderr, "activity-report: cannot run %s: %s\n", argv[0], std::strerror(errno));
         _exit(127);
     }
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
-        std::fprintf(stderr, "activity-report: cannot run %s: %s\n", argv[0], std::strerror(errno));
-        return false;
+    pid_t waited = -1;
+    while (child > 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const std::string failure = waited == child ? EndingFailure(status) : std::strerror(errno);
+    if (messages >= 0) {
+        LogProgramMessages(argv[0], messages, !failure.empty());
+        close(messages);
+    }
+    return failure;
 }
 
 bool RunGhostscript(const std::string &device, const std::vector<std::string> &extra,
@@ -293,9 +429,10 @@ bool RunGhostscript(const std::string &device, const std::vector<std::string> &e
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back("-sOutputFile=" + output);
     arguments.push_back(document.string());
-    if (!RunProgram(arguments)) {
-        std::fprintf(stderr, "activity-report: Ghostscript (%s) failed on %s\n", device.c_str(),
-                     document.c_str());
+    const std::string failure = RunProgram(arguments);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "activity-report: Ghostscript (%s) on %s: %s\n", device.c_str(),
+                     document.c_str(), failure.c_str());
         return false;
     }
     return true;
@@ -365,6 +502,11 @@ bool RenderPng(const fs::path &document, const fs::path &dir, RunReport &report)
 {
     std::error_code error;
     fs::create_directories(dir, error);
+    if (!fs::is_directory(dir, error)) {
+        std::fprintf(stderr, "activity-report: --png %s: not a folder for the page images\n",
+                     dir.c_str());
+        return false;
+    }
     RemovePageImages(dir);
     std::vector<std::string> options = PaperOptions(document.parent_path());
     options.push_back("-r100");
@@ -402,6 +544,13 @@ bool Render(const Options &options, RunReport &report)
 // Report
 // ------------------------------------------------------------------------------------------------
 
+// The plug-in's status says whether the report was finished, not whether the print service took
+// it; a finished report that spooled no job was not submitted.
+bool NotSubmitted(const RunReport &report)
+{
+    return report.status == 0 && report.spoolJob.empty();
+}
+
 const char *StatusMeaning(int status)
 {
     switch (status) {
@@ -427,6 +576,11 @@ void PrintSummary(const Options &options, const RunReport &report)
         std::fprintf(stderr, "activity-report: status %d: %s\n", report.status,
                      StatusMeaning(report.status));
     }
+    if (NotSubmitted(report)) {
+        std::fprintf(stderr, "activity-report: the report was finished but not submitted: no job "
+                     "reached the print spool %s (see the log)\n",
+                     EnvironmentOr("PRINT_SPOOL_DIR", kDefaultSpoolDir).c_str());
+    }
     for (const std::string &file : report.rendered) {
         std::printf("activity-report: wrote %s\n", file.c_str());
     }
@@ -439,10 +593,10 @@ int main(int argc, char **argv)
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "Try '%s --help'.\n", argv[0]);
-        return EX_USAGE;
+        return EXIT_BAD_OPTIONS;
     }
     if (options.help) {
-        PrintUsage(argv[0]);
+        PrintUsage();
         return 0;
     }
     if (options.version) {
@@ -450,12 +604,19 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (!CheckLanguage(options.language, argv[0])) {
+        return EXIT_BAD_OPTIONS;
+    }
+    CheckLogLevel();
     RunReport report;
     report.templatePath = PrepareEnvironment(options.language, argv[0]);
     if (!RunReportOnce(options, argv[0], report)) {
         return EXIT_PLUGIN_UNAVAILABLE;
     }
-    bool rendered = report.status != 0 || Render(options, report);
+    const bool rendered = report.status != 0 || NotSubmitted(report) || Render(options, report);
     PrintSummary(options, report);
+    if (NotSubmitted(report)) {
+        return EXIT_NOT_SUBMITTED;
+    }
     return rendered ? report.status : EXIT_RENDER_FAILED;
 }

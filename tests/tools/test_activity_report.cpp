@@ -1,0 +1,143 @@
+// Tests of the host program: the faults an operator meets (a language the catalogue lacks, a
+// spool it cannot write, a misspelt log level, rendering that fails, a working folder that is a
+// file) are named on the terminal with an exit status of their own, and nothing else is.
+
+#include "../services/files.h"
+
+#include <sys/wait.h>
+
+#include <map>
+#include <regex>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kStatusOk = 0;
+const int kStatusBodyNotWritable = 6;
+const int kStatusBadOptions = 64;
+const int kStatusRenderFailed = 73;
+const int kStatusNotSubmitted = 74;
+const size_t kMaxHelpColumns = 80;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+// "{dir}" in a text stands for the folder of the run.
+std::string InDir(std::string text, const fs::path &dir)
+{
+    for (size_t at; (at = text.find("{dir}")) != std::string::npos;)
+        text.replace(at, 5, dir.string());
+    return text;
+}
+
+// Runs the host program on the sample jobs, with a spool, a working folder and a log of its own in
+// `dir`, in an environment of its own: `environment` overrides those; arguments hold no blanks.
+Outcome RunHost(const fs::path &dir, const std::string &arguments,
+                const std::map<std::string, std::string> &environment = {})
+{
+    static const TempDir data;
+    static const bool database = std::system(("sqlite3 " + data / "jobs.db" +
+                                              " < " SOURCE_DIR "/examples/jobs.sql").c_str()) == 0;
+    EXPECT_TRUE(database) << "the sample database could not be built";
+    std::map<std::string, std::string> variables = {
+        {"JTAPI_DATABASE", data / "jobs.db"}, {"DEVICE_CONFIG", SOURCE_DIR "/examples/device.conf"},
+        {"SYSTEM_CHARSET", "UTF-8"},          {"PRINT_SPOOL_DIR", "{dir}/spool"},
+        {"TEMP_FILES_DIR", "{dir}/work"},     {"DEVICE_LOG", "{dir}/device.log"}};
+    for (const auto &[name, value] : environment)
+        variables[name] = value;
+    std::string command = "env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE "
+                          "-u DEVICE_LOG_LEVEL";
+    for (const auto &[name, value] : variables)
+        command += " " + name + "='" + InDir(value, dir) + "'";
+    command += " " HOST_PROGRAM " " + InDir(arguments, dir) + " >" + (dir / "out").string() +
+               " 2>" + (dir / "err").string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir / "out"),
+            ReadFile(dir / "err")};
+}
+
+TEST(HostProgramTest, NamesWhatWentWrongWithAStatusOfItsOwn)
+{
+    struct Case {
+        std::string arguments = "";
+        std::map<std::string, std::string> environment = {};
+        int wantStatus = kStatusOk;
+        std::vector<std::string> wantErr = {}; // parts of standard error
+        const char *unwantedErr = "";     // a text that must not reach the terminal
+        const char *wantLog = "";         // a part of the log
+        bool wantRun = true;              // the plug-in ran, so that the log exists
+    };
+    const Case cases[] = {
+        {.arguments = "--language xx", .wantStatus = kStatusBadOptions,
+         .wantErr = {"unknown language \"xx\"", " en, "}, .wantRun = false},
+        {.arguments = "--language ''", .wantStatus = kStatusBadOptions,
+         .wantErr = {"unknown language \"\""}, .wantRun = false},
+        {.arguments = "--language EN", .wantStatus = kStatusBadOptions,
+         .wantErr = {"unknown language \"EN\""}, .wantRun = false},
+        {.arguments = "--language en_US", .wantStatus = kStatusBadOptions,
+         .wantErr = {"unknown language \"en_US\""}, .wantRun = false},
+        {.environment = {{"PRINT_SPOOL_DIR", "{dir}/plain-file"}},
+         .wantStatus = kStatusNotSubmitted,
+         .wantErr = {"finished but not submitted", "{dir}/plain-file"}},
+        {.environment = {{"DEVICE_LOG_LEVEL", "BOGUS"}}, .wantStatus = kStatusOk,
+         .wantErr = {"DEVICE_LOG_LEVEL \"BOGUS\""}},
+        {.arguments = "--png {dir}/plain-file", .wantStatus = kStatusRenderFailed,
+         .wantErr = {"--png {dir}/plain-file: not a folder"}, .unwantedErr = "Error"},
+        {.arguments = "--pdf {dir}/missing/report.pdf", .wantStatus = kStatusRenderFailed,
+         .wantErr = {"Ghostscript (pdfwrite)"}, .unwantedErr = "GPL Ghostscript",
+         .wantLog = "Could not open the file {dir}/missing/report.pdf"},
+        {.environment = {{"TEMP_FILES_DIR", "{dir}/plain-file"}},
+         .wantStatus = kStatusBodyNotWritable,
+         .wantErr = {"TEMP_FILES_DIR {dir}/plain-file is not a folder"},
+         .unwantedErr = "File exists"},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.arguments +
+                     (row.environment.empty() ? "" : " " + row.environment.begin()->first));
+        const TempDir dir;
+        WriteFile(dir / "plain-file", "not a folder");
+        const Outcome outcome = RunHost(dir.path, row.arguments, row.environment);
+        EXPECT_EQ(outcome.status, row.wantStatus) << outcome.err;
+        for (const std::string &part : row.wantErr) {
+            EXPECT_TRUE(Contains(outcome.err, InDir(part, dir.path))) << outcome.err;
+        }
+        if (*row.unwantedErr) {
+            EXPECT_FALSE(Contains(outcome.err, row.unwantedErr)) << outcome.err;
+        }
+        EXPECT_TRUE(Contains(ReadFile(dir / "device.log"), InDir(row.wantLog, dir.path)));
+        EXPECT_EQ(fs::exists(dir / "device.log"), row.wantRun);
+        const bool wantWorkFolder = row.wantRun && row.environment.count("TEMP_FILES_DIR") == 0;
+        EXPECT_EQ(fs::exists(dir / "work"), wantWorkFolder)
+            << "the working folder is made for a run, never for one that is refused";
+    }
+}
+
+// --help and the man page list every variable of the README's environment table; --help fits in
+// 80 columns.
+TEST(HostProgramTest, HelpListsEveryVariableInEightyColumns)
+{
+    const TempDir dir;
+    const Outcome help = RunHost(dir.path, "--help");
+    ASSERT_EQ(help.status, kStatusOk);
+    const std::string readme = ReadFile(SOURCE_DIR "/README.md");
+    const std::string manPage = ReadFile(SOURCE_DIR "/docs/activity-report.1");
+    const std::regex variableRow("\n\\| `([A-Z_]+)` \\|");
+    int variables = 0;
+    for (std::sregex_iterator row(readme.begin(), readme.end(), variableRow), end; row != end;
+         ++row) {
+        ++variables;
+        EXPECT_TRUE(Contains(help.out, "  " + (*row)[1].str() + " ")) << (*row)[1];
+        EXPECT_TRUE(Contains(manPage, "\n.TP\n.B " + (*row)[1].str() + "\n")) << (*row)[1];
+    }
+    EXPECT_GT(variables, 0) << "no environment table in the README";
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), kMaxHelpColumns) << line;
+    }
+}
+
+} // namespace
