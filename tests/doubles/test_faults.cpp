@@ -1,0 +1,119 @@
+// Tests of the fault harness itself: which allocation fails, how each way of allocating sees the
+// failure, and the count of blocks in use.
+
+#include "faults.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+void *volatile kept; // the compiler may not drop an allocation whose block is stored here
+
+// True when `block` was given; gives it back.
+bool Given(void *block)
+{
+    kept = block;
+    std::free(block);
+    return block != nullptr;
+}
+
+bool NewGives()
+{
+    try {
+        char *block = new char[16];
+        kept = block;
+        delete[] block;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+// Each way the program allocates: true when it got its block.
+struct Way {
+    const char *name;
+    bool (*allocates)();
+    long perFailure = 0; // allocations a failure adds (std::bad_alloc is thrown in one)
+};
+const Way kWays[] = {
+    {.name = "malloc", .allocates = [] { return Given(std::malloc(16)); }},
+    {.name = "calloc", .allocates = [] { return Given(std::calloc(2, 8)); }},
+    {.name = "realloc", .allocates = [] { return Given(std::realloc(nullptr, 8)); }},
+    {.name = "aligned_alloc", .allocates = [] { return Given(std::aligned_alloc(64, 64)); }},
+    {.name = "operator new", .allocates = NewGives, .perFailure = 1},
+};
+const long kAllocations = 3; // each test run asks for three
+
+const long kFailing = 2; // the allocation that fails
+
+// Fault: another allocation failing, the count off, an allocation failing without ENOMEM, a
+// failure that does not reach operator new, or every later one failing (or not) against the
+// mode.
+TEST(Faults, TheNthAllocationFailsAloneOrWithEveryLaterOne)
+{
+    for (const Way &way : kWays) {
+        for (const bool andLater : {false, true}) {
+            SCOPED_TRACE(std::string(way.name) + (andLater ? ", and later" : ", alone"));
+            bool got[3] = {};
+            int error = 0;
+            const faults::AllocationRun run = faults::RunFailing(
+                kFailing,
+                [&] {
+                    got[0] = way.allocates();
+                    got[1] = way.allocates();
+                    error = errno;
+                    got[2] = way.allocates();
+                },
+                andLater);
+            EXPECT_TRUE(got[0]);
+            EXPECT_FALSE(got[1]);
+            EXPECT_EQ(got[2], !andLater);
+            EXPECT_EQ(error, ENOMEM);
+            const long failures = andLater ? 2 : 1;
+            EXPECT_EQ(run.allocations, kAllocations + way.perFailure * failures);
+            EXPECT_TRUE(run.failed);
+        }
+    }
+}
+
+// Fault: a block not counted when allocated or freed, by any of the entry points, or realloc
+// counting a block it moved or freed.
+TEST(Faults, BlocksInUseComeBackWhenFreed)
+{
+    const long before = faults::BlocksInUse();
+    void *blocks[] = {std::malloc(8), std::calloc(1, 8), std::realloc(nullptr, 8),
+                      std::aligned_alloc(64, 64)};
+    EXPECT_EQ(faults::BlocksInUse(), before + 4);
+    blocks[0] = std::realloc(blocks[0], 4096);
+    EXPECT_EQ(faults::BlocksInUse(), before + 4);
+    EXPECT_EQ(std::realloc(blocks[1], 0), nullptr);
+    EXPECT_EQ(faults::BlocksInUse(), before + 3);
+    for (void *block : {blocks[0], blocks[2], blocks[3]})
+        std::free(block);
+    EXPECT_EQ(faults::BlocksInUse(), before);
+}
+
+// Fault: the sweep stopping before the whole run, or failing no allocation in some run.
+TEST(Faults, EachAllocationFailsInTurnUntilARunIsWhole)
+{
+    const Way &way = kWays[0];
+    long runs = 0, failedRuns = 0;
+    const long count = faults::FailEachAllocationInTurn(
+        [&] {
+            for (long i = 0; i < kAllocations; ++i)
+                way.allocates();
+        },
+        [&](const faults::AllocationRun &run) {
+            ++runs;
+            failedRuns += run.failed;
+        });
+    EXPECT_EQ(count, kAllocations);
+    EXPECT_EQ(runs, kAllocations + 1);
+    EXPECT_EQ(failedRuns, kAllocations);
+}
+
+} // namespace
