@@ -416,6 +416,11 @@ bool IsUtf8Name(const std::string &encoding)
     return NameMatches(encoding, "UTF8", true);
 }
 
+bool IsName(const std::string &encoding, const char *name)
+{
+    return NameMatches(encoding, name, true);
+}
+
 Form FormOf(const std::string &encoding)
 {
     if (NameMatches(encoding, "UTF8", false))

@@ -25,6 +25,10 @@ enum class Form { Bytes, Utf8, Utf16, Utf32 };
  * suffix, so "utf-8", "UTF8" and "UTF-8//TRANSLIT" all name it. */
 bool IsUtf8Name(const std::string &encoding);
 
+/* True when `encoding` names `name` by the same rule; `name` is written in upper case, without '-'
+ * and '_' ("SHIFTJIS" matches "Shift_JIS" and "shift-jis//TRANSLIT"). */
+bool IsName(const std::string &encoding, const char *name);
+
 /* The layout of `encoding`: UTF-8, UTF-16/UCS-2, UTF-32/UCS-4, or one byte per unit otherwise. */
 Form FormOf(const std::string &encoding);
 

@@ -2,8 +2,9 @@
 // translated texts in the system charset, converts texts between encodings through the charset
 // module and writes texts as hex for PostScript.
 //
-// Layout: the transliteration locale and the lenient conversion; catalogue files and the
-// catalogue cache; hex text; then the C functions and the two classes of the header.
+// Layout: the transliteration locale and the lenient conversion; how an encoding's characters
+// follow each other; catalogue files and the catalogue cache; hex text; then the C functions and
+// the two classes of the header.
 
 #include "translation.h"
 
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -133,6 +135,95 @@ const char *SystemCharset()
 {
     const char *charset = std::getenv("SYSTEM_CHARSET");
     return charset != nullptr && charset[0] != '\0' ? charset : kDefaultSystemCharset;
+}
+
+// ---------------------------------------------------------------------------------------------
+// How an encoding's characters follow each other
+// ---------------------------------------------------------------------------------------------
+
+// What cutting a text between two characters needs to know of its encoding, and what tells the
+// national multi-byte charsets from the rest. An encoding not named below has one byte per
+// character.
+enum class Layout {
+    SingleByte,
+    Utf8,
+    ShiftJis,   // a lead byte 81-9F or E0-FC takes one more byte
+    EucJp,      // 8F takes two more bytes, 8E and A1-FE one more
+    DoubleByte, // 81-FE take one more byte: GBK, Big5, EUC-KR, Unified Hangul, Johab
+    Gb18030,    // as DoubleByte, but a lead byte followed by a digit starts four bytes
+};
+
+struct LayoutName {
+    const char *name; // as charset::IsName() compares it
+    Layout layout;
+};
+
+const LayoutName kMultiByteNames[] = {
+    {"CP932", Layout::ShiftJis}, {"SHIFTJIS", Layout::ShiftJis}, {"SJIS", Layout::ShiftJis},
+    {"MS932", Layout::ShiftJis}, {"WINDOWS31J", Layout::ShiftJis}, {"MSKANJI", Layout::ShiftJis},
+    {"CSSHIFTJIS", Layout::ShiftJis}, {"SHIFTJISX0213", Layout::ShiftJis},
+    {"EUCJP", Layout::EucJp}, {"EUCJPMS", Layout::EucJp}, {"EUCJISX0213", Layout::EucJp},
+    {"UJIS", Layout::EucJp}, {"GB18030", Layout::Gb18030},
+    {"GBK", Layout::DoubleByte}, {"CP936", Layout::DoubleByte}, {"MS936", Layout::DoubleByte},
+    {"WINDOWS936", Layout::DoubleByte}, {"GB2312", Layout::DoubleByte},
+    {"EUCCN", Layout::DoubleByte},
+    {"BIG5", Layout::DoubleByte}, {"BIGFIVE", Layout::DoubleByte}, {"CNBIG5", Layout::DoubleByte},
+    {"CP950", Layout::DoubleByte}, {"BIG5HKSCS", Layout::DoubleByte},
+    {"CP949", Layout::DoubleByte}, {"UHC", Layout::DoubleByte}, {"EUCKR", Layout::DoubleByte},
+    {"JOHAB", Layout::DoubleByte}, {"CP1361", Layout::DoubleByte},
+};
+
+Layout LayoutOf(const std::string &encoding)
+{
+    if (charset::IsUtf8Name(encoding))
+        return Layout::Utf8;
+    for (const LayoutName &known : kMultiByteNames) {
+        if (charset::IsName(encoding, known.name))
+            return known.layout;
+    }
+    return Layout::SingleByte;
+}
+
+bool IsNationalMultiByte(Layout layout)
+{
+    return layout != Layout::SingleByte && layout != Layout::Utf8;
+}
+
+// Bytes of the character whose lead byte `bytes` points at, in a national multi-byte layout.
+// Reads the byte after the lead only for GB18030.
+size_t CharacterBytes(Layout layout, const unsigned char *bytes)
+{
+    const unsigned char lead = bytes[0];
+    switch (layout) {
+    case Layout::ShiftJis:
+        return (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+    case Layout::EucJp:
+        return lead == 0x8F ? 3 : lead == 0x8E || (lead >= 0xA1 && lead <= 0xFE) ? 2 : 1;
+    case Layout::DoubleByte:
+        return lead >= 0x81 && lead <= 0xFE ? 2 : 1;
+    case Layout::Gb18030:
+        return lead < 0x81 || lead > 0xFE ? 1 : bytes[1] >= '0' && bytes[1] <= '9' ? 4 : 2;
+    default:
+        return 1;
+    }
+}
+
+// The encoding a text that the caller says is `from` is read in. A device whose system charset
+// is not UTF-8 hands over its own texts in that charset (and gets the catalogue's texts in it,
+// Trans_TranslateString) while the caller names UTF-8 as the source. Latin, Greek or Cyrillic
+// text that is valid UTF-8 is all but certainly UTF-8, so only invalid UTF-8 is read in a
+// single-byte system charset; in a national multi-byte one, short texts are valid UTF-8 by chance
+// too often (GBK's "\xd2\xbb" reads as one Cyrillic letter), so every text is read in it.
+std::string SourceEncoding(const std::string &from, const std::string &text)
+{
+    if (!charset::IsUtf8Name(from))
+        return from;
+    const char *system = SystemCharset();
+    if (IsNationalMultiByte(LayoutOf(system)))
+        return system;
+    if (charset::IsValidUtf8(text.data(), text.size()))
+        return from;
+    return charset::IsUtf8Name(system) ? kNotUtf8Fallback : system;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -467,6 +558,55 @@ bool IsContinuationByte(char byte)
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
+// The text the last conversion on this thread gave, by its length and fingerprint, and the
+// layout of its encoding. Hex conversion is handed bytes without their encoding: this tells the
+// converter's result, which the caller hexes right after converting it, from a text that it
+// hexes as it is (dates and times, in ASCII or UTF-8).
+struct LastResult {
+    Layout layout;
+    size_t length;
+    uint64_t fingerprint;
+};
+constexpr LastResult kNoResult = {Layout::Utf8, SIZE_MAX, 0};
+thread_local LastResult lastResult = kNoResult;
+
+uint64_t Fingerprint(const char *text, size_t length) // FNV-1a
+{
+    uint64_t hash = 0xcbf29ce484222325u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x100000001b3u;
+    return hash;
+}
+
+Layout LayoutOfText(const char *text)
+{
+    const size_t length = std::strlen(text);
+    return length == lastResult.length && Fingerprint(text, length) == lastResult.fingerprint
+               ? lastResult.layout
+               : Layout::Utf8;
+}
+
+// How much of `text`, longer than `room` bytes, to keep: every byte the room allows, up to the
+// last whole character. A national multi-byte text is walked from its start, as its second bytes
+// may look like ASCII or like lead bytes.
+size_t WholeCharacters(const char *text, size_t room, Layout layout)
+{
+    size_t kept = room;
+    if (layout == Layout::Utf8) {
+        while (kept > 0 && IsContinuationByte(text[kept]))
+            --kept;
+    } else if (layout != Layout::SingleByte) {
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+        kept = 0;
+        for (size_t next; kept < room; kept = next) {
+            next = kept + CharacterBytes(layout, bytes + kept);
+            if (next > room)
+                break;
+        }
+    }
+    return kept;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -526,9 +666,7 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
     const size_t room = static_cast<size_t>(maxBytes - 1) / 2;
     size_t length = strnlen(text, room);
     if (text[length] != '\0') {
-        // Cut before the character the last whole byte belongs to, so no half character prints.
-        while (length > 0 && IsContinuationByte(text[length]))
-            --length;
+        length = WholeCharacters(text, room, LayoutOfText(text));
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
                       "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.", length, maxBytes);
     }
@@ -577,10 +715,16 @@ EncodingConverter &EncodingConverter::convertFrom(const std::string &encoding)
 
 EncodingConverter::ConversionResults EncodingConverter::convert(const std::string &text)
 {
+    lastResult = kNoResult;
     ConversionResults results;
-    results.first = charset::IsUtf8Name(from_) && !charset::IsValidUtf8(text.data(), text.size()) ? kNotUtf8Fallback
-                                                                                                  : from_;
-    if (from_.empty() || to_.empty() || !ConvertLeniently(results.first, to_, text, results.second))
+    results.first = SourceEncoding(from_, text);
+    const bool converted = !from_.empty() && !to_.empty() &&
+                           ConvertLeniently(results.first, to_, text, results.second);
+    if (!converted) {
         results.second = text;
+        return results;
+    }
+    const std::string &out = results.second;
+    lastResult = {LayoutOf(to_), out.size(), Fingerprint(out.data(), out.size())};
     return results;
 }

@@ -63,8 +63,13 @@ int Trans_TranslateString(const char *language, unsigned int stringId, const cha
 
 /* 'Trans_ConvertUTF8StringToHex()' - writes the bytes of `text` into `out` as lowercase hex
  * digits, two per byte, NUL-terminated, using at most `maxBytes` bytes. A text that does not fit
- * is cut to the whole characters that fit (a UTF-8 sequence is never split: the cut falls before
- * a byte 10xxxxxx); that is not a failure, only a warning in the log. Returns the number of hex
+ * is cut to the whole characters that fit; that is not a failure, only a warning in the log. The
+ * cut follows the encoding the text is in, which the call learns on the calling thread: a text
+ * that is the result of the last EncodingConverter::convert() on this thread (the same bytes) is
+ * in that conversion's target encoding, any other text is UTF-8. So the cut keeps every byte that
+ * fits in a single-byte encoding, never splits a character of a national multi-byte encoding
+ * (Shift_JIS and CP932, EUC-JP, GBK, CP936 and GB2312, GB18030, Big5, CP950 and Big5-HKSCS,
+ * EUC-KR, CP949 and Johab) and, in UTF-8, falls before a byte 10xxxxxx. Returns the number of hex
  * digits written, or -1 when `out` or `text` is NULL or `maxBytes` is below 1 (then `out` is
  * untouched). Allocates nothing when the text fits. */
 int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
@@ -95,12 +100,22 @@ private:
  * convertTo() and the source with convertFrom(), then convert(). One object is for one thread at a
  * time. Conversion never fails on data:
  *   - a character the target lacks is transliterated, or else becomes "?";
- *   - a character the source cannot decode becomes "?" as well, and the rest still converts;
- *   - when the source is UTF-8 and the input is not valid UTF-8, the input is read as
- *     ISO-8859-15 instead, so texts from a device whose charset is not UTF-8 still print right.
- * An encoding unknown to iconv (logged), or none set, leaves the text unchanged. iconv
- * descriptors are cached, so constructing a converter for every text is cheap. Only convert()
- * throws (the setters throw only what copying a std::string may). */
+ *   - a character the source cannot decode becomes "?" as well, and the rest still converts.
+ * A source of UTF-8 stands for the texts of the device, which a device whose system charset
+ * (SYSTEM_CHARSET, read at each call, default "ISO-8859-15") is not UTF-8 hands over in that
+ * charset, unchanged, as it gets the catalogue's texts in it (Trans_TranslateString):
+ *   - on a device whose system charset is a national multi-byte one (those named at
+ *     Trans_ConvertUTF8StringToHex: Shift_JIS, EUC-JP, GBK, Big5, EUC-KR, ...), every text is read
+ *     in the system charset, valid UTF-8 or not, as short texts in these are often valid UTF-8 by
+ *     chance; so the report of the device's own language prints its texts right, and a character
+ *     that the printer encoding lacks is transliterated or becomes "?" as above;
+ *   - on any other device a text that is valid UTF-8 is read as UTF-8, and one that is not is
+ *     read in the system charset, or in ISO-8859-15 where the system charset is UTF-8.
+ * An encoding unknown to iconv (logged), or none set, leaves the text unchanged. Each conversion
+ * records its result and target encoding on the calling thread for Trans_ConvertUTF8StringToHex
+ * (a text left unchanged is recorded as none). iconv descriptors are cached, so constructing a
+ * converter for every text is cheap. Only convert() throws (the setters throw only what copying a
+ * std::string may). */
 class EncodingConverter {
 public:
     /* first: the encoding the input was actually read as; second: the converted text. */
