@@ -3,9 +3,12 @@
 // remembered.
 
 #include "../files.h"
-#include "iconvFault.h"
+#include "faults.h"
 #include "translation.h"
 
+#include <functional>
+#include <iconv.h>
+#include <new>
 #include <thread>
 
 const TempDir kDir;
@@ -14,10 +17,14 @@ const TempDir kDir;
 const bool kCatalogues = [] {
     setenv("TRANS_CATALOG_DIR", kDir.path.c_str(), 1);
     setenv("DEVICE_LOG", (kDir / "log").c_str(), 1);
-    WriteFile(kDir / "de.po", "# header\nmsgid \"\" msgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\"X-Printer-Encoding: "
-                   "ISO-8859-7 \\n\"\nmsgctxt \"1\" msgid \"Page\" msgstr \"Sei\"\n\"te\"\nmsgctxt \"2\" msgid \"To\" msgstr \"\""
-                   "\n#, fuzzy\nmsgctxt \"3\" msgid \"To\" msgstr \"An\"\nmsgctxt \"4\" msgid \"\" msgstr \"5 \\342\\202\\254"
-                   "\\t\\x41\\\"\"\nmsgctxt \"5\" msgid \"\" msgstr \"\\320\\237\"\n");
+    WriteFile(kDir / "de.po",
+              "# header\nmsgid \"\" msgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+              "\"X-Printer-Encoding: ISO-8859-7 \\n\"\n"
+              "msgctxt \"1\" msgid \"Page\" msgstr \"Sei\"\n\"te\"\n"
+              "msgctxt \"2\" msgid \"To\" msgstr \"\"\n#, fuzzy\n"
+              "msgctxt \"3\" msgid \"To\" msgstr \"An\"\n"
+              "msgctxt \"4\" msgid \"\" msgstr \"5 \\342\\202\\254\\t\\x41\\\"\"\n"
+              "msgctxt \"5\" msgid \"\" msgstr \"\\320\\237\"\n");
     WriteFile(kDir / "tiny.po", "msgctxt\"0\"msgid\"\"msgstr\"\xb5\"");
     WriteFile(kDir / "bad.po", "msgctxt \"1\"\nmsgid \"Page\"\nmsgstr \"open\n");
     WriteFile(kDir / "stray.po", "\"no keyword\"\nmsgctxt \"1\" msgid \"P\" msgstr \"Q\"\n");
@@ -43,30 +50,92 @@ std::string Convert(const std::string &from, const std::string &to, const std::s
 
 TEST(Translation, CatalogueTextsInTheSystemCharset)
 {
-    const struct { const char *language; unsigned int id; const char *charset, *expected; } cases[] = {
-        {"de", 1, "ISO-8859-15", "0 Seite"}, {"de", 2, "UTF-8", "0 To"}, {"de", 3, "UTF-8", "0 To"}, // empty, fuzzy
-        {"de", 4, "ISO-8859-15", "0 5 \xa4\tA\""}, {"de", 4, "UTF-8", "0 5 \u20ac\tA\""}, {"de", 99, "UTF-8", "4 NULL"},
-        {"de", 5, "ISO-8859-15//IGNORE", "0 "}, {"tiny", 0, "ISO-8859-15//IGNORE", "0 ?"}, // both crashed
-        {"de", 4, "NO-SUCH", "5 NULL"}, {nullptr, 1, "UTF-8", "1 NULL"}, {"none", 1, "UTF-8", "2 NULL"},
+    const struct {
+        const char *language;
+        unsigned int id;
+        const char *charset, *expected;
+    } cases[] = {
+        {"de", 1, "ISO-8859-15", "0 Seite"}, {"de", 2, "UTF-8", "0 To"}, // empty
+        {"de", 3, "UTF-8", "0 To"},                                      // fuzzy
+        {"de", 4, "ISO-8859-15", "0 5 \xa4\tA\""}, {"de", 4, "UTF-8", "0 5 \u20ac\tA\""},
+        {"de", 99, "UTF-8", "4 NULL"}, {"de", 5, "ISO-8859-15//IGNORE", "0 "},
+        {"tiny", 0, "ISO-8859-15//IGNORE", "0 ?"}, // both crashed
+        {"de", 4, "NO-SUCH", "5 NULL"}, {nullptr, 1, "UTF-8", "1 NULL"},
+        {"none", 1, "UTF-8", "2 NULL"},
         {"../de", 1, "UTF-8", "2 NULL"}, {"", 1, "UTF-8", "2 NULL"}, {"bad", 1, "UTF-8", "3 NULL"},
-        {"fifo", 1, "UTF-8", "3 NULL"}, {"dir", 1, "UTF-8", "3 NULL"}, {"stray", 1, "UTF-8", "3 NULL"},
+        {"fifo", 1, "UTF-8", "3 NULL"}, {"dir", 1, "UTF-8", "3 NULL"},
+        {"stray", 1, "UTF-8", "3 NULL"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Translate(c.language, c.id, c.charset), c.expected) << c.id << " " << c.charset;
     EXPECT_TRUE(Contains(ReadFile(kDir / "log"), kDir / "bad.po, line 3:"));
-    EXPECT_EQ(Translater("de").printEncoding() + Translater("fifo").printEncoding(), "ISO-8859-7" TRANS_DEFAULT_PRINT_ENCODING);
+    EXPECT_EQ(Translater("de").printEncoding(), "ISO-8859-7");
+    EXPECT_EQ(Translater("fifo").printEncoding(), TRANS_DEFAULT_PRINT_ENCODING);
 }
 
+// Fault: a failed allocation, each in turn, ending otherwise than with TRANS_ERR_NO_MEMORY or
+// std::bad_alloc; a failure remembered, so that a later call does not translate, or converts
+// without the transliteration locale. A FIFO replaced by a catalogue not read.
 TEST(Translation, FailuresAreNotRemembered)
 {
-    WriteFile(kDir / "new.po", "msgid \"\" msgstr \"Content-Type: text/plain; charset=ISO-8859-2\\n\"\nmsgctxt \"1\" msgid \"P\" msgstr \"Pagina\"");
-    iconvShortage = true;
-    EXPECT_EQ(Translate("new", 1), "7 NULL");
-    EXPECT_THROW(Translater("new"), std::bad_alloc);
-    EXPECT_THROW(Convert("UTF-8", "ISO-8859-5", "\u00c9lodie"), std::bad_alloc);
-    iconvShortage = false;
-    EXPECT_EQ(Translate("new", 1), "0 Pagina");
-    EXPECT_EQ(Convert("UTF-8", "ISO-8859-5", "\u00c9lodie"), "UTF-8 Elodie") << "transliteration locale made later";
+    WriteFile(kDir / "new.po",
+              "msgid \"\" msgstr \"Content-Type: text/plain; charset=ISO-8859-2\\n\"\n"
+              "msgctxt \"1\" msgid \"P\" msgstr \"Pagina\"");
+    setenv("SYSTEM_CHARSET", "ISO-8859-15", 1);
+    // The C library reports a conversion module it cannot load for lack of memory as an unknown
+    // charset (EINVAL), which no caller can tell from a wrong name: the modules these calls need
+    // are loaded first, and stay loaded while a descriptor of theirs is open.
+    std::vector<iconv_t> loaded;
+    for (const char *charset : {"ISO-8859-2", "ISO-8859-15", "ISO-8859-5"}) {
+        loaded.push_back(iconv_open(charset, "UTF-8"));
+        ASSERT_NE(loaded.back(), reinterpret_cast<iconv_t>(-1)) << charset;
+    }
+    const std::string noMemory = std::to_string(TRANS_ERR_NO_MEMORY) + " NULL";
+    const char kThrown[] = "std::bad_alloc";
+    const struct {
+        const char *what;
+        std::function<std::string()> call;
+        std::string whole, shortOfMemory;
+    } rows[] = { // the first reads the catalogue
+        {.what = "a translater",
+         .call = [] { return Translater("new").printEncoding(); },
+         .whole = TRANS_DEFAULT_PRINT_ENCODING,
+         .shortOfMemory = kThrown},
+        {.what = "a text",
+         .call = [] {
+             const char *text = nullptr;
+             const int status = Trans_TranslateString("new", 1, &text);
+             return std::to_string(status) + " " + (text ? text : "NULL");
+         },
+         .whole = std::to_string(TRANS_OK) + " Pagina",
+         .shortOfMemory = noMemory},
+        {.what = "a conversion",
+         .call = [] { return Convert("UTF-8", "ISO-8859-5", "\u00c9lodie"); },
+         .whole = "UTF-8 Elodie",
+         .shortOfMemory = kThrown},
+    };
+    for (const auto &row : rows) {
+        std::string got;
+        const auto call = [&] {
+            try {
+                got = row.call();
+            } catch (const std::bad_alloc &) {
+                got = kThrown;
+            }
+        };
+        long failedRuns = 0;
+        faults::FailEachAllocationInTurn(call, [&](const faults::AllocationRun &run) {
+            SCOPED_TRACE(std::string(row.what) + ", allocation " + std::to_string(run.nth));
+            failedRuns += run.failed;
+            if (got != row.whole) { // else an allocation it could do without
+                EXPECT_EQ(got, row.shortOfMemory);
+            }
+        });
+        EXPECT_EQ(got, row.whole) << row.what;
+        EXPECT_GT(failedRuns, 0) << row.what;
+    }
+    for (iconv_t descriptor : loaded)
+        iconv_close(descriptor);
     std::filesystem::remove(kDir / "fifo.po");
     std::filesystem::rename(kDir / "new.po", kDir / "fifo.po");
     EXPECT_EQ(Translate("fifo", 1), "0 Pagina") << "a FIFO replaced by a catalogue is read";
@@ -74,9 +143,13 @@ TEST(Translation, FailuresAreNotRemembered)
 
 TEST(Translation, TwoThreadsAtOnce)
 {
+    const int kRounds = 300;
     const auto work = [] {
-        for (int i = 0; i < 300; ++i)
-            EXPECT_EQ(Translater("de").printEncoding() + Convert("UTF-8", i % 2 ? "CP1252" : "ISO-8859-2", "\u00e9"), "ISO-8859-7UTF-8 \xe9");
+        for (int i = 0; i < kRounds; ++i) {
+            EXPECT_EQ(Translater("de").printEncoding(), "ISO-8859-7");
+            const char *to = i % 2 ? "CP1252" : "ISO-8859-2";
+            EXPECT_EQ(Convert("UTF-8", to, "\u00e9"), "UTF-8 \xe9");
+        }
     };
     std::thread other(work);
     work();
@@ -86,23 +159,32 @@ TEST(Translation, TwoThreadsAtOnce)
 TEST(Translation, ConversionsNeverFailOnData)
 {
     const struct { const char *from, *to; std::string text, expected; } cases[] = {
-        {"UTF-8", "ISO-8859-5", "\u00c9lodie Ma\u0142gorzata", "UTF-8 Elodie Malgorzata"}, // whatever the locale
-        {"UTF-8", "ISO-8859-1", "5 \u20ac a\u4e2d\u6587b", "UTF-8 5 EUR a??b"}, {"ASCII", "UTF-8", "a\xe9", "ASCII a?"},
-        {"UTF-8", "ISO-8859-15//IGNORE", "a\u041f\u0440b", "UTF-8 ab"}, {"UTF-8", "NO-SUCH", "\u00e9", "UTF-8 \u00e9"},
+        // whatever the locale
+        {"UTF-8", "ISO-8859-5", "\u00c9lodie Ma\u0142gorzata", "UTF-8 Elodie Malgorzata"},
+        {"UTF-8", "ISO-8859-1", "5 \u20ac a\u4e2d\u6587b", "UTF-8 5 EUR a??b"},
+        {"ASCII", "UTF-8", "a\xe9", "ASCII a?"},
+        {"UTF-8", "ISO-8859-15//IGNORE", "a\u041f\u0440b", "UTF-8 ab"},
+        {"UTF-8", "NO-SUCH", "\u00e9", "UTF-8 \u00e9"},
         {"UTF-16LE", "ASCII", std::string("a\0\x00\xd8z\0\xe9", 7), "UTF-16LE a?z?"},
-        {"utf8", "UTF-8", "\xe9\xa4 \xc0\xaf \xed\xa0\x80 \xc3", "ISO-8859-15 \u00e9\u20ac \u00c0\u00af \u00ed\u00a0\u0080 \u00c3"},
+        {"utf8", "UTF-8", "\xe9\xa4 \xc0\xaf \xed\xa0\x80 \xc3",
+         "ISO-8859-15 \u00e9\u20ac \u00c0\u00af \u00ed\u00a0\u0080 \u00c3"},
         // Targets where ASCII or a letter is not one byte of its own: no shortcut may copy it.
-        {"UTF-8", "ISO-8859-7", "\u03b1\u03b2 \u00e9 +", "UTF-8 \xe1\xe2 e +"}, {"UTF-8", "UTF-7", "a+b", "UTF-8 a+-b"},
+        {"UTF-8", "ISO-8859-7", "\u03b1\u03b2 \u00e9 +", "UTF-8 \xe1\xe2 e +"},
+        {"UTF-8", "UTF-7", "a+b", "UTF-8 a+-b"},
         {"UTF-8", "ISO-2022-JP", "a\u03b1b", "UTF-8 a\x1b$B&A\x1b(Bb"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(Convert(c.from, c.to, c.text), c.expected) << c.from << " to " << c.to << ": " << c.text;
+        EXPECT_EQ(Convert(c.from, c.to, c.text), c.expected)
+            << c.from << " to " << c.to << ": " << c.text;
     EXPECT_EQ(Convert("ASCII", "UTF-32LE", std::string(1000, 'a')).size(), 6 + 4000u);
 
     // Hex text is cut before a character that does not fit whole: room for 8 bytes here.
     char out[32] = "x";
-    EXPECT_EQ(Trans_ConvertUTF8StringToHex(nullptr, "A", 8) + Trans_ConvertUTF8StringToHex(out, "A", 0) +
-                  Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17), 10);
+    const int refused = -1, digitsOfThreeCharacters = 12; // a, e-acute, euro: 1 + 2 + 3 bytes
+    EXPECT_EQ(Trans_ConvertUTF8StringToHex(nullptr, "A", 8), refused);
+    EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "A", 0), refused);
+    EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17),
+              digitsOfThreeCharacters);
     EXPECT_STREQ(out, "61c3a9e282ac");
 }
 
