@@ -18,6 +18,10 @@
 --   job 8   no subject
 --   job 9   a recipient without a status time
 --   job 10  a process state outside the known ones (9)
+--   jobs 13 to 18  partners abroad: subjects, senders and names in Japanese (half-width katakana
+--           too), Chinese (simplified, then traditional), Korean, Turkish and Ukrainian. A report
+--           prints them in every language whose printer encoding holds their letters; in the
+--           others they are transliterated, or print as "?".
 -- Process states: 0 sent, 1 delivered, 2 processed, 3 error, 4 failed, 5 rejected.
 -- Address types: 0 To, 1 Cc. Times are device local time.
 
@@ -64,7 +68,19 @@ INSERT INTO jobs (id, sent_time, completed_time, num_recipients, num_confirmed, 
   (11, '2024-03-15 10:10:10', '2024-03-15 10:14:45', 4, 2, 0, 2, 5, 301877,
    'Meeting minutes 14 March - site coordination', 'helene.crepin@atelier-lumen.example'),
   (12, '2024-03-15 15:30:02', '2024-03-15 15:31:15', 1, 1, 0, 0, 2, 77410,
-   'Lieferschein 5531 / Rücksendung Musterplatten', 'juergen.weisskopf@atelier-lumen.example');
+   'Lieferschein 5531 / Rücksendung Musterplatten', 'juergen.weisskopf@atelier-lumen.example'),
+  (13, '2024-03-15 15:40:12', '2024-03-15 15:44:40', 3, 2, 1, 0, 4, 287330,
+   '外装パネル見積書（第2版）のご送付', '田中宏@田中建築設計.example'),
+  (14, '2024-03-15 15:52:03', '2024-03-15 15:55:21', 2, 1, 0, 1, 6, 512004,
+   '幕墙设计图纸（修订版C）请查收', '王伟@筑城设计.example'),
+  (15, '2024-03-15 16:05:30', '2024-03-15 16:08:02', 2, 2, 0, 0, 3, 198765,
+   '帷幕牆施工圖說明（第三版）', '陳怡君@遠景建築.example'),
+  (16, '2024-03-15 16:20:45', '2024-03-15 16:24:10', 2, 1, 1, 0, 2, 143220,
+   '외벽 패널 견적서 송부 (2차)', '김민준@한빛건축.example'),
+  (17, '2024-03-15 16:41:00', '2024-03-15 16:45:37', 2, 1, 0, 1, 5, 366001,
+   'Cephe paneli teklifi: İzmir şantiyesi çizimleri', 'şükrü.doğan@yapı-mimarlık.example'),
+  (18, '2024-03-15 17:02:18', '2024-03-15 17:06:55', 3, 3, 0, 0, 7, 421337,
+   'Звіт про ґрунти: є зауваження до її висновків', 'олена.ґалаґан@проєкт-буд.example');
 
 INSERT INTO addresses (job_id, position, addr_type, proc_state, status_time, friendly_name, email)
 VALUES
@@ -109,6 +125,26 @@ VALUES
   (11, 4, 1, 5, '2024-03-15 10:14:45', 'François Lefèvre', 'f.lefevre@menuiserie-lefevre.example'),
 
   (12, 1, 0, 1, '2024-03-15 15:31:15', 'Warenannahme Fliesen Rösch',
-   'wareneingang@fliesen-roesch.example');
+   'wareneingang@fliesen-roesch.example'),
+
+  (13, 1, 0, 2, '2024-03-15 15:44:40', '山本 美咲', 'm.yamamoto@kouzou-sekkei.example'),
+  (13, 2, 0, 1, '2024-03-15 15:43:02', '佐藤 健太', '佐藤@構造設計.example'),
+  (13, 3, 1, 0, '2024-03-15 15:42:15', 'ｱﾄﾘｴ･ﾙﾒﾝ 経理', 'keiri@atelier-lumen.example'),
+
+  (14, 1, 0, 2, '2024-03-15 15:55:21', '李娜', 'li.na@zhucheng-sheji.example'),
+  (14, 2, 1, 4, '2024-03-15 15:54:48', '张伟', '张伟@筑城设计.example'),
+
+  (15, 1, 0, 2, '2024-03-15 16:08:02', '林志明', 'lin.zm@yuanjing-arch.example'),
+  (15, 2, 0, 1, '2024-03-15 16:07:11', '黃淑芬', '黃淑芬@遠景建築.example'),
+
+  (16, 1, 0, 2, '2024-03-15 16:24:10', '박서연', 'seoyeon.park@hanbit-arch.example'),
+  (16, 2, 1, 0, '2024-03-15 16:22:51', '이도윤', '이도윤@한빛건축.example'),
+
+  (17, 1, 0, 1, '2024-03-15 16:44:12', 'Ayşe Yılmaz', 'ayse.yilmaz@yapi-mimarlik.example'),
+  (17, 2, 0, 4, '2024-03-15 16:45:37', 'Işıl Güneş Öztürk', 'işıl.öztürk@yapı-mimarlık.example'),
+
+  (18, 1, 0, 2, '2024-03-15 17:06:55', 'Олена Ґалаґан', 'olena.galagan@proekt-bud.example'),
+  (18, 2, 0, 2, '2024-03-15 17:05:40', 'Юрій Їжакевич', 'юрій@проєкт-буд.example'),
+  (18, 3, 1, 1, '2024-03-15 17:04:03', 'Євгенія Кліщ', 'yevheniia.klishch@proekt-bud.example');
 
 COMMIT;
