@@ -4,7 +4,8 @@
 // Sections, in the order a call of Sed_FileEdit() goes through them:
 //   1. the command array;
 //   2. replacement texts, with the system date and time of types 6 and 7;
-//   3. the output target: a temporary file renamed into place;
+//   3. the output target: a temporary file of the call's own, renamed into place, and the
+//      removal of those that calls which died left behind;
 //   4. the pass itself: read a block, copy and replace, keep the undecided tail;
 //   5. the exported functions, and the tests' setting of the read-block size.
 
@@ -17,16 +18,16 @@
 
 #include "config.h"
 #include "find_matcher.h"
-#include "log.h"
+#include "logrecord.h"
+#include "platform.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -40,6 +41,7 @@ const size_t kDefaultReadBlockSize = 256 * 1024;
 const size_t kWriteBufferSize = 256 * 1024;
 
 std::atomic<size_t> readBlockSize{kDefaultReadBlockSize};
+std::atomic<void (*)()> beforeRenameHook{nullptr};
 
 } // namespace
 
@@ -78,18 +80,6 @@ std::vector<std::string> FindTextsOf(const SedCmdArray &cmds)
 // 2. Replacement texts
 // ---------------------------------------------------------------------------------------------
 
-std::string HexOf(const std::string &text)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(text.size() * 2);
-    for (unsigned char byte : text) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0f];
-    }
-    return hex;
-}
-
 // Formats `now` with the device's format named `formatName`. Returns false when the
 // configuration has no such format or the format yields no text.
 bool FormatWithDeviceFormat(const char *formatName, const std::tm &now, std::string *text)
@@ -115,10 +105,9 @@ std::string SystemHexText(const char *formatName, const std::tm &now, const std:
 {
     std::string text;
     if (FormatWithDeviceFormat(formatName, now, &text))
-        return HexOf(text);
-    Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                  "%s gives no text; using the replacement \"%s\" instead", formatName,
-                  fallback.c_str());
+        return platform::HexOf(text);
+    LOG_RECORD(logSpecWarn, "%s gives no text; using the replacement \"%s\" instead", formatName,
+               fallback.c_str());
     return fallback;
 }
 
@@ -156,11 +145,14 @@ std::vector<std::string> ResolveReplacements(const SedCmdArray &cmds)
 // 3. The output target
 // ---------------------------------------------------------------------------------------------
 
-// A file size limit (EFBIG, with SIGXFSZ ignored) leaves no room just as a full disk does.
+// A file size limit (EFBIG) leaves no room just as a full disk does.
 int WriteFailureStatus(int error)
 {
     return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SED_ERR_NO_SPACE : SED_ERR_WRITE;
 }
+
+const char kSuffixChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+const size_t kSuffixLength = 8;
 
 // A name suffix that differs between processes, calls and attempts.
 std::string UniqueSuffix(unsigned attempt)
@@ -171,39 +163,102 @@ std::string UniqueSuffix(unsigned attempt)
     uint64_t mixed = (uint64_t(getpid()) << 32) ^ uint64_t(now.tv_nsec) ^
                      (uint64_t(now.tv_sec) << 20) ^ (counter++ << 40) ^ attempt;
     mixed = (mixed ^ (mixed >> 31)) * 0x9e3779b97f4a7c15ULL;
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix;
-    for (int i = 0; i < 8; ++i, mixed /= 62)
-        suffix += kChars[mixed % 62];
+    for (size_t i = 0; i < kSuffixLength; ++i, mixed /= 62)
+        suffix += kSuffixChars[mixed % 62];
     return suffix;
 }
 
-// Creates "<outPath>.<suffix>", a new file in the directory of `outPath`, so that the final
-// rename stays within one file system. The file gets the usual 0666 less the umask, as if it
-// had been created under its final name. Returns the descriptor, or -1 with errno set.
-int CreateTempBeside(const std::string &outPath, std::string *tempPath)
+// True when `entry` is a name this editor gives the temporary output of `name`: the name, a dot
+// and a suffix of UniqueSuffix(). Nothing else in the folder is ever removed.
+bool IsTemporaryNameOf(const char *entry, const std::string &name)
 {
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        *tempPath = outPath + "." + UniqueSuffix(attempt);
-        int fd = open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            if (fd < 0)
-                tempPath->clear();
-            return fd;
-        }
-    }
-    tempPath->clear();
-    return -1;
+    const size_t length = std::strlen(entry);
+    if (length != name.size() + 1 + kSuffixLength || name.compare(0, name.size(), entry,
+                                                                   name.size()) != 0 ||
+        entry[name.size()] != '.')
+        return false;
+    const char *suffix = entry + name.size() + 1;
+    return std::strspn(suffix, kSuffixChars) == kSuffixLength;
 }
 
-// Where the edited text goes: a temporary file beside the target, renamed into place by
-// Finish(), so no reader sees a half-written file and a failure leaves the old file as it was.
-// A target that exists and is not a regular file is refused: a rename would put a plain file
-// where a device or FIFO was, and writing to one directly could block or never fill.
+// Why `folder` was not accepted, for a record.
+const char *WhyRefused(const platform::Folder &folder)
+{
+    return folder.state() == platform::Folder::State::kUnsafe ? folder.why()
+                                                              : std::strerror(folder.error());
+}
+
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True while `name` in `folder` is still the file `file` describes.
+bool NameIsStill(const platform::Folder &folder, const std::string &name, const struct stat &file)
+{
+    struct stat named;
+    return fstatat(folder.fd(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameFile(named, file);
+}
+
+// An open-file-description lock over the whole file: a live call holds it (F_WRLCK) on its
+// temporary output from creation to rename, so whoever can take it knows that the call which
+// made the file is gone. It belongs to the open file, not the process, so a thread of the same
+// process cannot take it either.
+bool TryFileLock(int fd, short type)
+{
+    struct flock whole = {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    return fcntl(fd, F_OFD_SETLK, &whole) == 0;
+}
+
+// Removes `entry`, a temporary output a call that died left behind, if it is a file of the
+// service's own whose lock can be taken. The name is checked again after the lock, since a live
+// call may have been about to lock its new file under it (it notices the loss and starts anew).
+void RemoveIfLeftBehind(const platform::Folder &folder, const std::string &entry)
+{
+    struct stat opened;
+    platform::Descriptor file = platform::OpenOwnFile(folder, entry.c_str(), O_RDONLY, &opened);
+    if (!file || !TryFileLock(file.get(), F_RDLCK) || !NameIsStill(folder, entry, opened))
+        return;
+    if (unlinkat(folder.fd(), entry.c_str(), 0) == 0)
+        LOG_RECORD(logSpecInfo, "removed %s, left by an edit that did not finish", entry.c_str());
+}
+
+// Removes the temporary outputs of `name` that earlier calls left when they died (a process
+// killed while it wrote). Reads the folder through a descriptor of its own, so that the
+// folder's own descriptor keeps its position.
+void RemoveLeftovers(const platform::Folder &folder, const std::string &name)
+{
+    const int listing = openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *entries = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0)
+            close(listing);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    while (const dirent *entry = readdir(entries)) {
+        if (IsTemporaryNameOf(entry->d_name, name))
+            leftovers.push_back(entry->d_name);
+    }
+    closedir(entries);
+    for (const std::string &entry : leftovers)
+        RemoveIfLeftBehind(folder, entry);
+}
+
+// Where the edited text goes: a temporary file of the call's own beside the target, in the
+// target's verified folder, renamed into place by Finish() through the folder's descriptor. No
+// reader sees a half-written file, a failure leaves the old file as it was, and no link planted
+// under either name is ever followed. A target that exists and is not a regular file (or, in a
+// folder others may write, not the caller's) is refused.
 //
-// Finish() flushes and closes but does not fsync: the output is a transient report handed
-// straight to printing, so surviving a power cut is not worth a flush to storage per report.
-// Write errors, a full disk included, surface from fwrite, fflush or fclose.
+// The file is created new (O_EXCL), mode 0600 whatever the umask, and locked (TryFileLock) for
+// as long as it is written, which marks it live for RemoveLeftovers() of other calls.
+// Finish() does not fsync: the output is a transient report handed straight to printing, so
+// surviving a power cut is not worth a flush to storage per report.
 class OutputTarget {
 public:
     OutputTarget() = default;
@@ -219,14 +274,17 @@ public:
     int FailureStatus() const { return WriteFailureStatus(error_); }
 
 private:
+    bool CreateTemporary();
     bool FlushBuffer();
     bool WriteThrough(const void *data, size_t size);
-    int CloseFile();
     void Discard();
 
     std::string outPath_;
-    std::string tempPath_;  // empty once renamed into place
-    FILE *file_ = nullptr;
+    platform::Folder folder_;
+    std::string name_;
+    std::string tempName_;  // empty once renamed into place or removed
+    platform::Descriptor file_;
+    struct stat created_ = {};
     std::vector<char> buffer_;
     size_t used_ = 0;
     int error_ = 0;
@@ -235,32 +293,63 @@ private:
 int OutputTarget::Open(const char *outPath)
 {
     outPath_ = outPath;
-    struct stat status;
-    if (stat(outPath, &status) == 0 && !S_ISREG(status.st_mode)) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "output %s is not a regular file", outPath);
+    std::string folderPath;
+    if (!platform::SplitPath(outPath_, &folderPath, &name_)) {
+        LOG_RECORD(logSpecError, "output %s names no file", outPath);
         return SED_ERR_OPEN_OUTPUT;
     }
-    int fd = CreateTempBeside(outPath_, &tempPath_);
-    if (fd >= 0) {
-        file_ = fdopen(fd, "wb");
-        if (!file_)
-            close(fd);
-    }
-    if (!file_) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot create output for %s: %s",
-                      outPath, std::strerror(errno));
+    folder_ = platform::Folder::Open(folderPath.c_str());
+    if (!folder_.verified()) {
+        LOG_RECORD(logSpecError, "cannot create output %s: %s", outPath, WhyRefused(folder_));
         return SED_ERR_OPEN_OUTPUT;
     }
-    // Writes already come in large blocks from buffer_; a second buffer in stdio would only
-    // copy them again.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
+    struct stat existing;
+    if (fstatat(folder_.fd(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (!S_ISREG(existing.st_mode) || (folder_.shared() && existing.st_uid != geteuid()))) {
+        LOG_RECORD(logSpecError, "output %s is not a regular file of the service's own", outPath);
+        return SED_ERR_OPEN_OUTPUT;
+    }
+    RemoveLeftovers(folder_, name_);
+    if (!CreateTemporary()) {
+        LOG_RECORD(logSpecError, "cannot create output for %s: %s", outPath,
+                   std::strerror(errno));
+        return SED_ERR_OPEN_OUTPUT;
+    }
     buffer_.resize(kWriteBufferSize);
     return SED_OK;
 }
 
+// Creates the temporary output and locks it. A file whose lock a sweeping call took first, or
+// that it removed before the lock was taken, is given up for a new name.
+bool OutputTarget::CreateTemporary()
+{
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        tempName_ = name_ + "." + UniqueSuffix(attempt);
+        platform::Descriptor file(openat(folder_.fd(), tempName_.c_str(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC |
+                                             O_NOCTTY,
+                                         0600));
+        if (!file && errno == EEXIST)
+            continue;
+        file = platform::Descriptor(platform::KeepAboveStandardStreams(file.Release()));
+        if (!file || fstat(file.get(), &created_) != 0)
+            break;
+        // Without open-file-description locks (an old kernel) the file goes unlocked, and no
+        // call can prove it dead: it is then never removed as a leftover.
+        const bool locked = TryFileLock(file.get(), F_WRLCK);
+        if ((locked || (errno != EAGAIN && errno != EACCES)) &&
+            NameIsStill(folder_, tempName_, created_)) {
+            file_ = std::move(file);
+            return true;
+        }
+    }
+    tempName_.clear();
+    return false;
+}
+
 bool OutputTarget::WriteThrough(const void *data, size_t size)
 {
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
+    if (!platform::WriteAllUnguarded(file_.get(), data, size)) {
         error_ = errno ? errno : EIO;
         return false;
     }
@@ -289,38 +378,30 @@ bool OutputTarget::Write(const void *data, size_t size)
     return true;
 }
 
-int OutputTarget::CloseFile()
-{
-    errno = 0;
-    bool flushed = FlushBuffer() && std::fflush(file_) == 0 && !std::ferror(file_);
-    if (!flushed && error_ == 0)
-        error_ = errno ? errno : EIO;
-    FILE *file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0 && flushed) {
-        error_ = errno ? errno : EIO;
-        flushed = false;
-    }
-    if (!flushed) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "writing %s failed: %s",
-                      outPath_.c_str(), std::strerror(error_));
-        return FailureStatus();
-    }
-    return SED_OK;
-}
-
-// Writes out what is left, closes the file and renames it into place.
+// Writes out what is left and renames the file into place, if it is still the file this call
+// wrote. Some file systems report a write error only at close, so the writing descriptor is
+// closed first, a duplicate keeping the file's lock until the rename.
 int OutputTarget::Finish()
 {
-    int status = CloseFile();
-    if (status != SED_OK)
-        return status;
-    if (std::rename(tempPath_.c_str(), outPath_.c_str()) != 0) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot rename %s to %s: %s",
-                      tempPath_.c_str(), outPath_.c_str(), std::strerror(errno));
+    bool written = FlushBuffer();
+    platform::Descriptor writing = std::move(file_);
+    file_ = platform::Descriptor(fcntl(writing.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    if (written && (!file_ || !writing.Close())) {
+        error_ = errno;
+        written = false;
+    }
+    if (!written) {
+        LOG_RECORD(logSpecError, "writing %s failed: %s", outPath_.c_str(), std::strerror(error_));
+        return FailureStatus();
+    }
+    if (!NameIsStill(folder_, tempName_, created_) ||
+        renameat(folder_.fd(), tempName_.c_str(), folder_.fd(), name_.c_str()) != 0) {
+        LOG_RECORD(logSpecError, "cannot rename %s to %s: %s", tempName_.c_str(),
+                   outPath_.c_str(), std::strerror(errno));
         return SED_ERR_RENAME;
     }
-    tempPath_.clear();
+    tempName_.clear();
+    file_.Close();
     return SED_OK;
 }
 
@@ -328,24 +409,30 @@ int OutputTarget::Finish()
 // Runs from the destructor, so an exception on the way out cleans up too.
 void OutputTarget::Discard()
 {
-    if (file_) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (!tempPath_.empty()) {
-        std::remove(tempPath_.c_str());
-        tempPath_.clear();
-    }
+    if (!tempName_.empty() && NameIsStill(folder_, tempName_, created_))
+        unlinkat(folder_.fd(), tempName_.c_str(), 0);
+    tempName_.clear();
+    file_.Close();
 }
 
 // ---------------------------------------------------------------------------------------------
 // 4. The pass
 // ---------------------------------------------------------------------------------------------
 
-struct FileCloser {
-    void operator()(FILE *file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<FILE, FileCloser>;
+// Reads up to `size` bytes, fewer only at the end of the file. False, errno set, on an error.
+bool ReadBlock(int fd, unsigned char *into, size_t size, size_t *got)
+{
+    *got = 0;
+    while (*got < size) {
+        const ssize_t count = ::read(fd, into + *got, size - *got);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        *got += static_cast<size_t>(count);
+    }
+    return true;
+}
 
 // Copies data[0, held) to `output` with every decided occurrence replaced. Sets `*decided` to
 // the first byte not yet written: the start of a possible occurrence that needs more input.
@@ -370,22 +457,19 @@ bool ReplaceDecided(const unsigned char *data, size_t held, bool atEnd,
 // than the longest find text - is kept, in front of the next block, so occurrences across block
 // edges are found while memory stays bounded. Replacements go to the output only, so replaced
 // text is never scanned again.
-int CopyReplacing(FILE *input, const char *inPath, const streameditor::FindMatcher &matcher,
+int CopyReplacing(int input, const char *inPath, const streameditor::FindMatcher &matcher,
                   const std::vector<std::string> &replacements, OutputTarget &output)
 {
     size_t blockSize = readBlockSize;
     std::vector<unsigned char> buffer(matcher.LongestFind() - 1 + blockSize);
     size_t held = 0;
     for (bool atEnd = false; !atEnd;) {
-        size_t got = std::fread(buffer.data() + held, 1, blockSize, input);
-        if (got < blockSize) {
-            if (std::ferror(input)) {
-                Log_SpecEntry(logSpecError, kLogFile, __LINE__, "reading %s failed: %s",
-                              inPath, std::strerror(errno));
-                return SED_ERR_READ;
-            }
-            atEnd = true;
+        size_t got = 0;
+        if (!ReadBlock(input, buffer.data() + held, blockSize, &got)) {
+            LOG_RECORD(logSpecError, "reading %s failed: %s", inPath, std::strerror(errno));
+            return SED_ERR_READ;
         }
+        atEnd = got < blockSize;
         held += got;
         size_t decided = 0;
         if (!ReplaceDecided(buffer.data(), held, atEnd, matcher, replacements, output, &decided))
@@ -396,40 +480,48 @@ int CopyReplacing(FILE *input, const char *inPath, const streameditor::FindMatch
     return SED_OK;
 }
 
-// Opens `inPath` for reading only if it is a regular file. O_NONBLOCK keeps the open itself from
-// waiting for a FIFO's writer; it is cleared again once the file is known to be regular.
-InputFile OpenRegularInput(const char *inPath)
+// Opens the input: a file of the service's own (regular, one link, owned by the effective user)
+// in a verified folder, opened without following a link. No other user can have planted, linked
+// or swapped such a file, so what is read is the file the caller wrote.
+platform::Descriptor OpenInput(const char *inPath)
 {
-    int fd = open(inPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const char *failure = fd < 0 ? std::strerror(errno) : nullptr;
-    struct stat status;
-    if (!failure && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)))
-        failure = "not a regular file";
-    else if (!failure && fcntl(fd, F_SETFL, O_RDONLY) != 0)
-        failure = std::strerror(errno);
-    FILE *file = failure ? nullptr : fdopen(fd, "rb");
-    if (!file && fd >= 0)
-        close(fd);
-    if (!file)
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "cannot open input %s: %s", inPath,
-                      failure ? failure : "out of memory");
-    return InputFile(file);
+    std::string folderPath, name;
+    if (!platform::SplitPath(inPath, &folderPath, &name)) {
+        LOG_RECORD(logSpecError, "input %s names no file", inPath);
+        return platform::Descriptor();
+    }
+    const platform::Folder folder = platform::Folder::Open(folderPath.c_str());
+    if (!folder.verified()) {
+        LOG_RECORD(logSpecError, "cannot open input %s: %s", inPath, WhyRefused(folder));
+        return platform::Descriptor();
+    }
+    platform::Descriptor input = platform::OpenOwnFile(folder, name.c_str(), O_RDONLY);
+    input = platform::Descriptor(platform::KeepAboveStandardStreams(input.Release()));
+    if (!input)
+        LOG_RECORD(logSpecError, "cannot open input %s: %s", inPath, std::strerror(errno));
+    return input;
 }
 
 int EditFile(const SedCmdArray &cmds, const char *inPath, const char *outPath)
 {
-    InputFile input = OpenRegularInput(inPath);
+    platform::Descriptor input = OpenInput(inPath);
     if (!input)
         return SED_ERR_OPEN_INPUT;
     std::vector<std::string> replacements = ResolveReplacements(cmds);
     streameditor::FindMatcher matcher(FindTextsOf(cmds));
 
+    // The output's writes raise no SIGPIPE or SIGXFSZ in the caller: a file size limit is a
+    // failed write like a full disk. One guard for the whole edit.
+    const platform::WriteSignalGuard guard;
     OutputTarget output;
     int status = output.Open(outPath);
     if (status == SED_OK)
         status = CopyReplacing(input.get(), inPath, matcher, replacements, output);
-    if (status == SED_OK)
+    if (status == SED_OK) {
+        if (void (*hook)() = beforeRenameHook.load())
+            hook();
         status = output.Finish();
+    }
     return status;
 }
 
@@ -471,7 +563,7 @@ extern "C" int Sed_FileEdit(SedCmdArray *cmds, const char *inPath, const char *o
         return EditFile(*cmds, inPath, outPath);
     } catch (...) {
         // Only allocation can throw here; the output target has removed its temporary file.
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "out of memory editing %s", inPath);
+        LOG_RECORD(logSpecError, "out of memory editing %s", inPath);
         return SED_ERR_MEMORY;
     }
 }
@@ -485,4 +577,9 @@ extern "C" int Sed_FreeCommands(SedCmdArray *cmds)
 void streameditor::SetReadBlockSize(size_t bytes)
 {
     readBlockSize = bytes ? bytes : kDefaultReadBlockSize;
+}
+
+void streameditor::SetBeforeRenameHook(void (*hook)())
+{
+    beforeRenameHook = hook;
 }

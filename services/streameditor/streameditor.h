@@ -14,16 +14,28 @@
  * wins (of equal ones, the first added). Memory stays bounded whatever the file size: the input
  * is read in blocks of 256 KiB.
  *
- * The output is written to a temporary file beside `outPath` (named "<outPath>.<random>",
- * created with mode 0666 less the umask) and renamed into place only after everything was
- * written, flushed and closed, so no reader ever sees a half-written file; on any failure the
- * temporary file is removed and an existing `outPath` is left as it was. The file is not
- * fsync'ed: the output is a transient report handed straight to printing, so surviving a power
- * cut is not worth a flush to storage per report.
- *
- * Only regular files are read and replaced: an input or an existing output that is a directory,
- * a FIFO or a device is refused at once (SED_ERR_OPEN_INPUT, SED_ERR_OPEN_OUTPUT), never waited
- * on or read without end.
+ * Files. Both files are reached through their folder, which must be verified: every folder of
+ * its path owned by root or the effective user and writable by no one else unless it is sticky
+ * (services/common/platform.h). No link is followed in either name.
+ *   - The input must be the caller's own file: a regular file with one link, owned by the
+ *     effective user. In a verified folder no other user can plant, link or swap such a file, so
+ *     the edit reads the file the caller wrote, never what another user put under its name
+ *     later; anything else is refused (SED_ERR_OPEN_INPUT).
+ *   - The output is written to a temporary file beside `outPath` (named "<outPath>.<8 letters or
+ *     digits>", created new with mode 0600) and renamed onto `outPath` through the folder's
+ *     descriptor only after everything was written, so no reader ever sees a half-written file;
+ *     on any failure the temporary file is removed and an existing `outPath` is left as it was.
+ *     An existing `outPath` that is not a regular file, or in a folder others may write is not
+ *     the caller's, is refused (SED_ERR_OPEN_OUTPUT). The file is not fsync'ed: the output is a
+ *     transient report handed straight to printing, so surviving a power cut is not worth a
+ *     flush to storage per report.
+ *   - A call that dies while it writes (a process killed) leaves its temporary file; the next
+ *     call for the same `outPath` removes it. Each call holds an open-file-description lock on
+ *     its temporary file while it writes, and only a file of that name whose lock can be taken,
+ *     that is, whose call is gone, is removed: a live call's file is never touched.
+ *   - Neither file is ever a FIFO or a device: it is never waited on or read without end.
+ *   - Writes raise no SIGPIPE or SIGXFSZ in the caller's process (a file size limit is
+ *     SED_ERR_NO_SPACE), and no descriptor the call holds takes the number 0, 1 or 2.
  *
  * Thread-safe: the editor keeps no state between calls, so calls may run at once, as long as no
  * array is added to or freed while another call uses it. Nothing is kept for the process.
@@ -51,9 +63,9 @@ enum {
 enum {
     SED_OK = 0,
     SED_ERR_ARGUMENT = 1,   /* a NULL handle or path */
-    SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened or is not a regular file */
+    SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened or is not the caller's own file */
     SED_ERR_READ = 3,       /* reading the input failed */
-    SED_ERR_OPEN_OUTPUT = 4, /* outPath is not a regular file, or no file can be created beside it */
+    SED_ERR_OPEN_OUTPUT = 4, /* outPath or its folder is refused, or no file can be created */
     SED_ERR_WRITE = 5,      /* writing, flushing or closing the output failed */
     SED_ERR_NO_SPACE = 6,   /* no room for the output: disk full, quota or file size limit */
     SED_ERR_RENAME = 7,     /* the finished output cannot be renamed onto outPath */

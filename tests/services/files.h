@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 inline std::string ReadFile(const std::filesystem::path &path)
 {
@@ -21,6 +23,16 @@ inline std::string ReadFile(const std::filesystem::path &path)
 inline void WriteFile(const std::filesystem::path &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// The names in `folder`, sorted.
+inline std::vector<std::string> Entries(const std::filesystem::path &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 inline bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }

@@ -1,16 +1,20 @@
-// Tests of the stream editor stand-in under faults: paths that are not regular files and a file size
-// limit. What an edit replaces, across read blocks, and which commands are refused, the replay of
-// the fuzz corpus (fuzz/streameditor) checks against a reference replacer; failed allocations, the
-// plug-in's robustness test injects into whole runs through the real stand-ins.
+// Tests of the stream editor stand-in under faults: paths that are not regular files, a file size
+// limit, files that are not the caller's own, and temporary outputs that calls left behind. What
+// an edit replaces, across read blocks, and which commands are refused, the replay of the fuzz
+// corpus (fuzz/streameditor) checks against a reference replacer; failed allocations, the
+// plug-in's robustness test injects into whole runs through the real stand-ins; swaps during an
+// edit and a killed edit, the plug-in's tests of its working folder.
 
 #include "../files.h"
 #include "streameditor.h"
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 
 namespace {
+
 
 // `from` edited into `to` by one replacement.
 int Edit(const std::string &from, const std::string &to)
@@ -20,8 +24,15 @@ int Edit(const std::string &from, const std::string &to)
     return Sed_FreeCommands(cmds), status;
 }
 
+struct FaultCase {
+    std::string from, to;
+    int wantStatus;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
 // A FIFO, a device or a directory must neither block the call nor be read without end; a file
-// size limit stands for a full disk. Each leaves the previous report whole and no temporary file.
+// size limit stands for a full disk, and its SIGXFSZ, left at its default, must not end the
+// caller. Each leaves the previous report whole and no temporary file.
 TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
 {
     TempDir dir;
@@ -30,27 +41,92 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     WriteFile(in, "<__of__>" + std::string(1 << 20, 'x'));
     WriteFile(out, "previous");
-    const struct { std::string from, to; int status; rlim_t fileSizeLimit = RLIM_INFINITY; } cases[] = {
-        {dir / "missing", out, SED_ERR_OPEN_INPUT}, {dir / "fifo", out, SED_ERR_OPEN_INPUT},
-        {"/dev/zero", out, SED_ERR_OPEN_INPUT}, {dir.path, out, SED_ERR_OPEN_INPUT},
-        {in, dir / "fifo", SED_ERR_OPEN_OUTPUT}, {in, "/dev/null", SED_ERR_OPEN_OUTPUT},
-        {in, dir.path, SED_ERR_OPEN_OUTPUT}, {in, dir / "no/such/out.ps", SED_ERR_OPEN_OUTPUT},
-        {in, out, SED_ERR_NO_SPACE, 4096}};
-    std::signal(SIGXFSZ, SIG_IGN);
-    for (const auto &c : cases) {
+    const FaultCase cases[] = {
+        {.from = dir / "missing", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
+        {.from = dir / "fifo", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
+        {.from = "/dev/zero", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
+        {.from = dir.path, .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
+        {.from = in, .to = dir / "fifo", .wantStatus = SED_ERR_OPEN_OUTPUT},
+        {.from = in, .to = "/dev/null", .wantStatus = SED_ERR_OPEN_OUTPUT},
+        {.from = in, .to = dir.path, .wantStatus = SED_ERR_OPEN_OUTPUT},
+        {.from = in, .to = dir / "no/such/out.ps", .wantStatus = SED_ERR_OPEN_OUTPUT},
+        {.from = in, .to = out, .wantStatus = SED_ERR_NO_SPACE, .fileSizeLimit = 4096}};
+    std::signal(SIGXFSZ, SIG_DFL);
+    for (const FaultCase &c : cases) {
         rlimit limit;
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit lowered = {std::min(c.fileSizeLimit, limit.rlim_max), limit.rlim_max};
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        EXPECT_EQ(Edit(c.from, c.to), c.status) << c.from << " to " << c.to;
+        EXPECT_EQ(Edit(c.from, c.to), c.wantStatus) << c.from << " to " << c.to;
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     EXPECT_EQ(ReadFile(out), "previous");
-    auto temporary = [](const auto &entry) { return entry.path().filename().string().rfind("out.ps.", 0) == 0; };
-    EXPECT_EQ(std::count_if(std::filesystem::directory_iterator(dir.path), {}, temporary), 0) << "a temporary output left";
+    EXPECT_EQ(Entries(dir.path), (std::vector<std::string>{"fifo", "in.ps", "log", "out.ps"}));
     // Then a success replaces it, the output passing through the editor's write buffer several times.
     EXPECT_EQ(Edit(in, out), SED_OK);
     EXPECT_EQ(ReadFile(out), "<6f66>" + std::string(1 << 20, 'x'));
+}
+
+struct OwnerCase {
+    const char *name;
+    const char *from, *to; // in the test's folder
+    int wantStatus;
+};
+
+// Fault: an input read through a link, or one that another user owns or could swap (in a folder
+// of theirs) for a link to a root-only file; another user's output replaced in a sticky folder.
+// (Which folders are verified, the platform layer's tests show.)
+TEST(StreamEditorTest, OnlyTheCallersOwnFilesInVerifiedFoldersAreEdited)
+{
+    REQUIRE_ROOT();
+    TempDir dir;
+    setenv("DEVICE_LOG", (dir / "log").c_str(), 1);
+    ASSERT_EQ(mkdir((dir / "theirs").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir / "sticky").c_str(), 0700), 0);
+    ASSERT_EQ(chmod((dir / "sticky").c_str(), 01777), 0);
+    for (const char *file : {"own.ps", "others.ps", "theirs/in.ps", "sticky/out.ps"})
+        WriteFile(dir / file, "<__of__>");
+    ASSERT_EQ(symlink("own.ps", (dir / "link.ps").c_str()), 0);
+    for (const char *file : {"others.ps", "theirs", "sticky/out.ps"})
+        ASSERT_EQ(chown((dir / file).c_str(), kOtherUid, kOtherUid), 0);
+    const OwnerCase cases[] = {
+        {.name = "a link", .from = "link.ps", .to = "out.ps", .wantStatus = SED_ERR_OPEN_INPUT},
+        {.name = "another user's input", .from = "others.ps", .to = "out.ps",
+         .wantStatus = SED_ERR_OPEN_INPUT},
+        {.name = "another user's folder", .from = "theirs/in.ps", .to = "out.ps",
+         .wantStatus = SED_ERR_OPEN_INPUT},
+        {.name = "another user's output", .from = "own.ps", .to = "sticky/out.ps",
+         .wantStatus = SED_ERR_OPEN_OUTPUT},
+    };
+    for (const OwnerCase &c : cases)
+        EXPECT_EQ(Edit(dir / c.from, dir / c.to), c.wantStatus) << c.name;
+    EXPECT_EQ(ReadFile(dir / "sticky/out.ps"), "<__of__>");
+}
+
+// Fault: the output created with the umask's mode; a temporary output of a call that died left
+// for good; one of a live call, a name the editor never makes, or another output's removed.
+TEST(StreamEditorTest, OutputIsPrivateAndOnlyLeftoversOfDeadCallsAreRemoved)
+{
+    TempDir dir;
+    setenv("DEVICE_LOG", (dir / "log").c_str(), 1);
+    const std::vector<std::string> kept = {"in.ps", "log", "other.ps.deadDEAD", "out.ps",
+                                           "out.ps.bad-name", "out.ps.liveLIVE", "out.ps.short"};
+    for (const std::string &name : kept)
+        WriteFile(dir / name, "<__of__>");
+    WriteFile(dir / "out.ps.deadDEAD", "left by a call that was killed");
+    const int live = open((dir / "out.ps.liveLIVE").c_str(), O_RDWR);
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    ASSERT_EQ(fcntl(live, F_OFD_SETLK, &whole), 0) << "as a live call holds its output";
+    const mode_t mask = umask(0);
+
+    EXPECT_EQ(Edit(dir / "in.ps", dir / "out.ps"), SED_OK);
+    umask(mask);
+    close(live);
+    struct stat output;
+    ASSERT_EQ(stat((dir / "out.ps").c_str(), &output), 0);
+    EXPECT_EQ(output.st_mode & 07777, 0600u);
+    EXPECT_EQ(Entries(dir.path), kept);
 }
 
 } // namespace
