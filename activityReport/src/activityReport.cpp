@@ -28,15 +28,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <stdio_ext.h>
 #include <string>
 #include <string_view>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -72,6 +75,7 @@ const char kDefaultTempDir[] = "/tmp/tmpfiles";
 const char kBodyFileName[] = "ar_output_pdl.ps";
 char bodyBuffer[64 * 1024];  // the body stream's buffer; one run at a time uses it
 const char kReportFileName[] = "activityReport.ps";
+const char kLockFileName[] = "activityReport.lock";
 
 enum { kTemplatePieceSize = 255, kReportKind = 5 };
 enum { kInStrSystemCharset = 1, kInStrUnicode = 2, kInStrLatin9 = 3 };
@@ -195,44 +199,314 @@ const char *TempFilesDir()
     return dir;
 }
 
-/* 'TempDirLock' - an advisory lock on the working directory, held for the run. The working files
- * have fixed names, so two processes that share the directory must take turns. A directory that
- * cannot be opened is not locked: the body file's own open then reports it. */
-class TempDirLock {
+/* ---- The working folder ------------------------------------------------------------------
+ *
+ * The run creates, writes and removes files only in the folder of its working files, which it
+ * checks once and then reaches through its descriptor alone: every folder of the path must be
+ * owned by root or the run's user and writable by no one else unless it is sticky, and a link
+ * on the way is followed only when root or the run's user owns it. In a sticky folder that
+ * others may write (such as /tmp itself), only the run's own files are touched. The device's
+ * services have these rules in their platform layer; the plug-in must build against the
+ * device's own service libraries alone, so it keeps these small copies of the few it needs. */
+
+/* 'AboveStandardStreams()' - `fd` moved to a number of 3 or more: a host that runs with its
+ * standard streams closed must not find its output or its error records in the run's files. */
+int AboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
+/* 'Descriptor' - owns one file descriptor, never 0, 1 or 2, and closes it. */
+class Descriptor {
 public:
-    TempDirLock()
+    explicit Descriptor(int fd = -1) : fd_(AboveStandardStreams(fd)) {}
+    Descriptor(Descriptor &&other) noexcept : fd_(other.Release()) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
     {
-        const char *dir = std::getenv("TEMP_FILES_DIR");
-        fd_ = open(dir ? dir : kDefaultTempDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
+        std::swap(fd_, other.fd_);
+        return *this;
     }
-    ~TempDirLock()
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
     {
         if (fd_ >= 0)
-            close(fd_);  // closing the descriptor drops the lock
+            close(fd_);
     }
-    TempDirLock(const TempDirLock &) = delete;
-    TempDirLock &operator=(const TempDirLock &) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
 };
 
-/* 'OpenRegularFile()' - a stream on `path` when it names a regular file, else NULL. A FIFO would
- * block the open and a device or a directory would never end the copy; neither is a file of the
- * run. `flags` are those of open(); `mode` those of fdopen(). */
-FILE *OpenRegularFile(const char *path, int flags, const char *mode)
+/* 'WorkFolder' - the folder of the run's working files, checked one folder of its path at a
+ * time from "/" (or the current folder), so that no folder is entered before its owner and
+ * mode were looked at. Refused (kUnsafe) for an owner or mode that lets another user change
+ * it; kMissing when a folder on the way is missing, not a folder, or cannot be entered. */
+class WorkFolder {
+public:
+    enum State { kVerified, kMissing, kUnsafe };
+
+    explicit WorkFolder(const char *path);
+    State state() const { return state_; }
+    bool verified() const { return state_ == kVerified; }
+    int fd() const { return fd_.get(); }
+    bool shared() const { return shared_; }
+    const char *path() const { return path_; }
+    /* Why it was refused: the folder, its owner and its mode, or the link and its owner. */
+    const char *why() const { return why_; }
+
+private:
+    bool Begin(bool absolute);
+    bool Enter(const char *name);
+    bool Follow(const char *name, uid_t owner, char *pending, size_t *at);
+    bool Check(const char *name);
+
+    const char *path_;
+    State state_ = kMissing;
+    Descriptor fd_;
+    bool shared_ = false;
+    int linksFollowed_ = 0;
+    char why_[160] = "";
+};
+
+enum { kMostLinksFollowed = 16 };
+
+bool TrustedOwner(uid_t owner)
 {
-    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
+    return owner == 0 || owner == geteuid();
+}
+
+WorkFolder::WorkFolder(const char *path) : path_(path)
+{
+    char pending[PATH_MAX];  // what is left of the path, links replaced by their targets
+    if (std::snprintf(pending, sizeof pending, "%s", path) >= int(sizeof pending) ||
+        !Begin(pending[0] == '/'))
+        return;
+    char name[NAME_MAX + 1];
+    for (size_t at = 0; pending[at += std::strspn(pending + at, "/")];) {
+        const size_t length = std::strcspn(pending + at, "/");
+        if (length > NAME_MAX)
+            return;
+        std::memcpy(name, pending + at, length);
+        name[length] = '\0';
+        at += length;
+        struct stat entry;
+        if (std::strcmp(name, ".") == 0)
+            continue;
+        if (fstatat(fd_.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            return;
+        if (S_ISLNK(entry.st_mode) ? !Follow(name, entry.st_uid, pending, &at) : !Enter(name))
+            return;
+    }
+    state_ = kVerified;
+}
+
+bool WorkFolder::Begin(bool absolute)
+{
+    fd_ = Descriptor(open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd_ && Check(absolute ? "/" : ".");
+}
+
+bool WorkFolder::Enter(const char *name)
+{
+    Descriptor next(openat(fd_.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next)
+        return false;
+    fd_ = std::move(next);
+    return Check(name);
+}
+
+/* A link is trusted as far as its owner: one that root or the run's user made points where they
+ * meant. Its target takes its place in what is left of the path, and is walked like the rest. */
+bool WorkFolder::Follow(const char *name, uid_t owner, char *pending, size_t *at)
+{
+    if (!TrustedOwner(owner)) {
+        std::snprintf(why_, sizeof why_, "\"%.100s\" is a symbolic link owned by uid %u", name,
+                      unsigned(owner));
+        state_ = kUnsafe;
+        return false;
+    }
+    char target[PATH_MAX];
+    const ssize_t length = readlinkat(fd_.get(), name, target, sizeof target);
+    const size_t rest = std::strlen(pending + *at);
+    if (++linksFollowed_ > kMostLinksFollowed || length <= 0 ||
+        size_t(length) + rest >= PATH_MAX)
+        return false;
+    std::memmove(pending + length, pending + *at, rest + 1);
+    std::memcpy(pending, target, size_t(length));
+    *at = 0;
+    return pending[0] != '/' || Begin(true);
+}
+
+bool WorkFolder::Check(const char *name)
+{
     struct stat status;
-    FILE *stream = nullptr;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
-        stream = fdopen(fd, mode);
-    if (!stream)
-        close(fd);
+    if (fstat(fd_.get(), &status) != 0)
+        return false;
+    shared_ = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (TrustedOwner(status.st_uid) && (!shared_ || (status.st_mode & S_ISVTX) != 0))
+        return true;
+    std::snprintf(why_, sizeof why_, "\"%.100s\" is owned by uid %u with mode %04o", name,
+                  unsigned(status.st_uid), unsigned(status.st_mode & 07777));
+    state_ = kUnsafe;
+    return false;
+}
+
+/* 'CreateBody()' - the body stream on a file created new in the verified folder, mode 0600,
+ * never through a link. Whatever stood under its name is removed first without being followed;
+ * in a folder others may write, only when it is the run's own. NULL when it cannot be made. */
+FILE *CreateBody(const WorkFolder &folder)
+{
+    struct stat existing;
+    if (fstatat(folder.fd(), kBodyFileName, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (folder.shared() && existing.st_uid != geteuid())
+            return nullptr;
+        unlinkat(folder.fd(), kBodyFileName, 0);  // a folder stays, and the create fails
+    }
+    Descriptor file(openat(folder.fd(), kBodyFileName,
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+    FILE *body = file ? fdopen(file.get(), "w") : nullptr;
+    if (body)
+        file.Release();
+    return body;
+}
+
+/* ---- The run's lock ------------------------------------------------------------------------ */
+
+/* 'SleepMilliseconds()' - sleeps the whole time, however often a signal interrupts it. */
+void SleepMilliseconds(long milliseconds)
+{
+    timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
+    }
+}
+
+long MillisecondsSince(const timespec &start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return long(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+/* 'RunLock' - one run at a time in a working folder, across processes: a POSIX record lock on
+ * a lock file of the run's own (regular, one link, the run's user's, mode 0600) that stays in
+ * the verified folder. No other user can open that file, so none can take the lock; and a
+ * record lock belongs to the process, so a child that the host forks during a run does not
+ * hold it, and it ends with the run. Record locks do not keep threads of one process apart:
+ * runMutex does that. The lock file is never removed, since a run waiting on it would then
+ * lock a file that no later run sees. */
+class RunLock {
+public:
+    enum Outcome { kTaken, kBusy, kNotOwn, kNoFile };
+
+    Outcome Take(const WorkFolder &folder);
+
+private:
+    Descriptor file_;  // closing it drops the lock
+};
+
+RunLock::Outcome RunLock::Take(const WorkFolder &folder)
+{
+    file_ = Descriptor(openat(folder.fd(), kLockFileName,
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                              0600));
+    struct stat status;
+    if (!file_ || fstat(file_.get(), &status) != 0) {
+        // Something that is not the run's file in its place, or a folder the run cannot write.
+        return fstatat(folder.fd(), kLockFileName, &status, AT_SYMLINK_NOFOLLOW) == 0 ? kNotOwn
+                                                                                      : kNoFile;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || status.st_uid != geteuid() ||
+        (status.st_mode & 077) != 0)
+        return kNotOwn;
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (long pause = 1; fcntl(file_.get(), F_SETLK, &whole) != 0;
+         pause = std::min(pause * 2, 64L)) {
+        if (errno != EAGAIN && errno != EACCES)
+            return kNoFile;
+        if (MillisecondsSince(start) >= runLockWaitMilliseconds)
+            return kBusy;
+        SleepMilliseconds(pause);
+    }
+    return kTaken;
+}
+
+/* 'WriteSignalGuard' - while the run writes, SIGPIPE and SIGXFSZ are blocked on its thread, so
+ * a write past a file size limit fails (EFBIG) instead of ending the host. At the end, one of
+ * the two that arrived meanwhile is taken back and the host's mask restored: once per run, not
+ * per write. One that the host had blocked and pending before stays. */
+class WriteSignalGuard {
+public:
+    WriteSignalGuard()
+    {
+        sigset_t guarded;
+        sigemptyset(&guarded);
+        sigaddset(&guarded, SIGPIPE);
+        sigaddset(&guarded, SIGXFSZ);
+        sigemptyset(&pendingBefore_);
+        pthread_sigmask(SIG_BLOCK, &guarded, &previous_);
+        if (sigismember(&previous_, SIGPIPE) == 1 || sigismember(&previous_, SIGXFSZ) == 1)
+            sigpending(&pendingBefore_);
+    }
+    ~WriteSignalGuard()
+    {
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        for (const int signal : {SIGPIPE, SIGXFSZ}) {
+            if (sigismember(&pending, signal) == 1 && sigismember(&pendingBefore_, signal) != 1)
+                TakeBack(signal);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    WriteSignalGuard(const WriteSignalGuard &) = delete;
+    WriteSignalGuard &operator=(const WriteSignalGuard &) = delete;
+
+private:
+    static void TakeBack(int signal)
+    {
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        const timespec now = {0, 0};
+        while (sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+
+    sigset_t previous_, pendingBefore_;
+};
+
+/* 'OpenRegularFile()' - a read stream on `path` when it names a regular file, else NULL. A FIFO
+ * would block the open and a device or a folder would never end the copy; neither is a file of
+ * the run. Only the open itself does not wait (O_NONBLOCK); reads then behave as on any file. */
+FILE *OpenRegularFile(const char *path)
+{
+    Descriptor file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status;
+    if (!file || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return nullptr;
+    fcntl(file.get(), F_SETFL, fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    FILE *stream = fdopen(file.get(), "r");
+    if (stream)
+        file.Release();
     return stream;
 }
 
@@ -409,8 +683,10 @@ int32_t GenerateAndFinish(const char *mediaType, const char *mediaColor, const c
     return FinishAndSubmit(mediaType, mediaColor, bodyPath, language);
 }
 
-/* 'RunReport()' - one report run; the caller holds the run locks. Nothing throws out of it. */
-int32_t RunReport(const char *mediaType, const char *mediaColor, const char *language)
+/* 'RunReport()' - one report run in `folder`, which it writes only when `locked` says that the
+ * caller holds the run locks. Nothing throws out of it. */
+int32_t RunReport(const char *mediaType, const char *mediaColor, const char *language,
+                  const WorkFolder &folder, bool locked)
 {
     static const char kName[] = "ARL_ActivityReport";
     LOG_RECORD(logSpecEnter, "ARL_ActivityReport");
@@ -426,7 +702,7 @@ int32_t RunReport(const char *mediaType, const char *mediaColor, const char *lan
     LOG_RECORD(logSpecInfo, "Job Tracker data retreived successfully");
 
     const char *templatePath = std::getenv("ACTIVITY_REPORT_TEMPLATE");
-    Stream templateFile(templatePath ? OpenRegularFile(templatePath, O_RDONLY, "r") : nullptr);
+    Stream templateFile(templatePath ? OpenRegularFile(templatePath) : nullptr);
     if (!templateFile) {
         LOG_RECORD(logSpecError, "ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity Report.");
         return ARL_STATUS_NO_TEMPLATE;
@@ -436,12 +712,16 @@ int32_t RunReport(const char *mediaType, const char *mediaColor, const char *lan
     HeapText bodyPath(TempFilePath(TempFilesDir(), kBodyFileName));
     if (bodyPath)
         LOG_RECORD(logSpecInfo, "Open temp output file \"%s\"", bodyPath.get());
-    Stream body(bodyPath ? OpenRegularFile(bodyPath.get(), O_WRONLY | O_CREAT | O_TRUNC, "w")
-                         : nullptr);
+    Stream body(bodyPath && locked ? CreateBody(folder) : nullptr);
     if (!body) {
+        if (folder.state() == WorkFolder::kUnsafe)
+            LOG_RECORD(logSpecError, "%s(): working folder %s refused: %s.", kName, folder.path(),
+                       folder.why());
         LOG_RECORD(logSpecError, "Cannot open PDL file for writing.");
         return ARL_STATUS_BODY_NOT_WRITABLE;
     }
+    // From here on the run writes: a file size limit must fail a write, not end the host.
+    const WriteSignalGuard guard;
     // The body is this run's alone, so stdio need not lock it, and a large buffer writes the
     // report in a few thousand system calls instead of one per 4 KiB.
     __fsetlocking(body.get(), FSETLOCKING_BYCALLER);
@@ -466,7 +746,7 @@ int32_t RunReport(const char *mediaType, const char *mediaColor, const char *lan
     // Common end: whatever happened after the body file existed. The report file stays; it
     // belongs to the print service now (or shows what the stream editor left after a failure).
     report.Release();
-    std::remove(bodyPath.get());
+    unlinkat(folder.fd(), kBodyFileName, 0);
     return status;
 }
 
@@ -484,15 +764,37 @@ ARL_INTERNAL void ResetRunScratch(JTAPI_ReportData *report)
     runScratch.report = report;
 }
 
+ARL_INTERNAL long runLockWaitMilliseconds = 30000;
+
 /* 'ARL_ActivityReport()' - one report run, from the job data to the print job. Calls of several
- * threads, and of several processes sharing TEMP_FILES_DIR, run one after the other. */
+ * threads, and of several processes sharing the working folder, run one after the other; a run
+ * that finds the folder held by another for runLockWaitMilliseconds ends with status 6 before
+ * it starts, having written nothing. */
 extern "C" int32_t ARL_ActivityReport(const char *mediaType, const char *mediaColor,
                                       const char *language)
 {
+    static const char kName[] = "ARL_ActivityReport";
     try {
         std::lock_guard<std::mutex> oneRunInThisProcess(runMutex);
-        TempDirLock oneRunInThisDirectory;
-        return RunReport(mediaType, mediaColor, language);
+        // The folder of the body path "%s/%s": an empty TEMP_FILES_DIR puts the files in "/".
+        const char *dir = std::getenv("TEMP_FILES_DIR");
+        const WorkFolder folder(!dir ? kDefaultTempDir : *dir ? dir : "/");
+        RunLock oneRunInThisFolder;
+        // A folder that is refused, missing or cannot be written is not locked: the run writes
+        // nothing there, and the body's open reports it.
+        const RunLock::Outcome lock =
+            folder.verified() ? oneRunInThisFolder.Take(folder) : RunLock::kNoFile;
+        if (lock == RunLock::kBusy) {
+            LOG_RECORD(logSpecError, "%s(): another run held the working folder %s for %ld ms.",
+                       kName, folder.path(), runLockWaitMilliseconds);
+            return ARL_STATUS_BODY_NOT_WRITABLE;
+        }
+        if (lock == RunLock::kNotOwn) {
+            LOG_RECORD(logSpecError, "%s(): %s in %s is not a lock file of the run's own.", kName,
+                       kLockFileName, folder.path());
+            return ARL_STATUS_BODY_NOT_WRITABLE;
+        }
+        return RunReport(mediaType, mediaColor, language, folder, lock == RunLock::kTaken);
     } catch (...) {
         // Only the process lock itself can fail here; the run did not start.
         LOG_RECORD(logSpecError, "%s(): the run lock cannot be taken.", "ARL_ActivityReport");

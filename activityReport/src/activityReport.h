@@ -10,8 +10,10 @@
  *   SYSTEM_CHARSET            the device's system charset, default "ISO-8859-15"
  *
  * Thread-safe: calls that overlap, from several threads or from several processes sharing
- * TEMP_FILES_DIR, run one after the other. Nothing is thrown: every failure, an allocation
- * failure included, ends the run with a status.
+ * TEMP_FILES_DIR, run one after the other; a call waits at most 30 s for another, then returns
+ * ARL_STATUS_BODY_NOT_WRITABLE having written nothing. Nothing is thrown: every failure, an
+ * allocation failure included, ends the run with a status. The run writes only in a working
+ * folder that no other user can change, and only files of its own, mode 0600.
  */
 #ifndef ACTIVITYREPORT_ACTIVITYREPORT_H
 #define ACTIVITYREPORT_ACTIVITYREPORT_H
@@ -30,7 +32,8 @@ enum {
     ARL_STATUS_FINISHING_FAILED = 3,   /* translating the report texts or editing the file failed */
     ARL_STATUS_NO_JOB_DATA = 4,        /* the job tracker has no report data */
     ARL_STATUS_NO_MEMORY = 5,          /* a replacement buffer cannot be allocated */
-    ARL_STATUS_BODY_NOT_WRITABLE = 6,  /* the working file in TEMP_FILES_DIR cannot be written */
+    ARL_STATUS_BODY_NOT_WRITABLE = 6,  /* the working file in TEMP_FILES_DIR cannot be written,
+                                          the folder is refused, or another run holds it */
     ARL_STATUS_CONVERSION_FAILED = 7   /* a text cannot be converted for the report */
 };
 

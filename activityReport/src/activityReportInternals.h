@@ -71,6 +71,10 @@ extern ARL_INTERNAL VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
 /* Allocates the missing replacement buffers and resets all to their defaults; 0 or status 5. */
 ARL_INTERNAL int32_t PrepareReplacementBuffers();
 
+/* How long a run waits for another that holds its working folder before it gives up with
+ * status 6 (30 s; tests make it short). */
+extern ARL_INTERNAL long runLockWaitMilliseconds;
+
 /* Submits the report file as a one-copy simplex print job on the market region's paper. */
 ARL_INTERNAL void SubmitReport(const char *reportPath);
 

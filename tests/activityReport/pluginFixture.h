@@ -20,18 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "../services/files.h"
 #include "activityReportInternals.h"
 #include "config.h"
 #include "faults.h"
 
 using Texts = std::vector<std::string>;
 using Answers = std::map<std::string, std::vector<long>>;
-
-inline std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline std::string Hex(const std::string &text)
 {

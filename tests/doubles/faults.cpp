@@ -57,11 +57,11 @@ template <typename R, typename Service> R Pass(const std::string &call, bool ask
     return Answer(call, &answer) ? R(answer) : asked ? result : service();
 }
 
-std::string Kept(const char *path) // keeps the file's last content for the test
+std::string Kept(int folder, const char *name) // keeps the file's last content for the test
 {
-    std::ifstream in(Str(path), std::ios::binary);
+    std::ifstream in("/proc/self/fd/" + Num(folder) + "/" + Str(name), std::ios::binary);
     state.removed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return Str(path);
+    return Str(name);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ WRAP(int, Sed_AddCommand, (SedCmdArray *a, int type, const char *f, const char *
      (a, type, f, r), false, "Sed_AddCommand(" + Str(f) + ", " + Num(type) + ", " + Str(r) + ")")
 WRAP(int, Sed_FileEdit, (SedCmdArray *a, const char *i, const char *o), (a, i, o), false,
      "Sed_FileEdit(" + Str(i) + ", " + Str(o) + ")")
-WRAP(int, remove, (const char *path), (path), false, "remove(" + Kept(path) + ")")
+WRAP(int, unlinkat, (int d, const char *p, int f), (d, p, f), false, "unlinkat(" + Kept(d, p) + ")")
 WRAP(int, Sed_FreeCommands, (SedCmdArray *a), (a), true,
      a ? "Sed_FreeCommands(array)" : "Sed_FreeCommands(NULL)")
 
