@@ -10,6 +10,9 @@ packages=(
   libuchardet-dev                 # encoding sniffer
   libcups2-dev cups cups-client   # print submission, and the CUPS server the tests print to
   ghostscript                     # rendering the report into PDF and PNG, and checking it
+  fonts-ipafont-mincho fonts-ipafont-gothic fonts-arphic-uming fonts-arphic-ukai fonts-nanum
+                                  # the Japanese, Chinese and Korean printer fonts' stand-ins
+  poppler-utils perl              # the template checks read the PDF's text back (pdftotext)
   libgtest-dev libgmock-dev libbenchmark-dev
   sed                             # the benchmark compares the stream editor with GNU sed
   clang libclang-rt-14-dev        # fuzz targets: clang with the libFuzzer and sanitizer runtimes
