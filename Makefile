@@ -81,8 +81,10 @@ cross: build
 	ctest --test-dir build-$(ARCH) -LE long --output-on-failure
 	scripts/cross-check.sh $(BUILD) build-$(ARCH) $(CROSS_QEMU_$(ARCH))
 
+# make demo LANGUAGE=ja prints the report in another language of catalog/. Only a LANGUAGE given on
+# the command line counts: the environment's LANGUAGE is gettext's list of preferred languages.
 demo: build
-	@scripts/demo.sh $(BUILD)
+	@scripts/demo.sh $(BUILD) $(if $(filter command line,$(origin LANGUAGE)),$(LANGUAGE),en)
 
 bench: build
 	@for b in $(BUILD)/bin/bench-*; do echo "== $$b"; $$b; done

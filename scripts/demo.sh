@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prints a sample Internet Fax Activity Report: builds the sample job database, runs the host
 # program as the device would, and renders the spooled report as PDF and PNG into out/.
-# Usage: scripts/demo.sh BUILD_DIR   (make demo calls it after the build)
+# Usage: scripts/demo.sh BUILD_DIR [LANGUAGE]   (make demo [LANGUAGE=ja] calls it after the build)
+# LANGUAGE is a catalogue of catalog/ (default en).
 set -euo pipefail
 
 fail() {
@@ -9,7 +10,8 @@ fail() {
   exit 1
 }
 
-[ $# -eq 1 ] || fail "usage: $0 BUILD_DIR"
+[ $# -eq 1 ] || [ $# -eq 2 ] || fail "usage: $0 BUILD_DIR [LANGUAGE]"
+language=${2:-en}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" 2>/dev/null && pwd) || fail "build directory $1 not found"
 program=$build/bin/activity-report
@@ -35,7 +37,7 @@ export DEVICE_LOG=$out/activity-report.log
 unset TRANS_CATALOG_DIR ACTIVITY_REPORT_TEMPLATE
 
 status=0
-"$program" --language en --media-type Plain --media-color White \
+"$program" --language "$language" --media-type Plain --media-color White \
   --pdf "$out/activity-report.pdf" --png "$out/png" || status=$?
 if [ "$status" -ne 0 ]; then
   fail "activity-report failed with status $status; see $DEVICE_LOG"
