@@ -205,9 +205,11 @@ const char *TempFilesDir()
  * checks once and then reaches through its descriptor alone: every folder of the path must be
  * owned by root or the run's user and writable by no one else unless it is sticky, and a link
  * on the way is followed only when root or the run's user owns it. In a sticky folder that
- * others may write (such as /tmp itself), only the run's own files are touched. The device's
- * services have these rules in their platform layer; the plug-in must build against the
- * device's own service libraries alone, so it keeps these small copies of the few it needs. */
+ * others may write (such as /tmp itself), only the run's own files are touched. A missing
+ * folder is not created: the device makes it (0700, the run's user's) before it calls the
+ * plug-in, and without it the body cannot be opened, as ever. The device's services have these
+ * rules in their platform layer; the plug-in must build against the device's own service
+ * libraries alone, so it keeps these small copies of the few it needs. */
 
 /* 'AboveStandardStreams()' - `fd` moved to a number of 3 or more: a host that runs with its
  * standard streams closed must not find its output or its error records in the run's files. */
