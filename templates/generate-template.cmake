@@ -4,7 +4,7 @@
 #   -DOUTPUT=<file>
 # The encoding file of a single-byte encoding holds the glyph names of its 256 codes, for fonts
 # re-encoded with them (fonts-single-byte.ps.in); that of a multi-byte encoding defines the CMap,
-# the CID-keyed fonts, the two-byte codes and the ellipsis of composite fonts
+# the CID-keyed fonts, the two-byte codes, the ellipsis and the colons of composite fonts
 # (fonts-composite.ps.in).
 foreach(variable SOURCE VECTOR ENCODING OUTPUT)
   if(NOT DEFINED ${variable})
@@ -17,7 +17,7 @@ file(STRINGS ${VECTOR} lines REGEX "^/")
 list(JOIN lines "\n" ARL_ENCODING_VECTOR)
 if(ARL_ENCODING_VECTOR MATCHES "^/ar_cmap ")
   set(ARL_FONT_KIND composite)
-  foreach(name ar_cmap ar_cidFont ar_cidFontBold ar_leadByteRanges ar_ellipsis)
+  foreach(name ar_cmap ar_cidFont ar_cidFontBold ar_leadByteRanges ar_ellipsis ar_colons)
     if(NOT ARL_ENCODING_VECTOR MATCHES "(^|\n)/${name} ")
       message(FATAL_ERROR "${VECTOR}: /${name} is not defined")
     endif()
