@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Prints the report of the sample jobs in English and in Russian with the built host program and
-# keeps page 1 of each as docs/sample-report-<language>.png.
+# Prints the report of the sample jobs in English, Russian, Japanese, Simplified and Traditional
+# Chinese, Korean and Turkish with the built host program and keeps page 1 of each as
+# docs/sample-report-<language>.png.
 # Usage: docs/make-sample-images.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,3 +23,8 @@ print() { # language media-type media-colour
 }
 print en Plain White
 print ru "Обычная" "Белая"
+print ja "普通紙" "白"
+print zh_CN "普通纸" "白色"
+print zh_TW "普通紙" "白色"
+print ko "일반 용지" "흰색"
+print tr "Düz" "Beyaz"
