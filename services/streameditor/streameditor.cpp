@@ -148,7 +148,8 @@ std::vector<std::string> ResolveReplacements(const SedCmdArray &cmds)
 // A file size limit (EFBIG) leaves no room just as a full disk does.
 int WriteFailureStatus(int error)
 {
-    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SED_ERR_NO_SPACE : SED_ERR_WRITE;
+    const bool noRoom = error == ENOSPC || error == EDQUOT || error == EFBIG;
+    return noRoom ? SED_ERR_NO_SPACE : SED_ERR_WRITE;
 }
 
 const char kSuffixChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

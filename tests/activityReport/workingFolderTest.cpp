@@ -18,7 +18,8 @@ const uid_t kRoot = 0;
 const int32_t kStatusOk = ARL_STATUS_OK, kRefused = ARL_STATUS_BODY_NOT_WRITABLE;
 const long kShortLockWait = 50; // ms: another run's lock is given up on quickly in tests
 const char kSecret[] = "a text only root may read\n", kBody[] = "ar_output_pdl.ps",
-           kLock[] = "activityReport.lock", kCannotOpen[] = "ERROR Cannot open PDL file for writing.";
+           kLock[] = "activityReport.lock";
+const char kCannotOpen[] = "ERROR Cannot open PDL file for writing.";
 
 // `act` in a child process as `uid`: whether it succeeded (false when it ended the child).
 bool InChild(uid_t uid, const std::function<bool()> &act)

@@ -20,7 +20,9 @@ namespace {
 int Edit(const std::string &from, const std::string &to)
 {
     SedCmdArray *cmds = Sed_CreateCmdArray(1);
-    const int status = Sed_AddCommand(cmds, SED_CMD_REPLACE, "__of__", "6f66") ? -1 : Sed_FileEdit(cmds, from.c_str(), to.c_str());
+    const int status = Sed_AddCommand(cmds, SED_CMD_REPLACE, "__of__", "6f66")
+                           ? -1
+                           : Sed_FileEdit(cmds, from.c_str(), to.c_str());
     return Sed_FreeCommands(cmds), status;
 }
 
@@ -62,7 +64,7 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     }
     EXPECT_EQ(ReadFile(out), "previous");
     EXPECT_EQ(Entries(dir.path), (std::vector<std::string>{"fifo", "in.ps", "log", "out.ps"}));
-    // Then a success replaces it, the output passing through the editor's write buffer several times.
+    // Then a success replaces it, the output passing through the editor's write buffer many times.
     EXPECT_EQ(Edit(in, out), SED_OK);
     EXPECT_EQ(ReadFile(out), "<6f66>" + std::string(1 << 20, 'x'));
 }
