@@ -3,6 +3,8 @@
 
 #include "charset.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -20,9 +22,9 @@ namespace {
 const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
 const size_t kFailed = static_cast<size_t>(-1);
 
-// True when `encoding`, compared as charset names are (ASCII letters in upper case, '-' and '_'
-// left out, any "//" suffix cut off), starts with `name`, or is `name` when `whole`. Nothing is
-// built: this is asked for every text.
+// True when `encoding`, compared as charset names are (ASCII letters in lower case, '-' and '_'
+// left out, any "//" suffix cut off), starts with `name` (lower case), or is `name` when
+// `whole`. Nothing is built: this is asked for every text.
 bool NameMatches(const std::string &encoding, const char *name, bool whole)
 {
     for (size_t i = 0; i < encoding.size(); ++i) {
@@ -33,7 +35,7 @@ bool NameMatches(const std::string &encoding, const char *name, bool whole)
             continue;
         if (*name == '\0')
             return !whole;
-        if ((c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != *name)
+        if (platform::AsciiLower(c) != *name)
             return false;
         ++name;
     }
@@ -413,7 +415,7 @@ private:
 
 bool IsUtf8Name(const std::string &encoding)
 {
-    return NameMatches(encoding, "UTF8", true);
+    return NameMatches(encoding, "utf8", true);
 }
 
 bool IsName(const std::string &encoding, const char *name)
@@ -423,13 +425,13 @@ bool IsName(const std::string &encoding, const char *name)
 
 Form FormOf(const std::string &encoding)
 {
-    if (NameMatches(encoding, "UTF8", false))
+    if (NameMatches(encoding, "utf8", false))
         return Form::Utf8;
-    for (const char *name : {"UTF16", "UCS2", "UNICODE"}) {
+    for (const char *name : {"utf16", "ucs2", "unicode"}) {
         if (NameMatches(encoding, name, false))
             return Form::Utf16;
     }
-    for (const char *name : {"UTF32", "UCS4", "WCHART"}) {
+    for (const char *name : {"utf32", "ucs4", "wchart"}) {
         if (NameMatches(encoding, name, false))
             return Form::Utf32;
     }

@@ -21,8 +21,8 @@ namespace charset {
 /* How a source encoding lays out its characters: what to skip past one that does not decode. */
 enum class Form { Bytes, Utf8, Utf16, Utf32 };
 
-/* True for every spelling of UTF-8: names compare in upper case, without '-', '_' and any "//"
- * suffix, so "utf-8", "UTF8" and "UTF-8//TRANSLIT" all name it. */
+/* True for every spelling of UTF-8: names compare with ASCII letters folded, without '-', '_' and
+ * any "//" suffix, so "utf-8", "UTF8" and "UTF-8//TRANSLIT" all name it. */
 bool IsUtf8Name(const std::string &encoding);
 
 /* True when `encoding` names `name` by the same rule; `name` is written in upper case, without '-'

@@ -9,7 +9,8 @@
 #include "config.h"
 
 #include "keyfile.h"
-#include "log.h"
+#include "logrecord.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,32 +37,6 @@ const char kMarketRegionKey[] = "market.region";
 const long long kCheckIntervalNanoseconds = 100000000;
 enum { kMaxFileSize = 64 * 1024, kMaxEntries = 1024 };
 
-// What identifies one version of a file: it changes when the file is written or replaced.
-struct FileVersion {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified = {0, 0};
-
-    explicit FileVersion(const struct stat *status = nullptr)
-    {
-        if (status) {
-            exists = true;
-            device = status->st_dev;
-            inode = status->st_ino;
-            size = status->st_size;
-            modified = status->st_mtim;
-        }
-    }
-    bool operator==(const FileVersion &other) const
-    {
-        return exists == other.exists && device == other.device && inode == other.inode &&
-               size == other.size && modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec;
-    }
-};
-
 // The entries of the file version last read, shared by all threads under `mutex`. Only a
 // successful read is kept (a missing file is one: every key absent); after a failure `loaded` is
 // false and the next call reads again. A file too large for `text` is a property of its version:
@@ -71,7 +46,7 @@ struct Configuration {
     bool loaded = false;
     bool tooLarge = false;
     char path[PATH_MAX] = "";  // the DEVICE_CONFIG it was read from
-    FileVersion version;
+    platform::FileVersion version;
     timespec lastCheck = {0, 0};
     char text[kMaxFileSize];
     config::Entry entries[kMaxEntries];
@@ -84,33 +59,25 @@ Configuration configuration;
 
 const char *ConfigPath()
 {
-    const char *path = std::getenv("DEVICE_CONFIG");
-    return (path && *path) ? path : kDefaultConfigPath;
+    const char *path = platform::EnvValue("DEVICE_CONFIG");
+    return path ? path : kDefaultConfigPath;
 }
-
-struct Descriptor {
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
 
 // Reads the file at `path` into the configuration's text and parses it. False when it cannot be
 // read: not a regular file (opened without blocking, so a FIFO or device cannot hang the
 // caller), or a read error. A file larger than the text is read as far as it fits and flagged.
-bool ReadEntries(const char *path, FileVersion &version)
+bool ReadEntries(const char *path, platform::FileVersion &version)
 {
     Configuration &c = configuration;
-    Descriptor file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat status;
-    if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+    const platform::Descriptor file =
+        platform::OpenRegularFile(AT_FDCWD, path, O_RDONLY, 0, &status);
+    if (!file)
         return false;
     size_t size = 0;
     char probe;
     for (ssize_t got; size < sizeof c.text; size += static_cast<size_t>(got)) {
-        got = read(file.fd, c.text + size, sizeof c.text - size);
+        got = read(file.get(), c.text + size, sizeof c.text - size);
         if (got < 0 && errno == EINTR)
             got = 0;
         else if (got < 0)
@@ -118,13 +85,13 @@ bool ReadEntries(const char *path, FileVersion &version)
         else if (got == 0)
             break;
     }
-    c.tooLarge = size == sizeof c.text && read(file.fd, &probe, 1) > 0;
+    c.tooLarge = size == sizeof c.text && read(file.get(), &probe, 1) > 0;
     c.count = c.tooLarge ? 0 : config::ParseKeyFile(std::string_view(c.text, size), path,
                                                      c.entries, kMaxEntries);
     if (c.tooLarge)
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s is larger than %d bytes; not read",
-                      path, kMaxFileSize);
-    version = FileVersion(&status);
+        LOG_RECORD(logSpecError, "%s is larger than %d bytes; not read",
+                   path, kMaxFileSize);
+    version = platform::FileVersion(status);
     return true;
 }
 
@@ -152,14 +119,15 @@ bool Refresh()
     const bool present = stat(path, &status) == 0;
     if (!present && errno != ENOENT && errno != ENOTDIR)
         return c.loaded = false;
-    const FileVersion current(present ? &status : nullptr);
+    const platform::FileVersion current =
+        present ? platform::FileVersion(status) : platform::FileVersion();
     if (c.loaded && samePath && c.version == current)
         return !c.tooLarge;
 
     c.loaded = false;
     c.count = 0;
     c.tooLarge = false;
-    FileVersion read;
+    platform::FileVersion read;
     if (present && !ReadEntries(path, read))
         return false;
     std::strcpy(c.path, path);
@@ -223,10 +191,10 @@ extern "C" int TD_GetFormat(uint16_t formatId, char *format)
         if (configured && configured->size() > TD_FORMAT_SIZE - 1) {
             bool &reported = configuration.formatReported[date ? 0 : 1];
             if (!reported)
-                Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                              "%s \"%.*s\" is longer than %d characters; using the default \"%s\"",
-                              name, static_cast<int>(configured->size()), configured->data(),
-                              TD_FORMAT_SIZE - 1, defaultFormat);
+                LOG_RECORD(logSpecError,
+                           "%s \"%.*s\" is longer than %d characters; using the default \"%s\"",
+                           name, static_cast<int>(configured->size()), configured->data(),
+                           TD_FORMAT_SIZE - 1, defaultFormat);
             reported = true;
             configured = nullptr;
         }
@@ -272,9 +240,9 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
             return CFG_ERR_ABSENT;
         if (!ParseRegion(*text, region)) {
             if (!configuration.regionReported)
-                Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                              "%s \"%.*s\" is not an unsigned 32-bit number", kMarketRegionKey,
-                              static_cast<int>(text->size()), text->data());
+                LOG_RECORD(logSpecError,
+                           "%s \"%.*s\" is not an unsigned 32-bit number", kMarketRegionKey,
+                           static_cast<int>(text->size()), text->data());
             configuration.regionReported = true;
             return CFG_ERR_MALFORMED;
         }

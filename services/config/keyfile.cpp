@@ -3,7 +3,7 @@
 
 #include "keyfile.h"
 
-#include "log.h"
+#include "logrecord.h"
 
 #include <algorithm>
 
@@ -31,14 +31,14 @@ bool ParseLine(std::string_view line, const char *path, int lineNumber, Entry &e
         return false;
     const size_t equals = content.find('=');
     if (equals == std::string_view::npos) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: no '=' in line, skipped", path,
-                      lineNumber);
+        LOG_RECORD(logSpecWarn, "%s:%d: no '=' in line, skipped", path,
+                   lineNumber);
         return false;
     }
     const std::string_view key = Trimmed(content.substr(0, equals));
     if (key.empty()) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s:%d: empty key, line skipped", path,
-                      lineNumber);
+        LOG_RECORD(logSpecWarn, "%s:%d: empty key, line skipped", path,
+                   lineNumber);
         return false;
     }
     entry = {key, Trimmed(content.substr(equals + 1))};
@@ -58,9 +58,9 @@ size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries, siz
             if (count < capacity)
                 entries[count++] = entry;
             else
-                Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                              "%s:%d: more than %zu keys, line skipped", path, lineNumber,
-                              capacity);
+                LOG_RECORD(logSpecWarn,
+                           "%s:%d: more than %zu keys, line skipped", path, lineNumber,
+                           capacity);
         }
         start = end + 1;
     }

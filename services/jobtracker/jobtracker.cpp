@@ -12,13 +12,12 @@
 
 #include "jtapi.h"
 
-#include "log.h"
+#include "logrecord.h"
+#include "platform.h"
 #include "timetext.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -195,16 +194,16 @@ using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
 const char *DatabasePath()
 {
-    const char *path = std::getenv("JTAPI_DATABASE");
-    return path && *path ? path : kDefaultDatabasePath;
+    const char *path = platform::EnvValue("JTAPI_DATABASE");
+    return path ? path : kDefaultDatabasePath;
 }
 
 // Logs SQLite's account of a failure; returns JTAPI_ERR_MEMORY when SQLite ran out of memory,
 // JTAPI_ERR_DATABASE otherwise.
 int32_t LogDatabaseError(sqlite3 *db, const char *what, const char *path)
 {
-    Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): %s \"%s\": %s",
-                  "jtapi_get_completed_jobs_report_data", what, path, sqlite3_errmsg(db));
+    LOG_RECORD(logSpecError, "%s(): %s \"%s\": %s",
+               "jtapi_get_completed_jobs_report_data", what, path, sqlite3_errmsg(db));
     const int code = sqlite3_extended_errcode(db);
     return code == SQLITE_NOMEM || code == SQLITE_IOERR_NOMEM ? JTAPI_ERR_MEMORY
                                                               : JTAPI_ERR_DATABASE;
@@ -215,17 +214,12 @@ int32_t LogDatabaseError(sqlite3 *db, const char *what, const char *path)
 // database that cannot be opened.
 bool IsRegularFile(const char *path)
 {
-    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    bool regular = fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    int error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!regular)
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): cannot open job database \"%s\": %s",
-                      "jtapi_get_completed_jobs_report_data", path,
-                      fd >= 0 ? "not a regular file" : std::strerror(error));
-    return regular;
+    if (platform::OpenRegularFile(AT_FDCWD, path, O_RDONLY))
+        return true;
+    LOG_RECORD(logSpecError, "%s(): cannot open job database \"%s\": %s",
+               "jtapi_get_completed_jobs_report_data", path,
+               errno == EINVAL ? "not a regular file" : std::strerror(errno));
+    return false;
 }
 
 // Opens the database read-only: a missing file is an error, never created. On failure `db` is
@@ -336,8 +330,8 @@ int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
     });
     // Rows of a job that is gone cannot be shown anywhere; the report goes on without them.
     if (status == JTAPI_OK && orphans > 0)
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "%s(): %ld address rows name no job in \"%s\"",
-                      "jtapi_get_completed_jobs_report_data", orphans, path);
+        LOG_RECORD(logSpecWarn, "%s(): %ld address rows name no job in \"%s\"",
+                   "jtapi_get_completed_jobs_report_data", orphans, path);
     return status;
 }
 
@@ -474,14 +468,14 @@ extern "C" int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_Repo
 {
     const char *function = "jtapi_get_completed_jobs_report_data";
     if (!report) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): no report handle", function);
+        LOG_RECORD(logSpecError, "%s(): no report handle", function);
         return JTAPI_ERR_ARGUMENT;
     }
     // The caller's handle may hold anything before this call; on failure it is left empty.
     report->data = nullptr;
     if (kind != JTAPI_REPORT_COMPLETED_IFAX) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): unknown report kind %d", function,
-                      static_cast<int>(kind));
+        LOG_RECORD(logSpecError, "%s(): unknown report kind %d", function,
+                   static_cast<int>(kind));
         return JTAPI_ERR_ARGUMENT;
     }
     try {
@@ -492,7 +486,7 @@ extern "C" int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_Repo
         return status;
     } catch (...) {
         // Only the containers throw here, and only when memory runs out.
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): out of memory", function);
+        LOG_RECORD(logSpecError, "%s(): out of memory", function);
         return JTAPI_ERR_MEMORY;
     }
 }

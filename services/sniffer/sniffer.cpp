@@ -8,7 +8,7 @@
 #include "sniffer.h"
 
 #include "charset.h"
-#include "log.h"
+#include "logrecord.h"
 
 #include <uchardet/uchardet.h>
 
@@ -46,7 +46,7 @@ int HandOut(const std::string &utf8, char **result)
 {
     char *copy = static_cast<char *>(std::malloc(utf8.size() + 1));
     if (copy == nullptr) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "out of memory for a text of %zu bytes.", utf8.size());
+        LOG_RECORD(logSpecError, "out of memory for a text of %zu bytes.", utf8.size());
         return 0;
     }
     std::memcpy(copy, utf8.data(), utf8.size());
@@ -187,9 +187,9 @@ int AutoConvert(const char *text, size_t length, char **result)
         return ConvertUndetected(text, length, result);
     if (ConvertAndHandOut(text, length, detected.c_str(), result) == 1)
         return 1;
-    Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                  "SNF_AutoConvert(): detected charset \"%s\" is unknown to iconv; read as UTF-8 or %s.",
-                  detected.c_str(), kEightBitFallback);
+    LOG_RECORD(logSpecWarn,
+               "SNF_AutoConvert(): detected charset \"%s\" is unknown to iconv; read as UTF-8 or %s.",
+               detected.c_str(), kEightBitFallback);
     return ConvertUndetected(text, length, result);
 }
 
@@ -201,18 +201,18 @@ int Guarded(const char *function, const char *text, char **result, Call call)
     if (result != nullptr)
         *result = nullptr;
     if (text == nullptr || result == nullptr) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): NULL argument (%p, %p).", function,
-                      static_cast<const void *>(text), static_cast<void *>(result));
+        LOG_RECORD(logSpecError, "%s(): NULL argument (%p, %p).", function,
+                   static_cast<const void *>(text), static_cast<void *>(result));
         return 0;
     }
     try {
         return call();
     } catch (const std::bad_alloc &) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): out of memory.", function);
+        LOG_RECORD(logSpecError, "%s(): out of memory.", function);
     } catch (const std::exception &failure) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): %s.", function, failure.what());
+        LOG_RECORD(logSpecError, "%s(): %s.", function, failure.what());
     } catch (...) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "%s(): conversion failed.", function);
+        LOG_RECORD(logSpecError, "%s(): conversion failed.", function);
     }
     return 0;
 }
@@ -227,12 +227,12 @@ extern "C" int SNF_Convert(const char *text, size_t length, const char *fromChar
 {
     return Guarded("SNF_Convert", text, result, [=] {
         if (fromCharset == nullptr) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): NULL charset.");
+            LOG_RECORD(logSpecError, "SNF_Convert(): NULL charset.");
             return 0;
         }
         if (ConvertAndHandOut(text, length, fromCharset, result) == 1)
             return 1;
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "SNF_Convert(): cannot convert from \"%s\".", fromCharset);
+        LOG_RECORD(logSpecError, "SNF_Convert(): cannot convert from \"%s\".", fromCharset);
         return 0;
     });
 }

@@ -4,14 +4,22 @@
 
 #include "po_reader.h"
 
+#include "platform.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
 namespace {
 
 // A broken file is unusable whatever follows; a few lines are enough to find the trouble.
 const size_t kMaxProblems = 10;
+
+// Keywords are ASCII ("msgstr[0]"), whatever the host's locale calls a letter.
+bool IsKeywordCharacter(char c)
+{
+    return platform::IsAsciiAlpha(c) || platform::IsAsciiDigit(c) || c == '_' || c == '[' ||
+           c == ']';
+}
 
 class Reader {
 public:
@@ -23,7 +31,7 @@ public:
             const char c = text_[position_];
             if (c == '"')
                 strayString();
-            else if (std::isalpha(static_cast<unsigned char>(c)))
+            else if (platform::IsAsciiAlpha(c))
                 keyword();
             else
                 skipEntry(line_, "unexpected character");
@@ -49,7 +57,7 @@ private:
                     text_.substr(position_, end - position_).find("fuzzy") != std::string::npos)
                     fuzzyPending_ = true;
                 position_ = end;
-            } else if (std::isspace(static_cast<unsigned char>(c))) {
+            } else if (platform::IsAsciiSpace(c)) {
                 line_ += c == '\n';
                 ++position_;
             } else {
@@ -62,8 +70,7 @@ private:
     void keyword()
     {
         const size_t start = position_, line = line_;
-        while (!atEnd() && (std::isalnum(static_cast<unsigned char>(text_[position_])) ||
-                            text_[position_] == '_' || text_[position_] == '[' || text_[position_] == ']'))
+        while (!atEnd() && IsKeywordCharacter(text_[position_]))
             ++position_;
         const std::string word = text_.substr(start, position_ - start);
         std::string *target = nullptr;

@@ -9,7 +9,8 @@
 #include "translation.h"
 
 #include "charset.h"
-#include "log.h"
+#include "logrecord.h"
+#include "platform.h"
 #include "po_reader.h"
 
 #include <algorithm>
@@ -126,15 +127,15 @@ bool ConvertLeniently(const std::string &from, const std::string &encoding, cons
     policy.targetSuffix = TransliterationSuffix(encoding);
     if (charset::Convert(from, encoding, text.data(), text.size(), policy, out) == charset::Outcome::Converted)
         return true;
-    Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "iconv cannot convert from \"%s\" to \"%s%s\".",
-                  from.c_str(), encoding.c_str(), policy.targetSuffix);
+    LOG_RECORD(logSpecWarn, "iconv cannot convert from \"%s\" to \"%s%s\".",
+               from.c_str(), encoding.c_str(), policy.targetSuffix);
     return false;
 }
 
 const char *SystemCharset()
 {
-    const char *charset = std::getenv("SYSTEM_CHARSET");
-    return charset != nullptr && charset[0] != '\0' ? charset : kDefaultSystemCharset;
+    const char *charset = platform::EnvValue("SYSTEM_CHARSET");
+    return charset ? charset : kDefaultSystemCharset;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -239,44 +240,22 @@ struct Catalogue {
     std::map<std::string, std::unordered_map<unsigned int, std::string>> handedOut;
 };
 
-// Which version of a file was read: a file rewritten or replaced is another one.
-struct FileVersion {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    struct timespec changed;
-
-    bool operator==(const FileVersion &other) const
-    {
-        return device == other.device && inode == other.inode && size == other.size &&
-               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
-    }
-};
-
-struct Descriptor {
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 enum class FileState { Opened, Missing, Unreadable };
 
 // Opens a catalogue without ever blocking: a FIFO, device or directory in its place is
 // Unreadable, as is a file open() refuses. Throws std::bad_alloc when the kernel lacks memory.
-FileState OpenCatalogue(const std::string &path, Descriptor &file, FileVersion &version)
+FileState OpenCatalogue(const std::string &path, platform::Descriptor &file,
+                        platform::FileVersion &version)
 {
-    file.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    if (file.fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+    struct stat status;
+    file = platform::OpenRegularFile(AT_FDCWD, path.c_str(), O_RDONLY, 0, &status);
+    if (!file && (errno == ENOENT || errno == ENOTDIR))
         return FileState::Missing;
-    if (file.fd < 0 && errno == ENOMEM)
+    if (!file && errno == ENOMEM)
         throw std::bad_alloc();
-    if (file.fd < 0 || fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (!file)
         return FileState::Unreadable;
-    version = {info.st_dev, info.st_ino, info.st_size, info.st_ctim};
+    version = platform::FileVersion(status);
     return FileState::Opened;
 }
 
@@ -349,15 +328,15 @@ void KeepEntries(const PoFile &po, const std::string &path, Catalogue &catalogue
                 catalogue.charset = charset;
             catalogue.printEncoding = HeaderField(entry.translation, "X-Printer-Encoding");
         } else if (!entry.hasContext || !ParseStringId(entry.context, id)) {
-            Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                          "catalogue %s, line %zu: entry \"%s\" has no decimal string id as msgctxt; ignored.",
-                          path.c_str(), entry.line, entry.source.c_str());
+            LOG_RECORD(logSpecWarn,
+                       "catalogue %s, line %zu: entry \"%s\" has no decimal string id as msgctxt; ignored.",
+                       path.c_str(), entry.line, entry.source.c_str());
         } else if (!catalogue.texts.emplace(id, entry.translation.empty() || entry.fuzzy ? entry.source
                                                                                            : entry.translation)
                         .second) {
-            Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                          "catalogue %s, line %zu: string id %u appears twice; the first entry is used.",
-                          path.c_str(), entry.line, id);
+            LOG_RECORD(logSpecWarn,
+                       "catalogue %s, line %zu: string id %u appears twice; the first entry is used.",
+                       path.c_str(), entry.line, id);
         }
     }
 }
@@ -370,8 +349,8 @@ bool IconvKnows(const std::string &charset)
 
 void LogUnusable(const std::string &path, const char *reason)
 {
-    Log_SpecEntry(logSpecError, kLogFile, __LINE__, "catalogue %s is not usable (%s); its language "
-                  "gets no translations and the default printer encoding.", path.c_str(), reason);
+    LOG_RECORD(logSpecError, "catalogue %s is not usable (%s); its language "
+               "gets no translations and the default printer encoding.", path.c_str(), reason);
 }
 
 // Parses the file; false (logged with each problem's line) when it is not a usable catalogue.
@@ -379,8 +358,8 @@ bool ParseCatalogue(const std::string &bytes, const std::string &path, Catalogue
 {
     const PoFile po = ReadPo(bytes);
     for (const PoProblem &problem : po.problems) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "catalogue %s, line %zu: %s", path.c_str(),
-                      problem.line, problem.message.c_str());
+        LOG_RECORD(logSpecError, "catalogue %s, line %zu: %s", path.c_str(),
+                   problem.line, problem.message.c_str());
     }
     if (!po.problems.empty()) {
         LogUnusable(path, "syntax errors, logged above with their lines");
@@ -417,8 +396,8 @@ std::string DefaultCatalogueDirectory()
 // The directory, read at each call; the default one is worked out once.
 const char *CatalogueDirectory()
 {
-    const char *directory = std::getenv("TRANS_CATALOG_DIR");
-    if (directory != nullptr && directory[0] != '\0')
+    const char *directory = platform::EnvValue("TRANS_CATALOG_DIR");
+    if (directory)
         return directory;
     static const std::string defaultDirectory = DefaultCatalogueDirectory();
     return defaultDirectory.c_str();
@@ -451,8 +430,8 @@ public:
         if (found != usable_.end())
             return remember(directory, language, &found->second);
 
-        Descriptor file = {-1};
-        FileVersion version = {};
+        platform::Descriptor file;
+        platform::FileVersion version;
         std::string bytes;
         const FileState state = OpenCatalogue(path, file, version);
         if (state == FileState::Missing)
@@ -461,7 +440,7 @@ public:
         const auto known = unusable_.find(path);
         if (state == FileState::Opened && known != unusable_.end() && known->second == version)
             return nullptr;
-        if (state == FileState::Unreadable || !ReadAll(file.fd, bytes)) {
+        if (state == FileState::Unreadable || !ReadAll(file.get(), bytes)) {
             LogUnusable(path, "cannot be read");
             return nullptr;
         }
@@ -497,7 +476,7 @@ private:
     Catalogue *last_ = nullptr;
     std::string lastDirectory_, lastLanguage_;
     std::unordered_map<std::string, Catalogue> usable_;
-    std::unordered_map<std::string, FileVersion> unusable_;
+    std::unordered_map<std::string, platform::FileVersion> unusable_;
 };
 
 Catalogues &TheCatalogues()
@@ -515,7 +494,7 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
         return status;
     const auto source = catalogue->texts.find(stringId);
     if (source == catalogue->texts.end()) {
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__, "language %s has no string %u.", language, stringId);
+        LOG_RECORD(logSpecWarn, "language %s has no string %u.", language, stringId);
         return TRANS_ERR_UNKNOWN_STRING;
     }
 
@@ -525,8 +504,8 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
     if (converted == handedOut.end()) {
         std::string text;
         if (!ConvertLeniently(catalogue->charset, systemCharset, source->second, text)) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                          "system charset \"%s\" is unknown; no text can be handed out.", systemCharset);
+            LOG_RECORD(logSpecError,
+                       "system charset \"%s\" is unknown; no text can be handed out.", systemCharset);
             return TRANS_ERR_CONVERSION;
         }
         converted = handedOut.emplace(stringId, std::move(text)).first;
@@ -619,15 +598,15 @@ extern "C" int Trans_Init(void)
         const std::string directory = CatalogueDirectory();
         DIR *listing = opendir(directory.c_str());
         if (listing == nullptr) {
-            Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_Init(): cannot read catalogue directory %s: %s.",
-                          directory.c_str(), std::strerror(errno));
+            LOG_RECORD(logSpecError, "Trans_Init(): cannot read catalogue directory %s: %s.",
+                       directory.c_str(), std::strerror(errno));
             return TRANS_ERR_CATALOG_DIR;
         }
         closedir(listing);
-        Log_SpecEntry(logSpecInfo, kLogFile, __LINE__, "Trans_Init(): catalogue directory %s.", directory.c_str());
+        LOG_RECORD(logSpecInfo, "Trans_Init(): catalogue directory %s.", directory.c_str());
         return TRANS_OK;
     } catch (...) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_Init(): out of memory.");
+        LOG_RECORD(logSpecError, "Trans_Init(): out of memory.");
         return TRANS_ERR_NO_MEMORY;
     }
 }
@@ -637,20 +616,20 @@ extern "C" int Trans_TranslateString(const char *language, unsigned int stringId
     if (text != nullptr)
         *text = nullptr;
     if (language == nullptr || text == nullptr) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): NULL argument (%p, %p).",
-                      static_cast<const void *>(language), static_cast<const void *>(text));
+        LOG_RECORD(logSpecError, "Trans_TranslateString(): NULL argument (%p, %p).",
+                   static_cast<const void *>(language), static_cast<const void *>(text));
         return TRANS_ERR_ARGUMENT;
     }
     try {
         return TranslateInto(language, stringId, *text);
     } catch (const std::bad_alloc &) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): out of memory.");
+        LOG_RECORD(logSpecError, "Trans_TranslateString(): out of memory.");
         *text = nullptr;
         return TRANS_ERR_NO_MEMORY;
     } catch (const std::exception &failure) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): %s.", failure.what());
+        LOG_RECORD(logSpecError, "Trans_TranslateString(): %s.", failure.what());
     } catch (...) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_TranslateString(): conversion failed.");
+        LOG_RECORD(logSpecError, "Trans_TranslateString(): conversion failed.");
     }
     *text = nullptr;
     return TRANS_ERR_CONVERSION;
