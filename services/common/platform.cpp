@@ -430,6 +430,33 @@ void SleepMilliseconds(long milliseconds) noexcept
     }
 }
 
+namespace {
+
+timespec CoarseNow()
+{
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return now;
+}
+
+} // namespace
+
+bool RecheckTimer::Due() const noexcept
+{
+    if (!started_)
+        return true;
+    const timespec now = CoarseNow();
+    const long long elapsed = (static_cast<long long>(now.tv_sec) - last_.tv_sec) * 1000 +
+                              (now.tv_nsec - last_.tv_nsec) / kNanosecondsPerMillisecond;
+    return elapsed >= interval_;
+}
+
+void RecheckTimer::Restart() noexcept
+{
+    last_ = CoarseNow();
+    started_ = true;
+}
+
 /* ---- Text ----------------------------------------------------------------------------------- */
 
 char *PutHex(char *out, const void *bytes, size_t size) noexcept

@@ -202,6 +202,22 @@ private:
 /* 'SleepMilliseconds()' - sleeps the whole time, however often a signal interrupts it. */
 void SleepMilliseconds(long milliseconds) noexcept;
 
+/* 'RecheckTimer' - says when a file read earlier is due to be looked at again: once the interval
+ * has passed since the last look. On CLOCK_MONOTONIC_COARSE, as it is asked at every call: a
+ * clock tick's precision does for such a check, at a sixth of the cost. Due until started. */
+class RecheckTimer {
+public:
+    explicit RecheckTimer(long milliseconds) noexcept : interval_(milliseconds) {}
+    bool Due() const noexcept;
+    /* The interval starts now: call it when the file is looked at. */
+    void Restart() noexcept;
+
+private:
+    long interval_;
+    bool started_ = false;
+    timespec last_ = {0, 0};
+};
+
 /* ---- Text ----------------------------------------------------------------------------------- */
 
 /* 'PutHex()' - writes two lowercase hex digits for each of the `size` bytes at `out` (no NUL);
