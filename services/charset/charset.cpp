@@ -4,17 +4,24 @@
 #include "charset.h"
 
 #include "platform.h"
+#include "transliterations.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <unordered_map>
+#include <unistd.h>
 #include <vector>
+
+// The table of transliterations, generated from the C.UTF-8 locale (make_transliterations.cpp).
+#include "transliterations.inc"
 
 namespace charset {
 namespace {
@@ -22,9 +29,9 @@ namespace {
 const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
 const size_t kFailed = static_cast<size_t>(-1);
 
-// True when `encoding`, compared as charset names are (ASCII letters in lower case, '-' and '_'
-// left out, any "//" suffix cut off), starts with `name` (lower case), or is `name` when
-// `whole`. Nothing is built: this is asked for every text.
+// True when `encoding`, compared as charset names are (ASCII letters folded, '-' and '_' left
+// out, any "//" suffix cut off), starts with `name`, or is `name` when `whole`. Nothing is
+// built: this is asked for every text.
 bool NameMatches(const std::string &encoding, const char *name, bool whole)
 {
     for (size_t i = 0; i < encoding.size(); ++i) {
@@ -35,7 +42,7 @@ bool NameMatches(const std::string &encoding, const char *name, bool whole)
             continue;
         if (*name == '\0')
             return !whole;
-        if (platform::AsciiLower(c) != *name)
+        if (platform::AsciiLower(c) != platform::AsciiLower(*name))
             return false;
         ++name;
     }
@@ -144,10 +151,197 @@ size_t CharacterLength(Form form, const char *in, size_t left)
     throw std::system_error(error, std::generic_category(), what);
 }
 
-// Converts with `descriptor` (in its initial state) into `out`. An undecodable or unwritable
-// character becomes the policy's replacement, or ends the call with Outcome::Undecodable.
-Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t length, const Policy &policy,
-                    std::string &out)
+// The C library reads its list of conversion modules at the first iconv_open() of the process
+// and never again, even when that read failed for want of a descriptor: every conversion but the
+// built-in ones would then stay unknown. Opening one descriptor when the library that links this
+// module is loaded has the list read while descriptors are still plentiful.
+[[maybe_unused]] const bool kModuleListRead = [] {
+    const iconv_t descriptor = iconv_open("UTF-16", "UTF-8");
+    if (descriptor != kNoDescriptor)
+        iconv_close(descriptor);
+    return true;
+}();
+
+// True when the process has no descriptor to spare: the C library's iconv_open() then fails
+// with EINVAL, as for a name it does not know, because it cannot read its module list.
+bool OutOfDescriptors(int &error)
+{
+    const int probe = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    error = errno;
+    if (probe >= 0)
+        ::close(probe);
+    return probe < 0 && (error == EMFILE || error == ENFILE);
+}
+
+// Opens a descriptor, or kNoDescriptor when iconv knows a name not. Throws on other failures, so
+// that a shortage is never mistaken for an unknown charset.
+iconv_t Open(const std::string &from, const std::string &to)
+{
+    for (int attempt = 0;; ++attempt) {
+        const iconv_t descriptor = iconv_open(to.c_str(), from.c_str());
+        if (descriptor != kNoDescriptor)
+            return descriptor;
+        int error = errno;
+        if (error != EINVAL)
+            ThrowIconvFailure(error, "iconv_open");
+        if (OutOfDescriptors(error))
+            ThrowIconvFailure(error, "iconv_open");
+        // A descriptor may have come free since iconv_open() failed: it is asked once more.
+        if (attempt > 0)
+            return kNoDescriptor;
+    }
+}
+
+// ---- Transliteration --------------------------------------------------------------------------
+
+// The replacements of `character` (transliterations.h), or NULL when it has none.
+const char *ReplacementsOf(char32_t character)
+{
+    const Transliteration *end = kTransliterations + kTransliterationCount;
+    const Transliteration *found = std::lower_bound(
+        kTransliterations, end, character,
+        [](const Transliteration &entry, char32_t c) { return entry.character < c; });
+    return found != end && found->character == character ? kReplacements + found->offset
+                                                         : nullptr;
+}
+
+// Writes a character that the target lacks as the C.UTF-8 locale would have iconv write it: the
+// first of its replacements that the target writes whole, else "?". Two descriptors of its own,
+// opened at the first such character: one reads a character of the source, one writes a
+// replacement (UTF-8) into the target.
+class Transliterator {
+public:
+    Transliterator(const std::string &from, const std::string &to)
+        : from_(from), to_(to.substr(0, to.find("//"))), utf8Source_(FormOf(from) == Form::Utf8)
+    {
+    }
+    Transliterator(const Transliterator &) = delete;
+    Transliterator &operator=(const Transliterator &) = delete;
+    ~Transliterator()
+    {
+        for (iconv_t descriptor : {decode_, encode_}) {
+            if (descriptor != kNoDescriptor)
+                iconv_close(descriptor);
+        }
+    }
+
+    // At a character of the source that the target cannot write: appends what it becomes to
+    // `out` at `used` and returns the bytes of source it took; 0, with nothing written, when no
+    // character decodes there or nothing can be written for it.
+    size_t Write(const char *in, size_t left, std::string &out, size_t &used)
+    {
+        char32_t character = 0;
+        const size_t taken = Decode(in, left, character);
+        std::string written;
+        if (taken == 0 || !Replace(character, written))
+            return 0;
+        if (out.size() - used < written.size())
+            out.resize(out.size() * 2 + written.size());
+        std::memcpy(&out[used], written.data(), written.size());
+        used += written.size();
+        return taken;
+    }
+
+    // What `character` becomes in the target; false when not even "?" can be written. What a
+    // character became is kept: it depends on nothing else, and finding it again takes two or
+    // more conversions.
+    bool Replace(char32_t character, std::string &written)
+    {
+        const auto known = replaced_.find(character);
+        if (known != replaced_.end()) {
+            written = known->second;
+            return true;
+        }
+        const char *replacement = ReplacementsOf(character);
+        bool found = false;
+        while (replacement != nullptr && !found) {
+            const char *end = std::strchr(replacement, kReplacementSeparator);
+            const size_t length =
+                end ? static_cast<size_t>(end - replacement) : std::strlen(replacement);
+            found = Encode(replacement, length, written);
+            replacement = end ? end + 1 : nullptr;
+        }
+        if (!found && !Encode(kDefaultReplacement, sizeof kDefaultReplacement - 1, written))
+            return false;
+        if (replaced_.size() < kMostKept)
+            replaced_.emplace(character, written);
+        return true;
+    }
+
+private:
+    static iconv_t Opened(iconv_t &slot, const std::string &from, const std::string &to)
+    {
+        if (slot == kNoDescriptor && (slot = Open(from, to)) == kNoDescriptor)
+            ThrowIconvFailure(EINVAL, "iconv_open");
+        iconv(slot, nullptr, nullptr, nullptr, nullptr);
+        return slot;
+    }
+
+    // The character that starts `in` and the bytes it takes; 0 when none decodes there.
+    size_t Decode(const char *in, size_t left, char32_t &character)
+    {
+        if (utf8Source_)
+            return DecodeUtf8(reinterpret_cast<const unsigned char *>(in), left, character);
+        const iconv_t descriptor = Opened(decode_, from_, "UCS-4LE");
+        unsigned char unit[4];
+        char *input = const_cast<char *>(in), *output = reinterpret_cast<char *>(unit);
+        size_t inputLeft = left, outputLeft = sizeof unit;
+        // Room for one character only: iconv stops after it (E2BIG) or at the end.
+        if (iconv(descriptor, &input, &inputLeft, &output, &outputLeft) == kFailed &&
+            errno != E2BIG && errno != EILSEQ && errno != EINVAL)
+            ThrowIconvFailure(errno, "iconv");
+        if (outputLeft != 0)
+            return 0;
+        character = static_cast<char32_t>(unit[0] | unit[1] << 8 | unit[2] << 16 |
+                                          static_cast<uint32_t>(unit[3]) << 24);
+        return left - inputLeft;
+    }
+
+    static size_t DecodeUtf8(const unsigned char *bytes, size_t left, char32_t &character)
+    {
+        bool truncated = false;
+        const size_t length = SequenceLength(bytes, left, truncated);
+        static const unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        if (length == 0)
+            return 0;
+        character = bytes[0] & kLeadBits[length];
+        for (size_t i = 1; i < length; ++i)
+            character = character << 6 | (bytes[i] & 0x3F);
+        return length;
+    }
+
+    // The UTF-8 text converted whole into the target; false when any of it cannot be written.
+    bool Encode(const char *utf8, size_t length, std::string &written)
+    {
+        written.clear();
+        if (length == 0)
+            return true;
+        const iconv_t descriptor = Opened(encode_, "UTF-8", to_);
+        written.resize(length * 4 + 16);  // a replacement is a few characters
+        char *input = const_cast<char *>(utf8), *output = &written[0];
+        size_t inputLeft = length, outputLeft = written.size();
+        if (iconv(descriptor, &input, &inputLeft, &output, &outputLeft) == kFailed ||
+            iconv(descriptor, nullptr, nullptr, &output, &outputLeft) == kFailed) {
+            if (errno != EILSEQ && errno != EINVAL && errno != E2BIG)
+                ThrowIconvFailure(errno, "iconv");
+            return false;
+        }
+        written.resize(written.size() - outputLeft);
+        return true;
+    }
+
+    static constexpr size_t kMostKept = 1024; // characters: a text of another script stays small
+    const std::string from_, to_;
+    const bool utf8Source_;
+    iconv_t decode_ = kNoDescriptor, encode_ = kNoDescriptor;
+    std::unordered_map<char32_t, std::string> replaced_;
+};
+
+// Converts with `descriptor` (in its initial state) into `out`. A character the target cannot
+// write is transliterated when a transliterator is given; an undecodable or unwritable one
+// becomes the policy's replacement, or ends the call with Outcome::Undecodable.
+Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t length,
+                    const Policy &policy, Transliterator *transliterator, std::string &out)
 {
     out.assign(length * 2 + 16, '\0');
     size_t used = 0;
@@ -176,10 +370,12 @@ Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t leng
         size_t span = form == Form::Utf8 ? WellFormedPrefix(in, inLeft, truncated) : inLeft;
         const char *const start = in;
         int error = 0;
+        bool unwritable = false; // iconv itself stopped at a character, not the check above
         if (span > 0) {
             const size_t spanBefore = span;
             const size_t result = iconv(descriptor, &in, &span, &outPointer, &outLeft);
             error = result == kFailed ? errno : 0;
+            unwritable = error == EILSEQ;
             inLeft -= spanBefore - span;
             used = out.size() - outLeft;
             if (error == 0 && inLeft > 0)
@@ -197,6 +393,13 @@ Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t leng
             ThrowIconvFailure(error, "iconv");
         if (in != start || inLeft == 0)
             continue;
+        if (unwritable && transliterator != nullptr) {
+            const size_t taken = transliterator->Write(in, inLeft, out, used);
+            in += taken;
+            inLeft -= taken;
+            if (taken > 0)
+                continue;
+        }
         if (policy.failOnUndecodable)
             return Outcome::Undecodable;
         const size_t replacementLength = std::strlen(policy.replacement);
@@ -210,16 +413,6 @@ Outcome ConvertWith(iconv_t descriptor, Form form, const char *text, size_t leng
     }
     out.resize(used);
     return Outcome::Converted;
-}
-
-// Opens a descriptor, or kNoDescriptor when iconv knows a name not. Throws on other failures, so
-// that a shortage is never mistaken for an unknown charset.
-iconv_t Open(const std::string &from, const std::string &to)
-{
-    const iconv_t descriptor = iconv_open(to.c_str(), from.c_str());
-    if (descriptor == kNoDescriptor && errno != EINVAL)
-        ThrowIconvFailure(errno, "iconv_open");
-    return descriptor;
 }
 
 struct Closer {
@@ -269,11 +462,13 @@ bool GivesUtf8BackUnchanged(iconv_t descriptor)
 // Cyrillic, Hebrew, Arabic), learnt one character at a time as texts bring them.
 class TwoByteCharacters {
 public:
-    // Converts a text of ASCII and two-byte characters that each have a byte of their own in the
-    // target into `out`: what iconv would write, as a target that gives ASCII back unchanged and
-    // one byte for a character (with nothing owed after it) keeps no state between characters.
-    // False, with `out` unspecified, at the first character that is not of that kind.
-    bool convert(iconv_t descriptor, const char *text, size_t length, std::string &out)
+    // Converts a text of ASCII and two-byte characters that each become one byte in the target
+    // into `out`: what iconv would write, as a target that gives ASCII back unchanged and one
+    // byte for a character (with nothing owed after it) keeps no state between characters, and
+    // a transliteration depends on its character alone. False, with `out` unspecified, at the
+    // first character that is not of that kind.
+    bool convert(iconv_t descriptor, Transliterator *transliterator, const char *text,
+                 size_t length, std::string &out)
     {
         out.resize(length); // never more bytes than the text
         const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
@@ -285,7 +480,7 @@ public:
             }
             if (!IsTwoByteSequence(bytes + i, length - i))
                 return false;
-            const uint16_t entry = byteOf(descriptor, text + i);
+            const uint16_t entry = byteOf(descriptor, transliterator, text + i);
             if (entry == kNoByte)
                 return false;
             out[used++] = static_cast<char>(entry & 0xFF);
@@ -298,21 +493,34 @@ public:
 private:
     enum : uint16_t { kUnknown = 0, kNoByte = 1, kByte = 0x100 }; // kByte | the byte
 
-    // The entry of the character `sequence` starts, asked of iconv the first time: exactly one
-    // byte, nothing owed after it and nothing transliterated, or kNoByte.
-    uint16_t byteOf(iconv_t descriptor, const char *sequence)
+    // The entry of the character `sequence` starts, asked of iconv (or, for a character the
+    // target lacks, of the transliterator) the first time: exactly one byte with nothing owed
+    // after it, or kNoByte.
+    uint16_t byteOf(iconv_t descriptor, Transliterator *transliterator, const char *sequence)
     {
         const unsigned char *bytes = reinterpret_cast<const unsigned char *>(sequence);
-        uint16_t &entry = entries_[((bytes[0] & 0x1F) << 6 | (bytes[1] & 0x3F)) - 0x80];
+        const char32_t character =
+            static_cast<char32_t>((bytes[0] & 0x1F) << 6 | (bytes[1] & 0x3F));
+        uint16_t &entry = entries_[character - 0x80];
         if (entry != kUnknown)
             return entry;
         char written[8];
         char *in = const_cast<char *>(sequence), *end = written;
         size_t inLeft = 2, outLeft = sizeof written;
         iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-        const bool exact = iconv(descriptor, &in, &inLeft, &end, &outLeft) == 0 && inLeft == 0 &&
-                           iconv(descriptor, nullptr, nullptr, &end, &outLeft) == 0 && end == written + 1;
-        entry = exact ? kByte | static_cast<unsigned char>(written[0]) : kNoByte;
+        const size_t result = iconv(descriptor, &in, &inLeft, &end, &outLeft);
+        const bool lacking = result == kFailed && errno == EILSEQ;
+        const bool exact = result == 0 && inLeft == 0 &&
+                           iconv(descriptor, nullptr, nullptr, &end, &outLeft) == 0 &&
+                           end == written + 1;
+        std::string replacement;
+        if (exact)
+            entry = kByte | static_cast<unsigned char>(written[0]);
+        else if (lacking && transliterator != nullptr &&
+                 transliterator->Replace(character, replacement) && replacement.size() == 1)
+            entry = kByte | static_cast<unsigned char>(replacement[0]);
+        else
+            entry = kNoByte;
         return entry;
     }
 
@@ -322,11 +530,13 @@ private:
 // One cached pair of encodings, and what was learnt about it when its descriptor opened.
 struct Pair {
     std::string from, to;
+    bool transliterate;
     iconv_t descriptor;
     Form form;          // of the source
     bool utf8ToUtf8;    // a well-formed UTF-8 text comes out as it went in
     bool asciiToItself; // a text of ASCII only comes out as it went in
     std::unique_ptr<TwoByteCharacters> twoByte; // from UTF-8 into a target that gives ASCII back
+    std::unique_ptr<Transliterator> transliterator; // when the pair transliterates
 };
 
 // True when `text` is known to come out of the pair unchanged, so that iconv need not run: the
@@ -357,33 +567,32 @@ public:
 
     // Runs ConvertWith() with the cached descriptor of the pair, under the cache's lock, or copies
     // a text the pair is known to leave unchanged.
-    Outcome convert(const std::string &from, const std::string &to, const char *text, size_t length,
-                    const Policy &policy, std::string &out)
+    Outcome convert(const std::string &from, const std::string &to, bool transliterate,
+                    const char *text, size_t length, const Policy &policy, std::string &out)
     {
         std::lock_guard<std::mutex> hold(lock_);
-        Pair *pair = find(from, to, policy.targetSuffix);
-        if (pair == nullptr && (pair = add(from, to + policy.targetSuffix)) == nullptr)
+        Pair *pair = find(from, to, transliterate);
+        if (pair == nullptr && (pair = add(from, to, transliterate)) == nullptr)
             return Outcome::UnknownCharset;
         if (PassesUnchanged(*pair, text, length)) {
             out.assign(text, length);
             return Outcome::Converted;
         }
-        if (pair->twoByte != nullptr && pair->twoByte->convert(pair->descriptor, text, length, out))
+        Transliterator *transliterator = pair->transliterator.get();
+        if (pair->twoByte != nullptr &&
+            pair->twoByte->convert(pair->descriptor, transliterator, text, length, out))
             return Outcome::Converted;
         iconv(pair->descriptor, nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        return ConvertWith(pair->descriptor, pair->form, text, length, policy, out);
+        return ConvertWith(pair->descriptor, pair->form, text, length, policy, transliterator,
+                           out);
     }
 
 private:
     // A few pairs at most (each library has a cache of its own): a list is quickest to search.
-    // The target is looked for in two pieces, as a caller may add a suffix to every name.
-    Pair *find(const std::string &from, const std::string &to, const char *toSuffix)
+    Pair *find(const std::string &from, const std::string &to, bool transliterate)
     {
-        const size_t suffixLength = std::strlen(toSuffix);
         for (Pair &pair : pairs_) {
-            if (pair.from == from && pair.to.size() == to.size() + suffixLength &&
-                std::memcmp(pair.to.data(), to.data(), to.size()) == 0 &&
-                std::memcmp(pair.to.data() + to.size(), toSuffix, suffixLength) == 0)
+            if (pair.transliterate == transliterate && pair.from == from && pair.to == to)
                 return &pair;
         }
         return nullptr;
@@ -391,16 +600,21 @@ private:
 
     // Opens, probes and keeps the pair; NULL when iconv knows a name not. Room is made before the
     // descriptor opens, so that nothing can throw while it is not yet kept.
-    Pair *add(const std::string &from, const std::string &to)
+    Pair *add(const std::string &from, const std::string &to, bool transliterate)
     {
-        Pair pair = {from, to, kNoDescriptor, FormOf(from), false, false, nullptr};
-        std::unique_ptr<TwoByteCharacters> twoByte(IsUtf8Name(from) ? new TwoByteCharacters : nullptr);
+        Pair pair = {from, to, transliterate, kNoDescriptor, FormOf(from), false, false,
+                     nullptr, nullptr};
+        std::unique_ptr<TwoByteCharacters> twoByte(IsUtf8Name(from) ? new TwoByteCharacters
+                                                                    : nullptr);
+        if (transliterate)
+            pair.transliterator = std::make_unique<Transliterator>(from, to);
         pairs_.reserve(pairs_.size() + 1);
         pair.descriptor = Open(from, to);
         if (pair.descriptor == kNoDescriptor)
             return nullptr;
         pair.asciiToItself = GivesAsciiBackUnchanged(pair.descriptor);
-        pair.utf8ToUtf8 = IsUtf8Name(from) && IsUtf8Name(to) && GivesUtf8BackUnchanged(pair.descriptor);
+        pair.utf8ToUtf8 =
+            IsUtf8Name(from) && IsUtf8Name(to) && GivesUtf8BackUnchanged(pair.descriptor);
         if (pair.asciiToItself && !pair.utf8ToUtf8)
             pair.twoByte = std::move(twoByte);
         pairs_.push_back(std::move(pair));
@@ -410,6 +624,20 @@ private:
     std::mutex lock_;
     std::vector<Pair> pairs_;
 };
+
+// Where `to` carries a "//TRANSLIT" suffix, `to` without it: iconv's own transliteration would
+// follow the calling thread's locale. Empty when there is none, which is nearly always.
+std::string WithoutTransliterationSuffix(const std::string &to)
+{
+    static const char kSuffix[] = "//translit";
+    const size_t suffixLength = sizeof kSuffix - 1;
+    for (size_t at = to.find("//"); at != std::string::npos; at = to.find("//", at + 2)) {
+        if (platform::AsciiEqualIgnoringCase(std::string_view(to).substr(at, suffixLength),
+                                             kSuffix))
+            return to.substr(0, at) + to.substr(at + suffixLength);
+    }
+    return std::string();
+}
 
 } // namespace
 
@@ -450,17 +678,23 @@ Outcome Convert(const std::string &from, const std::string &to, const char *text
     out.clear();
     if (from.empty() || to.empty())
         return Outcome::UnknownCharset;
+    const std::string stripped = WithoutTransliterationSuffix(to);
+    const std::string &target = stripped.empty() ? to : stripped;
+    const bool transliterate = policy.transliterate || !stripped.empty();
     static DescriptorCache cache;
     if (!cacheDestroyed)
-        return cache.convert(from, to, text, length, policy, out);
-    // Called while the library is being unloaded (another library's exit handler): a descriptor
+        return cache.convert(from, target, transliterate, text, length, policy, out);
+    // Called while the library is being unloaded (another library's exit handler): descriptors
     // of this call's own.
-    std::unique_ptr<void, Closer> descriptor(Open(from, to + policy.targetSuffix));
+    std::unique_ptr<void, Closer> descriptor(Open(from, target));
     if (descriptor.get() == kNoDescriptor) {
         descriptor.release();
         return Outcome::UnknownCharset;
     }
-    return ConvertWith(static_cast<iconv_t>(descriptor.get()), FormOf(from), text, length, policy, out);
+    std::unique_ptr<Transliterator> transliterator(
+        transliterate ? new Transliterator(from, target) : nullptr);
+    return ConvertWith(static_cast<iconv_t>(descriptor.get()), FormOf(from), text, length, policy,
+                       transliterator.get(), out);
 }
 
 } // namespace charset

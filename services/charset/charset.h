@@ -8,7 +8,8 @@
  * lock (an iconv_t carries conversion state), so conversions in one library run one at a time.
  * What iconv would write is found without it where that is known: a text of ASCII only, or valid
  * UTF-8 into UTF-8, that the pair was seen to give back unchanged when it opened, and two-byte
- * UTF-8 letters that a target writes as one byte each, asked of iconv once per letter.
+ * UTF-8 letters that a target writes as one byte each (transliterated or not), asked of iconv
+ * once per letter. No conversion depends on the host's locale.
  */
 #ifndef SERVICES_CHARSET_CHARSET_H
 #define SERVICES_CHARSET_CHARSET_H
@@ -39,17 +40,22 @@ bool IsValidUtf8(const char *text, size_t length);
 struct Policy {
     const char *replacement; /* written in its place, e.g. "?" */
     bool failOnUndecodable;  /* stop with Outcome::Undecodable instead of replacing */
-    const char *targetSuffix; /* appended to the target's name, e.g. "//TRANSLIT"; "" for none */
+    /* A character the target lacks is written as iconv's "//TRANSLIT" writes it under the C
+     * library's C.UTF-8 locale ("EUR" for a euro sign), from the module's own table, whatever
+     * locale is installed or in use; one with no such replacement becomes "?". */
+    bool transliterate;
 };
 
 enum class Outcome { Converted, UnknownCharset, Undecodable };
 
-/* 'Convert()' - converts `length` bytes of `text` from `from` into `to` followed by the policy's
- * target suffix (iconv names, suffixes such as "//TRANSLIT" included) into `out`. A UTF-8 source
- * is held to IsValidUtf8()'s rules even where iconv is laxer. An incomplete character at the end is one undecodable character.
+/* 'Convert()' - converts `length` bytes of `text` from `from` into `to` (iconv names) into `out`.
+ * A "//TRANSLIT" suffix of `to` asks for the policy's transliteration (never the locale's);
+ * other suffixes such as "//IGNORE" go to iconv. A UTF-8 source is held to IsValidUtf8()'s rules
+ * even where iconv is laxer. An incomplete character at the end is one undecodable character.
  * Returns UnknownCharset when iconv knows either name not (`out` is then empty). Throws
  * std::bad_alloc when memory runs out and std::system_error for any other iconv failure that is
- * not about the data (EBADF, EMFILE, ...): it never returns part of a text as converted. */
+ * not about the data (EMFILE, EBADF, ...; a lack of descriptors is told from an unknown name):
+ * it never returns part of a text as converted. */
 Outcome Convert(const std::string &from, const std::string &to, const char *text, size_t length,
                 const Policy &policy, std::string &out);
 

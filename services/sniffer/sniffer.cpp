@@ -26,8 +26,8 @@ const char kLogFile[] = "sniffer";
 // What 8-bit text of an encoding nobody can tell is read as: the charset of older devices.
 const char kEightBitFallback[] = "ISO-8859-15";
 // A unit that does not decode, or an incomplete character at the end, becomes U+FFFD.
-const charset::Policy kReplace = {"\xEF\xBF\xBD", false, ""};
-const charset::Policy kStrict = {"", true, ""};
+const charset::Policy kReplace = {"\xEF\xBF\xBD", false, false};
+const charset::Policy kStrict = {"", true, false};
 
 // ---------------------------------------------------------------------------------------------
 // Conversion to UTF-8
@@ -188,8 +188,8 @@ int AutoConvert(const char *text, size_t length, char **result)
     if (ConvertAndHandOut(text, length, detected.c_str(), result) == 1)
         return 1;
     LOG_RECORD(logSpecWarn,
-               "SNF_AutoConvert(): detected charset \"%s\" is unknown to iconv; read as UTF-8 or %s.",
-               detected.c_str(), kEightBitFallback);
+               "SNF_AutoConvert(): detected charset \"%s\" is unknown to iconv; read as UTF-8 "
+               "or %s.", detected.c_str(), kEightBitFallback);
     return ConvertUndetected(text, length, result);
 }
 

@@ -6,9 +6,10 @@
  * failure `*result` is left NULL. Bytes that cannot be decoded (for UTF-8: anything that is not
  * well-formed, such as lead bytes F5 to FF, overlong forms or surrogates) become U+FFFD rather than
  * failing the call, so the result is always valid UTF-8. A text of length 0 gives an empty text
- * and success. When memory runs out, or iconv fails for a reason other than the data, the call
- * fails: no function throws, exits or keeps anything from a failed call. Failures are logged
- * through the logging service (log.h) under the file name "sniffer".
+ * and success. When memory runs out, or iconv fails for a reason other than the data (no
+ * descriptor to spare for its module included), the call fails: it never answers from a default
+ * or hands the text back unconverted. No function throws, exits or keeps anything from a failed
+ * call. Failures are logged through the logging service (log.h) under the file name "sniffer".
  *
  * Thread-safe: any function may be called from several threads at once. iconv descriptors are
  * kept per charset until the library is unloaded, and used under a lock.

@@ -2,9 +2,8 @@
 // translated texts in the system charset, converts texts between encodings through the charset
 // module and writes texts as hex for PostScript.
 //
-// Layout: the transliteration locale and the lenient conversion; how an encoding's characters
-// follow each other; catalogue files and the catalogue cache; hex text; then the C functions and
-// the two classes of the header.
+// Layout: the lenient conversion; how an encoding's characters follow each other; catalogue
+// files and the catalogue cache; hex text; then the C functions and the two classes of the header.
 
 #include "translation.h"
 
@@ -14,7 +13,6 @@
 #include "po_reader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -23,13 +21,14 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <locale.h>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 #if !defined(TRANS_CATALOG_FROM_LIBRARY) || !defined(TRANS_CATALOG_FROM_BUILT_LIBRARY)
 #error "the build defines where the default catalogue lies relative to this library"
@@ -41,101 +40,41 @@ const char kLogFile[] = "translation";
 const char kDefaultSystemCharset[] = "ISO-8859-15";
 // What a text that claims to be UTF-8 but is not is read as: the charset of older devices.
 const char kNotUtf8Fallback[] = "ISO-8859-15";
-const charset::Policy kLenient = {"?", false, ""};
+const charset::Policy kLenient = {"?", false, false};
 
 // ---------------------------------------------------------------------------------------------
 // Lenient conversion
 // ---------------------------------------------------------------------------------------------
 
-// glibc transliterates by the LC_CTYPE locale of the calling thread, and the "C" locale the
-// device software usually runs in knows no transliterations: "\u00c9lodie" would print as "?lodie"
-// where "Elodie" reads better. Conversions therefore run in a UTF-8 locale of their own, set for
-// the calling thread only and restored afterwards. The locale is made when the library is
-// loaded, else at the first conversion that can make it, and freed when the library is unloaded.
-// Early matters: the C library remembers a locale it once failed to load (out of memory half-way)
-// as missing for the rest of the process, so the fewer tries under pressure, the better.
-class Utf8Locale {
-public:
-    Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
-    Utf8Locale(const Utf8Locale &) = delete;
-    Utf8Locale &operator=(const Utf8Locale &) = delete;
-    ~Utf8Locale()
-    {
-        if (locale_.load() != static_cast<locale_t>(0))
-            freelocale(locale_.load());
-    }
-
-    // The locale. C.UTF-8 is built into the C library (glibc 2.35 and later), so a locale that
-    // cannot be made means memory ran out, whatever errno the library left: throws
-    // std::bad_alloc, and the next call tries again.
-    locale_t get()
-    {
-        locale_t made = locale_.load(std::memory_order_acquire);
-        if (made != static_cast<locale_t>(0))
-            return made;
-        std::lock_guard<std::mutex> hold(lock_);
-        made = locale_.load();
-        if (made == static_cast<locale_t>(0)) {
-            made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-            if (made == static_cast<locale_t>(0))
-                throw std::bad_alloc();
-            locale_.store(made, std::memory_order_release);
-        }
-        return made;
-    }
-
-private:
-    std::mutex lock_;
-    std::atomic<locale_t> locale_;
-};
-Utf8Locale utf8Locale;
-
-class TransliterationScope {
-public:
-    TransliterationScope()
-    {
-        const locale_t locale = utf8Locale.get();
-        if (locale != static_cast<locale_t>(0))
-            previous_ = uselocale(locale);
-    }
-    ~TransliterationScope()
-    {
-        if (previous_ != static_cast<locale_t>(0))
-            uselocale(previous_);
-    }
-    TransliterationScope(const TransliterationScope &) = delete;
-    TransliterationScope &operator=(const TransliterationScope &) = delete;
-
-private:
-    locale_t previous_ = static_cast<locale_t>(0);
-};
-
-// What makes iconv transliterate into `encoding`: "//TRANSLIT" writes "EUR" for a euro sign the
-// target lacks, or "?"; a name with a suffix of its own keeps it. Given to the charset module
-// apart from the name, so that no target name is built for every text.
-const char *TransliterationSuffix(const std::string &encoding)
+// Converts `text` into `encoding` never failing on data: a character that cannot be read becomes
+// "?", and one the target lacks is transliterated ("Elodie" for "\u00c9lodie", "EUR" for a euro
+// sign) or becomes "?". The charset module carries the transliterations itself, so the result is
+// the same whatever locale the host has installed or uses. A name with a suffix of its own
+// ("//IGNORE") keeps it and is not transliterated. False when iconv knows either encoding not
+// (logged).
+bool ConvertLeniently(const std::string &from, const std::string &encoding,
+                      const std::string &text, std::string &out)
 {
-    return encoding.empty() || encoding.find("//") != std::string::npos ? "" : "//TRANSLIT";
-}
-
-// Converts `text` into `encoding` never failing on data: a character that cannot be read or
-// written is transliterated or becomes "?". False when iconv knows either encoding not (logged).
-bool ConvertLeniently(const std::string &from, const std::string &encoding, const std::string &text, std::string &out)
-{
-    TransliterationScope transliteration;
     charset::Policy policy = kLenient;
-    policy.targetSuffix = TransliterationSuffix(encoding);
-    if (charset::Convert(from, encoding, text.data(), text.size(), policy, out) == charset::Outcome::Converted)
+    policy.transliterate = encoding.find("//") == std::string::npos;
+    if (charset::Convert(from, encoding, text.data(), text.size(), policy, out) ==
+        charset::Outcome::Converted)
         return true;
-    LOG_RECORD(logSpecWarn, "iconv cannot convert from \"%s\" to \"%s%s\".",
-               from.c_str(), encoding.c_str(), policy.targetSuffix);
+    LOG_RECORD(logSpecWarn, "iconv cannot convert from \"%s\" to \"%s%s\".", from.c_str(),
+               encoding.c_str(), policy.transliterate ? "//TRANSLIT" : "");
     return false;
 }
 
-const char *SystemCharset()
+// The system charset, read at its first use and kept for the life of the library, as the
+// plug-in keeps it: the two must agree on the charset of every text, or a text converted by
+// one is read wrongly by the other. A read that ran out of memory throws and is tried again.
+const std::string &SystemCharset()
 {
-    const char *charset = platform::EnvValue("SYSTEM_CHARSET");
-    return charset ? charset : kDefaultSystemCharset;
+    static const std::string charset = [] {
+        const char *name = platform::EnvValue("SYSTEM_CHARSET");
+        return std::string(name ? name : kDefaultSystemCharset);
+    }();
+    return charset;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -219,7 +158,7 @@ std::string SourceEncoding(const std::string &from, const std::string &text)
 {
     if (!charset::IsUtf8Name(from))
         return from;
-    const char *system = SystemCharset();
+    const std::string &system = SystemCharset();
     if (IsNationalMultiByte(LayoutOf(system)))
         return system;
     if (charset::IsValidUtf8(text.data(), text.size()))
@@ -231,13 +170,18 @@ std::string SourceEncoding(const std::string &from, const std::string &text)
 // Catalogue files
 // ---------------------------------------------------------------------------------------------
 
+// A catalogue is looked at again at most this often: whether its file changed.
+const long kRecheckMilliseconds = 100;
+
 struct Catalogue {
+    platform::FileVersion version;   // of the file its texts were read from
+    platform::RecheckTimer recheck{kRecheckMilliseconds};
     std::string charset = "UTF-8";   // of the texts below, from the header's Content-Type
     std::string printEncoding;       // empty when the header names none
     std::unordered_map<unsigned int, std::string> texts;
-    // Texts handed out by Trans_TranslateString, per system charset. Never erased, so the
+    // Texts handed out by Trans_TranslateString in the system charset. Never erased, so the
     // pointers handed out stay valid until the library is unloaded.
-    std::map<std::string, std::unordered_map<unsigned int, std::string>> handedOut;
+    std::unordered_map<unsigned int, std::string> handedOut;
 };
 
 enum class FileState { Opened, Missing, Unreadable };
@@ -329,13 +273,15 @@ void KeepEntries(const PoFile &po, const std::string &path, Catalogue &catalogue
             catalogue.printEncoding = HeaderField(entry.translation, "X-Printer-Encoding");
         } else if (!entry.hasContext || !ParseStringId(entry.context, id)) {
             LOG_RECORD(logSpecWarn,
-                       "catalogue %s, line %zu: entry \"%s\" has no decimal string id as msgctxt; ignored.",
+                       "catalogue %s, line %zu: entry \"%s\" has no decimal string id as "
+                       "msgctxt; ignored.",
                        path.c_str(), entry.line, entry.source.c_str());
         } else if (!catalogue.texts.emplace(id, entry.translation.empty() || entry.fuzzy ? entry.source
                                                                                            : entry.translation)
                         .second) {
             LOG_RECORD(logSpecWarn,
-                       "catalogue %s, line %zu: string id %u appears twice; the first entry is used.",
+                       "catalogue %s, line %zu: string id %u appears twice; the first entry "
+                       "is used.",
                        path.c_str(), entry.line, id);
         }
     }
@@ -409,27 +355,78 @@ bool IsLanguageName(const char *language)
     return language[0] != '\0' && language[0] != '.' && std::strchr(language, '/') == nullptr;
 }
 
+// True for a failure that says nothing about the file: the process ran short of descriptors.
+bool IsShortage(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
 // Usable catalogues by path, parsed on first use and kept until the library is unloaded (so a test
-// or tool that points TRANS_CATALOG_DIR elsewhere gets the other directory's files). A file found
-// unusable is remembered only as long as it is unchanged, so that its problems are logged once; a
-// missing file, a read error or a shortage of memory is not remembered at all.
+// or tool that points TRANS_CATALOG_DIR elsewhere gets the other directory's files). Whether the
+// file changed (another file in its place, or the same file written since) is looked at with one
+// stat at most every 100 ms; a changed file is read anew, the texts handed out from the old one
+// staying valid. A file found unusable is remembered only as long as it is unchanged, so that its
+// problems are logged once; a file that cannot be read is read again at every call, and logged
+// once per version; a missing file or a shortage of memory is not remembered at all.
 class Catalogues {
 public:
-    // Under lock(): the catalogue of `language`, or NULL with `status` set. Throws std::bad_alloc.
-    Catalogue *find(const char *language, int &status)
+    // Under lock(): the catalogue of `language`, or NULL with `status` set and `error` the errno
+    // of a catalogue that exists but could not be read (else 0). Throws std::bad_alloc.
+    Catalogue *find(const char *language, int &status, int &error)
     {
         status = TRANS_ERR_UNKNOWN_LANGUAGE;
+        error = 0;
         if (!IsLanguageName(language))
             return nullptr;
         const char *directory = CatalogueDirectory();
         if (last_ != nullptr && std::strcmp(lastLanguage_.c_str(), language) == 0 &&
-            std::strcmp(lastDirectory_.c_str(), directory) == 0)
+            std::strcmp(lastDirectory_.c_str(), directory) == 0 && !last_->recheck.Due()) {
+            status = TRANS_OK;
             return last_;
+        }
         const std::string path = std::string(directory) + "/" + language + ".po";
         const auto found = usable_.find(path);
-        if (found != usable_.end())
-            return remember(directory, language, &found->second);
+        if (found != usable_.end()) {
+            if (IsCurrent(path, *found->second)) {
+                status = TRANS_OK;
+                return remember(directory, language, found->second.get());
+            }
+            retired_.push_back(std::move(found->second));
+            usable_.erase(found);
+            last_ = nullptr;
+        }
+        std::unique_ptr<Catalogue> catalogue = read(path, status, error);
+        if (catalogue == nullptr)
+            return nullptr;
+        Catalogue *kept = usable_.emplace(path, std::move(catalogue)).first->second.get();
+        return remember(directory, language, kept);
+    }
 
+    std::mutex &lock() { return lock_; }
+
+private:
+    // What is known of a file that was no usable catalogue, as long as it stays that version.
+    struct Problem {
+        platform::FileVersion version;
+        bool readAndRefused;  // parsed and found unusable: not read again while unchanged
+    };
+
+    // True when the file is still the version the catalogue was read from (asked of the file
+    // at most every 100 ms).
+    static bool IsCurrent(const std::string &path, Catalogue &catalogue)
+    {
+        if (!catalogue.recheck.Due())
+            return true;
+        struct stat status;
+        if (stat(path.c_str(), &status) != 0 || platform::FileVersion(status) != catalogue.version)
+            return false;
+        catalogue.recheck.Restart();
+        return true;
+    }
+
+    // Reads and parses the file; NULL with `status` (and `error`) set when it is no catalogue.
+    std::unique_ptr<Catalogue> read(const std::string &path, int &status, int &error)
+    {
         platform::Descriptor file;
         platform::FileVersion version;
         std::string bytes;
@@ -437,29 +434,50 @@ public:
         if (state == FileState::Missing)
             return nullptr;
         status = TRANS_ERR_BAD_CATALOG;
-        const auto known = unusable_.find(path);
-        if (state == FileState::Opened && known != unusable_.end() && known->second == version)
+        const auto known = problems_.find(path);
+        if (state == FileState::Opened && known != problems_.end() &&
+            known->second.readAndRefused && known->second.version == version)
             return nullptr;
         if (state == FileState::Unreadable || !ReadAll(file.get(), bytes)) {
-            LogUnusable(path, "cannot be read");
+            error = errno;
+            struct stat now;
+            const platform::FileVersion seen = stat(path.c_str(), &now) == 0
+                                                   ? platform::FileVersion(now)
+                                                   : platform::FileVersion();
+            if (known == problems_.end() || known->second.readAndRefused ||
+                known->second.version != seen || IsShortage(error))
+                LogUnreadable(path, error);
+            problems_[path] = {seen, false};
             return nullptr;
         }
-        Catalogue catalogue;
-        if (!ParseCatalogue(bytes, path, catalogue)) {
-            unusable_[path] = version;
+        auto catalogue = std::make_unique<Catalogue>();
+        if (!ParseCatalogue(bytes, path, *catalogue)) {
+            problems_[path] = {version, true};
             return nullptr;
         }
-        unusable_.erase(path);
+        problems_.erase(path);
+        catalogue->version = version;
+        catalogue->recheck.Restart();
         status = TRANS_OK;
-        return remember(directory, language, &usable_.emplace(path, std::move(catalogue)).first->second);
+        return catalogue;
     }
 
-    std::mutex &lock() { return lock_; }
+    static void LogUnreadable(const std::string &path, int error)
+    {
+        if (IsShortage(error)) {
+            LOG_RECORD(logSpecError, "catalogue %s cannot be read now (%s); the call fails and "
+                       "the next one reads it again.", path.c_str(), std::strerror(error));
+            return;
+        }
+        const std::string reason =
+            std::string("cannot be read: ") +
+            (error == EINVAL ? "not a regular file" : std::strerror(error));
+        LogUnusable(path, reason.c_str());
+    }
 
-private:
     // Remembers where the usable catalogue last found lies, as nearly every call asks for that one
-    // again (a Translater is made for every report text). A usable catalogue is never dropped, so
-    // the pointer stays good; a shortage only leaves nothing remembered.
+    // again (a Translater is made for every report text). A catalogue that is replaced is kept
+    // among the retired ones, so the pointer stays good; a shortage only leaves nothing remembered.
     Catalogue *remember(const char *directory, const char *language, Catalogue *catalogue)
     {
         last_ = nullptr;
@@ -475,8 +493,9 @@ private:
     std::mutex lock_;
     Catalogue *last_ = nullptr;
     std::string lastDirectory_, lastLanguage_;
-    std::unordered_map<std::string, Catalogue> usable_;
-    std::unordered_map<std::string, platform::FileVersion> unusable_;
+    std::unordered_map<std::string, std::unique_ptr<Catalogue>> usable_;
+    std::vector<std::unique_ptr<Catalogue>> retired_;  // texts handed out from them stay valid
+    std::unordered_map<std::string, Problem> problems_;
 };
 
 Catalogues &TheCatalogues()
@@ -488,8 +507,8 @@ Catalogues &TheCatalogues()
 int TranslateInto(const char *language, unsigned int stringId, const char *&text)
 {
     std::lock_guard<std::mutex> hold(TheCatalogues().lock());
-    int status = TRANS_OK;
-    Catalogue *catalogue = TheCatalogues().find(language, status);
+    int status = TRANS_OK, error = 0;
+    Catalogue *catalogue = TheCatalogues().find(language, status, error);
     if (catalogue == nullptr)
         return status;
     const auto source = catalogue->texts.find(stringId);
@@ -498,14 +517,15 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
         return TRANS_ERR_UNKNOWN_STRING;
     }
 
-    const char *systemCharset = SystemCharset();
-    auto &handedOut = catalogue->handedOut[systemCharset];
+    const std::string &systemCharset = SystemCharset();
+    auto &handedOut = catalogue->handedOut;
     auto converted = handedOut.find(stringId);
     if (converted == handedOut.end()) {
         std::string text;
         if (!ConvertLeniently(catalogue->charset, systemCharset, source->second, text)) {
             LOG_RECORD(logSpecError,
-                       "system charset \"%s\" is unknown; no text can be handed out.", systemCharset);
+                       "system charset \"%s\" is unknown; no text can be handed out.",
+                       systemCharset.c_str());
             return TRANS_ERR_CONVERSION;
         }
         converted = handedOut.emplace(stringId, std::move(text)).first;
@@ -663,8 +683,12 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
 Translater::Translater(const std::string &language) : encoding_(TRANS_DEFAULT_PRINT_ENCODING)
 {
     std::lock_guard<std::mutex> hold(TheCatalogues().lock());
-    int status = TRANS_OK;
-    const Catalogue *catalogue = TheCatalogues().find(language.c_str(), status);
+    int status = TRANS_OK, error = 0;
+    const Catalogue *catalogue = TheCatalogues().find(language.c_str(), status, error);
+    // Without a descriptor the printer encoding cannot be known: the default would print the
+    // language's texts wrongly rather than fail.
+    if (IsShortage(error))
+        throw std::system_error(error, std::generic_category(), "catalogue of " + language);
     if (catalogue != nullptr && !catalogue->printEncoding.empty())
         encoding_ = catalogue->printEncoding;
 }
@@ -697,12 +721,10 @@ EncodingConverter::ConversionResults EncodingConverter::convert(const std::strin
     lastResult = kNoResult;
     ConversionResults results;
     results.first = SourceEncoding(from_, text);
-    const bool converted = !from_.empty() && !to_.empty() &&
-                           ConvertLeniently(results.first, to_, text, results.second);
-    if (!converted) {
-        results.second = text;
-        return results;
-    }
+    // A text that cannot be converted is a failure, never the text as it came.
+    if (from_.empty() || to_.empty() || !ConvertLeniently(results.first, to_, text, results.second))
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "no conversion from \"" + from_ + "\" to \"" + to_ + "\"");
     const std::string &out = results.second;
     lastResult = {LayoutOf(to_), out.size(), Fingerprint(out.data(), out.size())};
     return results;

@@ -15,12 +15,33 @@
  *     a comment, and "#~" entries (obsolete) are left out;
  *   - the charset of the header's Content-Type is the charset of the texts (UTF-8 when none);
  *   - the header field "X-Printer-Encoding:" names the printer encoding (an iconv name).
- * A usable catalogue is parsed on first use and kept until the library is unloaded. A file that
- * is malformed (a syntax error, or a charset iconv does not know) is logged with its path and the
- * line of each error, once for as long as the file stays unchanged. A path that is not a regular
- * file (FIFO, device, directory) is never opened for reading: it is a catalogue that cannot be
- * read. A missing file is looked for again at each call; nothing that failed for lack of memory
- * is remembered.
+ * A usable catalogue is parsed on first use and kept; whether its file changed (another file in
+ * its place, or the same file written since: device, inode, size, modification time) is looked at
+ * with one stat at most every 100 ms, and a changed file is read anew, so a catalogue read while
+ * it was still being copied is read whole once the copy is complete. A file that is malformed (a
+ * syntax error, or a charset iconv does not know) is logged with its path and the line of each
+ * error, once for as long as the file stays unchanged. A path that is not a regular file (FIFO,
+ * device, directory) is never opened for reading: it is a catalogue that cannot be read. A file
+ * that cannot be read is read again at every call and logged once per version; a missing file is
+ * looked for again at each call; nothing that failed for lack of memory is remembered.
+ *
+ * What each call does without a resource it needs:
+ *   - no catalogue for the language: Trans_TranslateString fails (TRANS_ERR_UNKNOWN_LANGUAGE);
+ *     Translater answers TRANS_DEFAULT_PRINT_ENCODING, as for a language without catalogue;
+ *   - a catalogue that cannot be read or is malformed: Trans_TranslateString fails
+ *     (TRANS_ERR_BAD_CATALOG); Translater answers the default printer encoding, and a record
+ *     names the file and the reason;
+ *   - no descriptor to read the catalogue with: both fail (TRANS_ERR_BAD_CATALOG; Translater
+ *     throws std::system_error), logged: without its catalogue a language's printer encoding
+ *     is not known, and the default one would print its texts wrongly;
+ *   - no iconv descriptor or module for a conversion (the C library says "unknown charset" then:
+ *     the charset module tells the two apart), or an encoding iconv does not know: the
+ *     conversion fails (TRANS_ERR_CONVERSION, or std::system_error from convert());
+ *   - no memory: TRANS_ERR_NO_MEMORY, or std::bad_alloc from the classes.
+ * No call ever hands out a text unconverted in place of a converted one.
+ *
+ * No locale is needed: characters a target encoding lacks are transliterated from the charset
+ * module's own table (the C library's C.UTF-8 transliterations), whatever locale is installed.
  *
  * Thread-safe: the catalogue cache and the iconv descriptors are locked; two threads may call
  * any function, or use converters and translaters of their own, at once.
@@ -55,9 +76,11 @@ enum {
 int Trans_Init(void);
 
 /* 'Trans_TranslateString()' - points `*text` at the translation of `stringId` in `language`,
- * converted from the PO file's charset into the system charset (SYSTEM_CHARSET, read at each
- * call, default "ISO-8859-15"; characters it lacks are transliterated or become "?"). The text
- * stays valid and owned by the service until the library is unloaded. Returns 0 or a TRANS_ERR_*
+ * converted from the PO file's charset into the system charset (characters it lacks are
+ * transliterated or become "?"). The system charset is SYSTEM_CHARSET (default "ISO-8859-15"
+ * when unset or empty), read at the first call that needs it and kept for the life of the
+ * library, as the plug-in keeps it: a later change of the variable has no effect. The text stays
+ * valid and owned by the service until the library is unloaded. Returns 0 or a TRANS_ERR_*
  * status (then `*text` is NULL). */
 int Trans_TranslateString(const char *language, unsigned int stringId, const char **text);
 
@@ -83,8 +106,9 @@ int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
 class Translater {
 public:
     /* Throws std::bad_alloc when the catalogue could not be read for lack of memory, and
-     * std::system_error when iconv could not check its charset for a reason other than an
-     * unknown name. A missing, unreadable or malformed catalogue throws nothing. */
+     * std::system_error when it could not be read for lack of a descriptor, or iconv could not
+     * check its charset for a reason other than an unknown name. A missing, unreadable or
+     * malformed catalogue throws nothing: the default printer encoding, logged. */
     explicit Translater(const std::string &language);
     ~Translater();
 
@@ -102,7 +126,7 @@ private:
  *   - a character the target lacks is transliterated, or else becomes "?";
  *   - a character the source cannot decode becomes "?" as well, and the rest still converts.
  * A source of UTF-8 stands for the texts of the device, which a device whose system charset
- * (SYSTEM_CHARSET, read at each call, default "ISO-8859-15") is not UTF-8 hands over in that
+ * (SYSTEM_CHARSET, read once, as Trans_TranslateString reads it) is not UTF-8 hands over in that
  * charset, unchanged, as it gets the catalogue's texts in it (Trans_TranslateString):
  *   - on a device whose system charset is a national multi-byte one (those named at
  *     Trans_ConvertUTF8StringToHex: Shift_JIS, EUC-JP, GBK, Big5, EUC-KR, ...), every text is read
@@ -111,11 +135,11 @@ private:
  *     that the printer encoding lacks is transliterated or becomes "?" as above;
  *   - on any other device a text that is valid UTF-8 is read as UTF-8, and one that is not is
  *     read in the system charset, or in ISO-8859-15 where the system charset is UTF-8.
- * An encoding unknown to iconv (logged), or none set, leaves the text unchanged. Each conversion
- * records its result and target encoding on the calling thread for Trans_ConvertUTF8StringToHex
- * (a text left unchanged is recorded as none). iconv descriptors are cached, so constructing a
- * converter for every text is cheap. Only convert() throws (the setters throw only what copying a
- * std::string may). */
+ * An encoding unknown to iconv (logged), or none set, makes convert() throw: a text is never
+ * handed back unconverted. Each conversion records its result and target encoding on the calling
+ * thread for Trans_ConvertUTF8StringToHex (a failed one is recorded as none). iconv descriptors
+ * are cached, so constructing a converter for every text is cheap. Only convert() throws (the
+ * setters throw only what copying a std::string may). */
 class EncodingConverter {
 public:
     /* first: the encoding the input was actually read as; second: the converted text. */
@@ -127,8 +151,9 @@ public:
     EncodingConverter &convertTo(const std::string &encoding);
     EncodingConverter &convertFrom(const std::string &encoding);
 
-    /* Throws std::bad_alloc when memory runs out and std::system_error when iconv fails for a
-     * reason other than the data (EBADF, EMFILE, ...): never a part of the text as a result. */
+    /* Throws std::bad_alloc when memory runs out, and std::system_error when either encoding
+     * is unknown or unset (EINVAL) or iconv fails for a reason other than the data (EMFILE,
+     * EBADF, ...): never a part of the text, nor the text unconverted, as a result. */
     virtual ConversionResults convert(const std::string &text);
 
 private:

@@ -9,6 +9,8 @@
 #include <functional>
 #include <iconv.h>
 #include <new>
+#include <sys/wait.h>
+#include <system_error>
 #include <thread>
 
 const TempDir kDir;
@@ -32,13 +34,44 @@ const bool kCatalogues = [] {
     return mkfifo((kDir / "fifo.po").c_str(), 0600) == 0;
 }();
 
-// The status, a blank and the text of one translation handed out in the system charset `charset`.
-std::string Translate(const char *language, unsigned int id, const char *charset = "ISO-8859-15")
+const useconds_t kPastTheRecheck = 120000;  // a catalogue is looked at again every 100 ms
+
+// The status, a blank and the text of one translation.
+std::string Translate(const char *language, unsigned int id)
 {
-    setenv("SYSTEM_CHARSET", charset, 1);
     const char *text = nullptr;
     const int status = Trans_TranslateString(language, id, &text);
     return std::to_string(status) + " " + (text ? text : "NULL");
+}
+
+// Runs `steps` in a child process with SYSTEM_CHARSET set to `charset`: the service reads it once
+// per process. What each step gave, in order.
+using Steps = std::vector<std::function<std::string()>>;
+std::vector<std::string> InChild(const char *charset, const Steps &steps)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return {"no pipe"};
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("SYSTEM_CHARSET", charset, 1);
+        std::string out;
+        for (const auto &step : steps)
+            out += step() + '\0';
+        const ssize_t written = write(pipeFds[1], out.data(), out.size());
+        _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string all;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        all.append(buffer, static_cast<size_t>(got));
+    close(pipeFds[0]);
+    waitpid(child, nullptr, 0);
+    std::vector<std::string> results;
+    for (size_t start = 0, end; (end = all.find('\0', start)) != std::string::npos; start = end + 1)
+        results.push_back(all.substr(start, end - start));
+    return results;
 }
 
 // The encoding the text was read as, a blank and the converted text.
@@ -67,15 +100,26 @@ TEST(Translation, CatalogueTextsInTheSystemCharset)
         {"stray", 1, "UTF-8", "3 NULL"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(Translate(c.language, c.id, c.charset), c.expected) << c.id << " " << c.charset;
+        EXPECT_EQ(InChild(c.charset, {[&] { return Translate(c.language, c.id); }}),
+                  std::vector<std::string>{c.expected})
+            << c.id << " " << c.charset;
     EXPECT_TRUE(Contains(ReadFile(kDir / "log"), kDir / "bad.po, line 3:"));
     EXPECT_EQ(Translater("de").printEncoding(), "ISO-8859-7");
     EXPECT_EQ(Translater("fifo").printEncoding(), TRANS_DEFAULT_PRINT_ENCODING);
 }
 
+// The plug-in reads SYSTEM_CHARSET once per process; so does the service, or the two would
+// disagree on the charset of every text after a change.
+TEST(Translation, TheSystemCharsetIsReadOncePerProcess)
+{
+    const Steps steps = {[] { return Translate("de", 5); },
+                         [] { return setenv("SYSTEM_CHARSET", "ISO-8859-15", 1), Translate("de", 4); }};
+    EXPECT_EQ(InChild("UTF-8", steps), (std::vector<std::string>{"0 \u041f", "0 5 \u20ac\tA\""}));
+}
+
 // Fault: a failed allocation, each in turn, ending otherwise than with TRANS_ERR_NO_MEMORY or
-// std::bad_alloc; a failure remembered, so that a later call does not translate, or converts
-// without the transliteration locale. A FIFO replaced by a catalogue not read.
+// std::bad_alloc; a failure remembered, so that a later call does not translate; a lack of
+// descriptors answered with a default. A FIFO replaced by a catalogue not read.
 TEST(Translation, FailuresAreNotRemembered)
 {
     WriteFile(kDir / "new.po",
@@ -136,9 +180,48 @@ TEST(Translation, FailuresAreNotRemembered)
     }
     for (iconv_t descriptor : loaded)
         iconv_close(descriptor);
-    std::filesystem::remove(kDir / "fifo.po");
-    std::filesystem::rename(kDir / "new.po", kDir / "fifo.po");
-    EXPECT_EQ(Translate("fifo", 1), "0 Pagina") << "a FIFO replaced by a catalogue is read";
+    std::filesystem::copy(kDir / "new.po", kDir / "lost.po");
+    const Steps steps = {[] {
+                             std::filesystem::remove(kDir / "fifo.po");
+                             std::filesystem::rename(kDir / "new.po", kDir / "fifo.po");
+                             return Translate("fifo", 1);  // a FIFO replaced by a catalogue
+                         },
+                         [] { NoFreeDescriptors exhausted; return Translate("lost", 1); },
+                         [] { return Translate("lost", 1); }};
+    EXPECT_EQ(InChild("ISO-8859-15", steps),
+              (std::vector<std::string>{"0 Pagina", "3 NULL", "0 Pagina"}));
+    if (!kSanitizerNeedsDescriptors) {
+        NoFreeDescriptors exhausted;
+        EXPECT_THROW(Translater("lost2"), std::system_error) << "no descriptor for the catalogue";
+        EXPECT_THROW(Convert("UTF-8", "ISO-8859-4", "\u0101"), std::system_error) << "iconv";
+    }
+}
+
+// A catalogue read while it was being copied is read again once the copy is complete.
+TEST(Translation, ACatalogueCompletedAfterAFailedReadIsRead)
+{
+    const std::string whole = "msgid \"\" msgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+                              "msgctxt \"1\" msgid \"One\" msgstr \"Eins\"\n"
+                              "msgctxt \"2\" msgid \"Two\" msgstr \"Zwei\"\n";
+    const struct {
+        const char *language, *firstPart, *wantBefore;
+    } cases[] = {
+        {.language = "cut-between-entries", .firstPart = "msgctxt \"2\"", .wantBefore = "4 NULL"},
+        {.language = "cut-inside-a-string", .firstPart = "Zwei", .wantBefore = "3 NULL"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = kDir / (std::string(c.language) + ".po");
+        const Steps steps = {[&] {
+                                 WriteFile(path, whole.substr(0, whole.find(c.firstPart)));
+                                 return Translate(c.language, 2);
+                             },
+                             [&] {
+                                 WriteFile(path, whole), usleep(kPastTheRecheck);
+                                 return Translate(c.language, 2);
+                             }};
+        EXPECT_EQ(InChild("UTF-8", steps), (std::vector<std::string>{c.wantBefore, "0 Zwei"}))
+            << c.language;
+    }
 }
 
 TEST(Translation, TwoThreadsAtOnce)
@@ -156,7 +239,7 @@ TEST(Translation, TwoThreadsAtOnce)
     other.join();
 }
 
-TEST(Translation, ConversionsNeverFailOnData)
+TEST(Translation, ConversionsNeverFailOnDataNorPassTextUnconverted)
 {
     const struct { const char *from, *to; std::string text, expected; } cases[] = {
         // whatever the locale
@@ -164,7 +247,7 @@ TEST(Translation, ConversionsNeverFailOnData)
         {"UTF-8", "ISO-8859-1", "5 \u20ac a\u4e2d\u6587b", "UTF-8 5 EUR a??b"},
         {"ASCII", "UTF-8", "a\xe9", "ASCII a?"},
         {"UTF-8", "ISO-8859-15//IGNORE", "a\u041f\u0440b", "UTF-8 ab"},
-        {"UTF-8", "NO-SUCH", "\u00e9", "UTF-8 \u00e9"},
+        {"UTF-8", "ISO-8859-2//TRANSLIT", "\u00e6\u0301", "UTF-8 ae"},  // ours, not the locale's
         {"UTF-16LE", "ASCII", std::string("a\0\x00\xd8z\0\xe9", 7), "UTF-16LE a?z?"},
         {"utf8", "UTF-8", "\xe9\xa4 \xc0\xaf \xed\xa0\x80 \xc3",
          "ISO-8859-15 \u00e9\u20ac \u00c0\u00af \u00ed\u00a0\u0080 \u00c3"},
@@ -177,6 +260,8 @@ TEST(Translation, ConversionsNeverFailOnData)
         EXPECT_EQ(Convert(c.from, c.to, c.text), c.expected)
             << c.from << " to " << c.to << ": " << c.text;
     EXPECT_EQ(Convert("ASCII", "UTF-32LE", std::string(1000, 'a')).size(), 6 + 4000u);
+    for (const char *to : {"NO-SUCH", ""})
+        EXPECT_THROW(Convert("UTF-8", to, "\u00e9"), std::system_error) << "into \"" << to << "\"";
 
     // Hex text is cut before a character that does not fit whole: room for 8 bytes here.
     char out[32] = "x";
@@ -220,12 +305,15 @@ TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
          .hex = "b1"}};
     char out[32];
     for (const auto &c : cases) {
-        setenv("SYSTEM_CHARSET", c.system, 1);
-        const auto results =
-            EncodingConverter().convertTo(c.to).convertFrom("UTF-8").convert(c.text);
-        EXPECT_EQ(results.first, c.read) << c.system;
-        Trans_ConvertUTF8StringToHex(out, results.second.c_str(), c.maxBytes);
-        EXPECT_STREQ(out, c.hex) << c.to;
+        const auto convertAndHex = [&] {
+            const auto results =
+                EncodingConverter().convertTo(c.to).convertFrom("UTF-8").convert(c.text);
+            Trans_ConvertUTF8StringToHex(out, results.second.c_str(), c.maxBytes);
+            return results.first + " " + out;
+        };
+        EXPECT_EQ(InChild(c.system, {convertAndHex}),
+                  std::vector<std::string>{std::string(c.read) + " " + c.hex})
+            << c.system << " to " << c.to;
     }
     Trans_ConvertUTF8StringToHex(out, "\xbf\xbf\xbf\xbf", 7);
     EXPECT_STREQ(out, "") << "a text the converter did not give is cut as UTF-8";
