@@ -1,7 +1,9 @@
 // Configuration stand-in: answers every call from a small "key = value" text file. The file is
 // parsed once and its values kept; a report asks for a format at every time field, and reading
 // the file each time cost more than the rest of the field. Whether the file changed is looked at
-// (one stat) at most every 100 ms, so an edit still takes effect on the next run.
+// (one stat) at most every 100 ms, so an edit still takes effect on the next run. A file that is
+// missing, cannot be read or is too large is answered from the built-in defaults, announced by
+// one record per version of the file.
 //
 // Nothing here allocates: the file's text and its entries live in fixed storage. A device short
 // of memory still gets its date and time formats, which a report cannot do without.
@@ -13,11 +15,9 @@
 #include "platform.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <climits>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <string_view>
 #include <sys/stat.h>
@@ -34,26 +34,29 @@ const char kDefaultDateFormat[] = "%m/%d/%Y";
 const char kDefaultTimeFormat[] = "%H:%M:%S";
 const char kMarketRegionKey[] = "market.region";
 
-const long long kCheckIntervalNanoseconds = 100000000;
+const long kCheckIntervalMilliseconds = 100;
 enum { kMaxFileSize = 64 * 1024, kMaxEntries = 1024 };
 
-// The entries of the file version last read, shared by all threads under `mutex`. Only a
-// successful read is kept (a missing file is one: every key absent); after a failure `loaded` is
-// false and the next call reads again. A file too large for `text` is a property of its version:
-// it is reported once and answered as unavailable until the file changes.
+// The entries of the file version last read, shared by all threads under `mutex`: the file's, or
+// none (every key absent: the built-in defaults) when it is missing or too large, which are
+// properties of the version and kept as such. A file that cannot be read is answered from the
+// defaults too but never kept: `loaded` stays false, and the next call reads again.
 struct Configuration {
     std::mutex mutex;
     bool loaded = false;
-    bool tooLarge = false;
     char path[PATH_MAX] = "";  // the DEVICE_CONFIG it was read from
     platform::FileVersion version;
-    timespec lastCheck = {0, 0};
+    platform::RecheckTimer recheck{kCheckIntervalMilliseconds};
     char text[kMaxFileSize];
     config::Entry entries[kMaxEntries];
     size_t count = 0;
-    // Problems of values are logged once per version of the file, not at every call.
+    // Problems of values are logged once per version of the file, not at every call; so are
+    // the defaults used in its place.
     bool formatReported[2] = {false, false};
     bool regionReported = false;
+    bool defaultsAnnounced = false;
+    char announcedPath[PATH_MAX] = "";
+    platform::FileVersion announcedVersion;
 };
 Configuration configuration;
 
@@ -63,17 +66,35 @@ const char *ConfigPath()
     return path ? path : kDefaultConfigPath;
 }
 
-// Reads the file at `path` into the configuration's text and parses it. False when it cannot be
-// read: not a regular file (opened without blocking, so a FIFO or device cannot hang the
-// caller), or a read error. A file larger than the text is read as far as it fits and flagged.
-bool ReadEntries(const char *path, platform::FileVersion &version)
+// Says once per version of the file why its values are not used, and what is used instead.
+void AnnounceDefaults(const char *path, const platform::FileVersion &version, LogSpec kind,
+                      const char *reason, const char *detail)
+{
+    Configuration &c = configuration;
+    if (c.defaultsAnnounced && version == c.announcedVersion &&
+        std::strncmp(c.announcedPath, path, sizeof c.announcedPath) == 0)
+        return;
+    LOG_RECORD(kind, "configuration file %s %s%s; using the built-in defaults: dates \"%s\", "
+               "times \"%s\", no device name, no market region", path, reason, detail,
+               kDefaultDateFormat, kDefaultTimeFormat);
+    c.defaultsAnnounced = true;
+    c.announcedVersion = version;
+    std::strncpy(c.announcedPath, path, sizeof c.announcedPath - 1);
+}
+
+enum class Read { kEntries, kTooLarge, kFailed };
+
+// Reads the file at `path` into the configuration's text and parses it. kFailed, errno set, when
+// it cannot be read: not a regular file (opened without blocking, so a FIFO or device cannot
+// hang the caller), no descriptor to spare, or a read error.
+Read ReadEntries(const char *path, platform::FileVersion &version)
 {
     Configuration &c = configuration;
     struct stat status;
     const platform::Descriptor file =
         platform::OpenRegularFile(AT_FDCWD, path, O_RDONLY, 0, &status);
     if (!file)
-        return false;
+        return Read::kFailed;
     size_t size = 0;
     char probe;
     for (ssize_t got; size < sizeof c.text; size += static_cast<size_t>(got)) {
@@ -81,61 +102,73 @@ bool ReadEntries(const char *path, platform::FileVersion &version)
         if (got < 0 && errno == EINTR)
             got = 0;
         else if (got < 0)
-            return false;
+            return Read::kFailed;
         else if (got == 0)
             break;
     }
-    c.tooLarge = size == sizeof c.text && read(file.get(), &probe, 1) > 0;
-    c.count = c.tooLarge ? 0 : config::ParseKeyFile(std::string_view(c.text, size), path,
-                                                     c.entries, kMaxEntries);
-    if (c.tooLarge)
-        LOG_RECORD(logSpecError, "%s is larger than %d bytes; not read",
-                   path, kMaxFileSize);
     version = platform::FileVersion(status);
-    return true;
+    if (size == sizeof c.text && read(file.get(), &probe, 1) > 0)
+        return Read::kTooLarge;
+    c.count = config::ParseKeyFile(std::string_view(c.text, size), path, c.entries, kMaxEntries);
+    return Read::kEntries;
 }
 
-long long NanosecondsBetween(const timespec &earlier, const timespec &later)
+// Reads `path` anew into `configuration`, or leaves it with the defaults and says why.
+void Load(const char *path, bool present, const platform::FileVersion &current)
 {
-    return (later.tv_sec - earlier.tv_sec) * 1000000000LL + (later.tv_nsec - earlier.tv_nsec);
+    Configuration &c = configuration;
+    c.loaded = false;
+    c.count = 0;
+    c.formatReported[0] = c.formatReported[1] = false;
+    c.regionReported = false;
+    std::strcpy(c.path, path);
+    platform::FileVersion read = current;
+    const Read outcome = present ? ReadEntries(path, read) : Read::kEntries;
+    const int error = errno;
+    if (outcome == Read::kFailed) {
+        AnnounceDefaults(path, current, logSpecError, "cannot be read: ",
+                         error == EINVAL ? "not a regular file" : std::strerror(error));
+        return;
+    }
+    if (!present)
+        AnnounceDefaults(path, current, logSpecWarn, "is missing", "");
+    else if (outcome == Read::kTooLarge)
+        AnnounceDefaults(path, read, logSpecError, "is larger than 64 KiB", "");
+    else
+        c.defaultsAnnounced = false;  // the file answers: its next absence is news again
+    c.version = read;
+    c.loaded = true;
 }
 
 // Brings `configuration` up to date with the file DEVICE_CONFIG names; called with the mutex
-// held. False when the file exists but cannot be read now, or is too large to be read.
-bool Refresh()
+// held. Afterwards it holds the file's entries, or none when the defaults answer.
+void Refresh()
 {
     Configuration &c = configuration;
     const char *path = ConfigPath();
-    if (std::strlen(path) >= sizeof c.path)
-        return c.loaded = false;
-    // A clock tick's precision does for a 100 ms check, and the coarse clock costs a sixth.
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    if (std::strlen(path) >= sizeof c.path) {
+        c.loaded = false;
+        c.count = 0;
+        AnnounceDefaults(path, platform::FileVersion(), logSpecError, "cannot be read: ",
+                         "its name is too long");
+        return;
+    }
     const bool samePath = std::strcmp(c.path, path) == 0;
-    if (c.loaded && samePath && NanosecondsBetween(c.lastCheck, now) < kCheckIntervalNanoseconds)
-        return !c.tooLarge;
-    c.lastCheck = now;
+    if (c.loaded && samePath && !c.recheck.Due())
+        return;
+    c.recheck.Restart();
     struct stat status;
     const bool present = stat(path, &status) == 0;
-    if (!present && errno != ENOENT && errno != ENOTDIR)
-        return c.loaded = false;
     const platform::FileVersion current =
         present ? platform::FileVersion(status) : platform::FileVersion();
-    if (c.loaded && samePath && c.version == current)
-        return !c.tooLarge;
-
-    c.loaded = false;
-    c.count = 0;
-    c.tooLarge = false;
-    platform::FileVersion read;
-    if (present && !ReadEntries(path, read))
-        return false;
-    std::strcpy(c.path, path);
-    c.version = read;
-    c.formatReported[0] = c.formatReported[1] = false;
-    c.regionReported = false;
-    c.loaded = true;
-    return !c.tooLarge;
+    if (!present && errno != ENOENT && errno != ENOTDIR) {
+        c.loaded = false;
+        c.count = 0;
+        AnnounceDefaults(path, current, logSpecError, "cannot be read: ", std::strerror(errno));
+        return;
+    }
+    if (!c.loaded || !samePath || c.version != current)
+        Load(path, present, current);
 }
 
 // The value of `key`, from the last line that sets it; NULL when no line does.
@@ -185,8 +218,7 @@ extern "C" int TD_GetFormat(uint16_t formatId, char *format)
     const char *defaultFormat = date ? kDefaultDateFormat : kDefaultTimeFormat;
     try {
         std::lock_guard<std::mutex> lock(configuration.mutex);
-        if (!Refresh())
-            return CFG_ERR_UNAVAILABLE;
+        Refresh();
         const std::string_view *configured = Find(name);
         if (configured && configured->size() > TD_FORMAT_SIZE - 1) {
             bool &reported = configuration.formatReported[date ? 0 : 1];
@@ -213,8 +245,7 @@ extern "C" int Cfg_GetAttrValue(const char *name, char *value, size_t size)
     value[0] = '\0';
     try {
         std::lock_guard<std::mutex> lock(configuration.mutex);
-        if (!Refresh())
-            return CFG_ERR_UNAVAILABLE;
+        Refresh();
         const std::string_view *text = Find(name);
         if (!text)
             return CFG_ERR_ABSENT;
@@ -233,8 +264,7 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
         return CFG_ERR_ARGUMENT;
     try {
         std::lock_guard<std::mutex> lock(configuration.mutex);
-        if (!Refresh())
-            return CFG_ERR_UNAVAILABLE;
+        Refresh();
         const std::string_view *text = Find(kMarketRegionKey);
         if (!text)
             return CFG_ERR_ABSENT;
