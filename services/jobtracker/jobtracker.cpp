@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -36,7 +37,9 @@ namespace {
 const char *const kLogFile = "jobtracker";
 const char *const kDefaultDatabasePath = "/var/lib/jobtracker/jobs.db";
 // The tracker may be writing when a report starts; wait this long for its lock.
-const int kBusyTimeoutMs = 2000;
+const long kBusyTimeoutMs = 2000;
+// Pauses between two tries for the lock: short at first, as most of the tracker's writes are.
+const long kBusyPausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 
 // ============================================================================================
 // 1. The in-memory report
@@ -222,10 +225,32 @@ bool IsRegularFile(const char *path)
     return false;
 }
 
+// SQLite's own busy wait counts each of its sleeps as slept whole, though a signal cuts a sleep
+// short: a host that takes signals often would see the lock given up after a few milliseconds.
+// This one waits against a deadline on CLOCK_MONOTONIC, set when a lock is first found taken,
+// and sleeps each pause out however often a signal comes.
+struct BusyWait {
+    std::optional<platform::Deadline> deadline;
+};
+
+int WaitWhileBusy(void *context, int triesBefore)
+{
+    BusyWait &wait = *static_cast<BusyWait *>(context);
+    if (triesBefore == 0)
+        wait.deadline.emplace(kBusyTimeoutMs);
+    const long left = wait.deadline->Remaining();
+    if (left == 0)
+        return 0;
+    const size_t last = sizeof kBusyPausesMs / sizeof kBusyPausesMs[0] - 1;
+    platform::SleepMilliseconds(
+        std::min(left, kBusyPausesMs[std::min(static_cast<size_t>(triesBefore), last)]));
+    return 1;
+}
+
 // Opens the database read-only: a missing file is an error, never created. On failure `db` is
 // empty and the result is the status to return. The connection serves this one call on this one
 // thread, so SQLite need not lock it on every column read (NOMUTEX).
-int32_t OpenDatabase(const char *path, Connection &db)
+int32_t OpenDatabase(const char *path, Connection &db, BusyWait &busyWait)
 {
     if (!IsRegularFile(path))
         return JTAPI_ERR_DATABASE;
@@ -238,7 +263,7 @@ int32_t OpenDatabase(const char *path, Connection &db)
         db.reset();
         return failure;
     }
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    sqlite3_busy_handler(raw, WaitWhileBusy, &busyWait);
     return JTAPI_OK;
 }
 
@@ -340,8 +365,9 @@ int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
 // std::bad_alloc when our own containers run out of memory.
 int32_t LoadReport(const char *path, std::unique_ptr<Report> &report)
 {
+    BusyWait busyWait;  // outlives the connection that calls it
     Connection db(nullptr, &sqlite3_close);
-    int32_t status = OpenDatabase(path, db);
+    int32_t status = OpenDatabase(path, db, busyWait);
     if (status != JTAPI_OK)
         return status;
     if (sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)

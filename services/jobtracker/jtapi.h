@@ -27,7 +27,11 @@
  *       PRIMARY KEY (job_id, position));
  *
  * The database is opened read-only and never created; a path that is not a regular file (a FIFO,
- * a device, a directory) is a database that cannot be opened, found without blocking. The whole
+ * a device, a directory) is a database that cannot be opened, found without blocking. While the
+ * tracker holds the database locked for writing, the first call waits for it up to 2 s in all,
+ * measured on CLOCK_MONOTONIC however often signals interrupt the wait, then fails.
+ * Without a resource it needs (a descriptor, memory, the lock) the first call fails with a
+ * status and a record; it never answers from defaults or from part of the report. The whole
  * report is loaded by the first call (two queries) and every field look-up after it costs O(1);
  * the database is not read again.
  * A NULL column is a missing field, and so are a time text that does not parse or names a day that

@@ -52,9 +52,9 @@ long long DaysBeforeYear(int year)
 void FillZoneFields(std::tm &time, std::time_t wall)
 {
     std::tm probe;
-    // -1 is timegm()'s failure value; the second before the epoch has always been left without
-    // a zone, and stays so.
-    if (wall == static_cast<std::time_t>(-1) || !localtime_r(&wall, &probe))
+    // Every value is a time here, -1 too (1969-12-31 23:59:59, which mktime() and timegm() would
+    // answer with their failure value): the calendar is our own arithmetic.
+    if (!localtime_r(&wall, &probe))
         return;  // leaves tm_isdst at -1: not known
     // A second correction, as the offset at the clock's own reading may be the other side of a
     // change; it asks again only when the first one moved the instant.

@@ -7,6 +7,9 @@
 
 #include <ctime>
 #include <sqlite3.h>
+#include <csignal>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -60,7 +63,8 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         "INSERT INTO jobs VALUES (40, '2024-02-29 23:59:59', '2040-07-01 12:00:00', 3, 2, 1, 0,"
         " 12, 345678, 'Q', 'a@b'), (7, '2023-02-30 10:00:00', '2023-01-01 12:00:0x', 2147483647,"
         " -2147483648, 2147483648, 2.5, 'x', NULL, CAST(X'436166E9A4' AS TEXT), X'416C00426F62'),"
-        " (50, '0001-01-01 00:00:00', '2023-03-26 02:30:00', 1, 1, 1, 1, 1, 1, '', NULL);"
+        " (50, '0001-01-01 00:00:00', '2023-03-26 02:30:00', 1, 1, 1, 1, 1, 1, '', NULL),"
+        " (60, '1969-12-31 23:59:59', '1970-01-01 00:59:59', 0, 0, 0, 0, 0, 0, '', '');"
         "INSERT INTO addresses VALUES (40, 30, 1, 5, '9999-12-31 23:59:59', 'Third', 'c@d'),"
         " (99, 1, 0, 0, NULL, 'Orphan', 'x'), (40, 10, 0, 1, '2023-01-01 12:00:60', 'First',"
         " NULL), (40, 20, -1, 3, NULL, 'S', 'b@d'),"
@@ -94,7 +98,7 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         int32_t field, job = 0, address = 0;
         std::string value;
     } expected[] = {
-        {.field = JTAPI_NUM_JOBS, .value = "3"},
+        {.field = JTAPI_NUM_JOBS, .value = "4"},
         {.field = JTAPI_NUM_RECIP, .job = 1, .value = "2147483647"},
         {.field = JTAPI_NUM_CONF, .job = 1, .value = "-2147483648"},
         {.field = JTAPI_NUM_UNCONF, .job = 1, .value = kMissing},
@@ -122,7 +126,7 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         {.field = JTAPI_FRIENDLY_NAME, .job = 3, .address = 3, .value = "Text"},
         {.field = JTAPI_NUM_JOBS, .job = 1, .value = kRefused},
         {.field = JTAPI_SUBJECT, .value = kRefused},
-        {.field = JTAPI_SUBJECT, .job = 4, .value = kRefused},
+        {.field = JTAPI_SUBJECT, .job = 5, .value = kRefused},
         {.field = JTAPI_SUBJECT, .job = 2, .address = 1, .value = kRefused},
         {.field = JTAPI_EMAIL_ADDRESS, .job = 2, .value = kRefused},
         {.field = JTAPI_EMAIL_ADDRESS, .job = 2, .address = 4, .value = kRefused},
@@ -137,7 +141,10 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         {.field = JTAPI_COMPLETE_DATE_TIME, .job = 1, .value = kMissing},
         {.field = JTAPI_COMPLETE_DATE_TIME, .job = 3, .value = "2023-03-26 02:30:00 Sun 085 CEST"},
         {.field = JTAPI_STATUS_DATE_TIME, .job = 2, .address = 3,
-         .value = "9999-12-31 23:59:59 Fri 365 CET"}};
+         .value = "9999-12-31 23:59:59 Fri 365 CET"},
+        // Times whose value is -1, as time texts or as instants, have their zone like any other.
+        {.field = JTAPI_SENT_DATE_TIME, .job = 4, .value = "1969-12-31 23:59:59 Wed 365 CET"},
+        {.field = JTAPI_COMPLETE_DATE_TIME, .job = 4, .value = "1970-01-01 00:59:59 Thu 001 CET"}};
     for (const auto &e : expected) {
         SCOPED_TRACE("field " + std::to_string(e.field) + " job " + std::to_string(e.job) +
                      " address " + std::to_string(e.address));
@@ -163,6 +170,49 @@ TEST_F(JobTrackerTest, FirstCallFailsWithoutAUsableDatabase)
         alarm(0);
         EXPECT_EQ(report_.data, nullptr);
     }
+}
+
+// The tracker holds its database locked for writing for a while, and the host takes a signal
+// every 100 microseconds: the report waits the lock out all the same.
+TEST_F(JobTrackerTest, WaitsOutAWritersLockWhileSignalsArrive)
+{
+    const useconds_t kLockHeld = 1500000;  // below the 2 s the job tracker waits
+    const suseconds_t kSignalEvery = 100;
+    sqlite3 *db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    const std::string schema = ReadFile(SAMPLE_DATABASE);
+    ASSERT_EQ(sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    int locked[2];
+    ASSERT_EQ(pipe(locked), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        sqlite3 *own = nullptr;
+        sqlite3_open(path_.c_str(), &own);
+        const bool held =
+            sqlite3_exec(own, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (write(locked[1], &held, 1) == 1)
+            usleep(kLockHeld);
+        _exit(sqlite3_exec(own, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
+    }
+    bool held = false;
+    ASSERT_EQ(read(locked[0], &held, 1), 1);
+    ASSERT_TRUE(held) << "the writer could not lock the database";
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = [](int) {};  // no SA_RESTART: every wait is interrupted
+    sigaction(SIGALRM, &ignore, &previous);
+    const itimerval often = {{0, kSignalEvery}, {0, kSignalEvery}}, off = {};
+    setitimer(ITIMER_REAL, &often, nullptr);
+    const int32_t status =
+        jtapi_get_completed_jobs_report_data(JTAPI_REPORT_COMPLETED_IFAX, &report_);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    int exit = 0;
+    waitpid(writer, &exit, 0);
+    EXPECT_EQ(status, JTAPI_OK);
+    EXPECT_EQ(exit, 0) << "the writer failed";
+    if (status == JTAPI_OK)
+        jtapi_release_report_data(&report_);
 }
 
 } // namespace
