@@ -117,6 +117,54 @@ TEST(Translation, TheSystemCharsetIsReadOncePerProcess)
     EXPECT_EQ(InChild("UTF-8", steps), (std::vector<std::string>{"0 \u041f", "0 5 \u20ac\tA\""}));
 }
 
+// Before any test that converts in this process: the rows' children must read their own system
+// charset, and a child keeps the one its parent read first (the whole program run at once).
+// Fault: hex text cut by UTF-8 rules in another encoding (ISO-8859-5 capitals look like
+// continuation bytes, and the text vanished), a byte the room allows dropped, a second byte that
+// looks like ASCII or like a lead byte taken for a character, a text the converter did not give
+// cut by the converter's encoding; on a device of a national charset, a text that is valid UTF-8
+// by chance read as UTF-8, and on another device invalid UTF-8 not read in its charset.
+TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
+{
+    const struct {
+        const char *system, *to; std::string text; int maxBytes; const char *read, *hex;
+    } cases[] = {
+        {.system = "UTF-8", .to = "ISO-8859-5", .text = "ПППП", .maxBytes = 7, .read = "UTF-8",
+         .hex = "bfbfbf"},
+        {.system = "UTF-8", .to = "CP932", .text = "表ｱ表", .maxBytes = 9, .read = "UTF-8",
+         .hex = "955cb1"},
+        {.system = "UTF-8", .to = "BIG5", .text = "1一一", .maxBytes = 7, .read = "UTF-8",
+         .hex = "31a440"},
+        {.system = "UTF-8", .to = "CP949", .text = "갂갂", .maxBytes = 7, .read = "UTF-8",
+         .hex = "8141"},
+        {.system = "UTF-8", .to = "GB18030", .text = "a中𠀀", .maxBytes = 11, .read = "UTF-8",
+         .hex = "61d6d0"},
+        {.system = "UTF-8", .to = "EUC-JP", .text = "丂ｱ", .maxBytes = 9, .read = "UTF-8",
+         .hex = "8fb0a1"},
+        {.system = "GBK", .to = "GBK", .text = "\xd2\xbb\xd2\xbb", .maxBytes = 7, .read = "GBK",
+         .hex = "d2bb"},
+        {.system = "SHIFT_JIS", .to = "CP932", .text = "\x95\x5c\xb1", .maxBytes = 9,
+         .read = "SHIFT_JIS", .hex = "955cb1"},
+        {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "\xb1\xb1", .maxBytes = 9,
+         .read = "ISO-8859-2", .hex = "b1b1"},
+        {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "ą", .maxBytes = 9, .read = "UTF-8",
+         .hex = "b1"}};
+    char out[32];
+    for (const auto &c : cases) {
+        const auto convertAndHex = [&] {
+            const auto results =
+                EncodingConverter().convertTo(c.to).convertFrom("UTF-8").convert(c.text);
+            Trans_ConvertUTF8StringToHex(out, results.second.c_str(), c.maxBytes);
+            return results.first + " " + out;
+        };
+        EXPECT_EQ(InChild(c.system, {convertAndHex}),
+                  std::vector<std::string>{std::string(c.read) + " " + c.hex})
+            << c.system << " to " << c.to;
+    }
+    Trans_ConvertUTF8StringToHex(out, "\xbf\xbf\xbf\xbf", 7);
+    EXPECT_STREQ(out, "") << "a text the converter did not give is cut as UTF-8";
+}
+
 // Fault: a failed allocation, each in turn, ending otherwise than with TRANS_ERR_NO_MEMORY or
 // std::bad_alloc; a failure remembered, so that a later call does not translate; a lack of
 // descriptors answered with a default. A FIFO replaced by a catalogue not read.
@@ -271,50 +319,4 @@ TEST(Translation, ConversionsNeverFailOnDataNorPassTextUnconverted)
     EXPECT_EQ(Trans_ConvertUTF8StringToHex(out, "a\u00e9\u20ac\U0001F600b", 17),
               digitsOfThreeCharacters);
     EXPECT_STREQ(out, "61c3a9e282ac");
-}
-
-// Fault: hex text cut by UTF-8 rules in another encoding (ISO-8859-5 capitals look like
-// continuation bytes, and the text vanished), a byte the room allows dropped, a second byte that
-// looks like ASCII or like a lead byte taken for a character, a text the converter did not give
-// cut by the converter's encoding; on a device of a national charset, a text that is valid UTF-8
-// by chance read as UTF-8, and on another device invalid UTF-8 not read in its charset.
-TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
-{
-    const struct {
-        const char *system, *to; std::string text; int maxBytes; const char *read, *hex;
-    } cases[] = {
-        {.system = "UTF-8", .to = "ISO-8859-5", .text = "ПППП", .maxBytes = 7, .read = "UTF-8",
-         .hex = "bfbfbf"},
-        {.system = "UTF-8", .to = "CP932", .text = "表ｱ表", .maxBytes = 9, .read = "UTF-8",
-         .hex = "955cb1"},
-        {.system = "UTF-8", .to = "BIG5", .text = "1一一", .maxBytes = 7, .read = "UTF-8",
-         .hex = "31a440"},
-        {.system = "UTF-8", .to = "CP949", .text = "갂갂", .maxBytes = 7, .read = "UTF-8",
-         .hex = "8141"},
-        {.system = "UTF-8", .to = "GB18030", .text = "a中𠀀", .maxBytes = 11, .read = "UTF-8",
-         .hex = "61d6d0"},
-        {.system = "UTF-8", .to = "EUC-JP", .text = "丂ｱ", .maxBytes = 9, .read = "UTF-8",
-         .hex = "8fb0a1"},
-        {.system = "GBK", .to = "GBK", .text = "\xd2\xbb\xd2\xbb", .maxBytes = 7, .read = "GBK",
-         .hex = "d2bb"},
-        {.system = "SHIFT_JIS", .to = "CP932", .text = "\x95\x5c\xb1", .maxBytes = 9,
-         .read = "SHIFT_JIS", .hex = "955cb1"},
-        {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "\xb1\xb1", .maxBytes = 9,
-         .read = "ISO-8859-2", .hex = "b1b1"},
-        {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "ą", .maxBytes = 9, .read = "UTF-8",
-         .hex = "b1"}};
-    char out[32];
-    for (const auto &c : cases) {
-        const auto convertAndHex = [&] {
-            const auto results =
-                EncodingConverter().convertTo(c.to).convertFrom("UTF-8").convert(c.text);
-            Trans_ConvertUTF8StringToHex(out, results.second.c_str(), c.maxBytes);
-            return results.first + " " + out;
-        };
-        EXPECT_EQ(InChild(c.system, {convertAndHex}),
-                  std::vector<std::string>{std::string(c.read) + " " + c.hex})
-            << c.system << " to " << c.to;
-    }
-    Trans_ConvertUTF8StringToHex(out, "\xbf\xbf\xbf\xbf", 7);
-    EXPECT_STREQ(out, "") << "a text the converter did not give is cut as UTF-8";
 }
