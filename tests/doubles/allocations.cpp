@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <malloc.h>
 #include <new>
 
@@ -164,6 +165,19 @@ void free(void *block) noexcept
 }
 
 #ifdef FAULTS_BEHIND_SANITIZER
+// The sanitizer's own strdup allocates without malloc, and its blocks come back through ours.
+extern "C" char *strndup(const char *text, size_t most) noexcept
+{
+    const size_t length = strnlen(text, most);
+    char *copy = static_cast<char *>(std::malloc(length + 1));
+    if (copy) {
+        std::memcpy(copy, text, length);
+        copy[length] = '\0';
+    }
+    return copy;
+}
+extern "C" char *strdup(const char *text) noexcept { return strndup(text, SIZE_MAX); }
+
 // Out of line, so that the compiler does not take the free() below for a mismatch with new.
 __attribute__((noinline)) void *operator new(size_t size)
 {
