@@ -2,8 +2,8 @@
 //
 // The program loads build/lib/libactivityReport.so with dlopen, as the device does, and runs it
 // through the real stand-in services. It links none of them itself, so unloading the plug-in
-// unloads the services too and every load starts cold. It replaces malloc to fail one chosen
-// allocation (not in the sanitizer build, whose allocator cannot be replaced).
+// unloads the services too and every load starts cold. Allocations fail through the fault
+// harness (faults.h).
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,56 +25,58 @@
 #include <thread>
 #include <vector>
 
+#include "activityReport.h"
+#include "faults.h"
+
 namespace fs = std::filesystem;
 
-#ifndef __SANITIZE_ADDRESS__
-#define ARL_FAILING_MALLOC 1
-extern "C" void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t),
-    *__libc_realloc(void *, size_t);
-extern "C" void __libc_free(void *);
-#endif
-
 namespace {
 
-// While armed, counts allocations and fails the one numbered `failAt` (from 1). Blocks in use
-// are counted at all times: unlike the allocator's own statistics, which count its caches too,
-// the count comes back exactly where it was when nothing leaked.
-std::atomic<bool> armed{false};
-std::atomic<long> allocations{0}, blocksInUse{0};
-long failAt = 0;
+using Texts = std::vector<std::string>;
+using Statuses = std::vector<int32_t>;
 
-} // namespace
+const unsigned kRunSeconds = 2;       // a run in a child process that takes longer is hung
+const int kReloadCycles = 200;        // loads, runs and unloads in a row
+const int kOverlappingRuns = 20;      // runs of each thread or process that overlap
+const long kStrayBlocks = 64;         // the C library's time-zone state, read again now and then
+const long kQuickSuiteStride = 11;    // the quick suite fails every eleventh allocation
 
-#ifdef ARL_FAILING_MALLOC
-static bool FailThisAllocation()
-{
-    return armed && ++allocations == failAt;
-}
-static void *Counted(void *block)
-{
-    blocksInUse += block != nullptr;
-    return block;
-}
-extern "C" void *malloc(size_t size)
-{ return FailThisAllocation() ? (errno = ENOMEM, nullptr) : Counted(__libc_malloc(size)); }
-extern "C" void *calloc(size_t n, size_t size)
-{ return FailThisAllocation() ? (errno = ENOMEM, nullptr) : Counted(__libc_calloc(n, size)); }
-extern "C" void *realloc(void *p, size_t size)
-{
-    if (FailThisAllocation())
-        return errno = ENOMEM, nullptr;
-    void *block = __libc_realloc(p, size);
-    blocksInUse += (p == nullptr && block) - (p && size == 0 && !block);
-    return block;
-}
-extern "C" void free(void *p)
-{
-    blocksInUse -= p != nullptr;
-    __libc_free(p);
-}
-#endif
+// The records of a run that open its stages, in the order of a run, with the status a failed
+// allocation after the record (and before the next one that appears) ends the run with. A failure
+// the run can do without lets it go on to later records. The texts are the device's own, word for
+// word, its misspelling included.
+const struct Stage {
+    const char *record;
+    int32_t wantStatus;
+} kStages[] = {
+    {.record = "ENTER ARL_ActivityReport", .wantStatus = ARL_STATUS_NO_JOB_DATA},
+    {.record = "INFO Job Tracker data retreived successfully",
+     .wantStatus = ARL_STATUS_NO_TEMPLATE},
+    {.record = "INFO Activity Report Template file ", .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE},
+    {.record = "INFO Number of jobs = ", .wantStatus = ARL_STATUS_CONVERSION_FAILED},
+    {.record = "ERROR malloc() failed for replacePattern.", .wantStatus = ARL_STATUS_NO_MEMORY},
+    {.record = "ERROR malloc() failed for the report path.",
+     .wantStatus = ARL_STATUS_FINISHING_FAILED},
+    {.record = "INFO Submit PDL File = ", .wantStatus = ARL_STATUS_FINISHING_FAILED},
+    {.record = "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = ",
+     .wantStatus = ARL_STATUS_CONVERSION_FAILED},
+    // The report is finished; a submission that fails does not change the status.
+    {.record = "INFO ARL_GenerateActivityReport returning 0", .wantStatus = ARL_STATUS_OK},
+};
 
-namespace {
+// The status of the last stage whose record `records` holds.
+int32_t StatusOfLastStage(const Texts &records)
+{
+    int32_t status = -1;
+    for (const Stage &stage : kStages) {
+        const auto opens = [&stage](const std::string &record) {
+            return record.rfind(stage.record, 0) == 0;
+        };
+        if (std::any_of(records.begin(), records.end(), opens))
+            status = stage.wantStatus;
+    }
+    return status;
+}
 
 using Report = int32_t (*)(const char *, const char *, const char *);
 
@@ -84,6 +85,25 @@ std::string Read(const fs::path &path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// The plug-in loaded as the device loads it, unloaded at the end of the scope.
+class Plugin {
+public:
+    Plugin() : handle_(dlopen(ARL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL))
+    {
+        EXPECT_NE(handle_, nullptr) << dlerror();
+        report_ = reinterpret_cast<Report>(dlsym(handle_, "ARL_ActivityReport"));
+    }
+    Plugin(const Plugin &) = delete;
+    Plugin &operator=(const Plugin &) = delete;
+    ~Plugin() { dlclose(handle_); }
+
+    int32_t Run() const { return report_("Plain", "Blue", "ru"); }
+
+private:
+    void *handle_;
+    Report report_ = nullptr;
+};
 
 // A sandbox with the sample jobs, a small template whose report has no clock in it, the
 // built catalogue, a log file, a spool and a working directory of its own.
@@ -114,20 +134,26 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Loads the plug-in, runs it `runs` times and unloads it; the statuses.
-    static std::vector<int> Load(int runs, long failing = 0)
+    static Statuses Load(int runs)
     {
-        void *plugin = dlopen(ARL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        EXPECT_NE(plugin, nullptr) << dlerror();
-        auto report = reinterpret_cast<Report>(dlsym(plugin, "ARL_ActivityReport"));
-        std::vector<int> statuses;
-        for (int run = 0; run < runs; ++run) {
-            allocations = 0, failAt = run == 0 ? failing : 0, armed = true;
-            int status = report("Plain", "Blue", "ru");
-            armed = false;
-            statuses.push_back(status);
-        }
-        dlclose(plugin);
+        Plugin plugin;
+        Statuses statuses;
+        for (int run = 0; run < runs; ++run)
+            statuses.push_back(plugin.Run());
         return statuses;
+    }
+
+    // The plug-in's records in the log, as "LEVEL message".
+    Texts Records() const
+    {
+        std::istringstream log(Read(dir / "device.log"));
+        Texts records;
+        std::string stamp, level, where, message;
+        while (log >> stamp >> level >> where && std::getline(log, message)) {
+            if (where.rfind("activityReport:", 0) == 0)
+                records.push_back(level + message);
+        }
+        return records;
     }
 
     // The documents of the spool's jobs, oldest first. A job directory without its ticket is a
@@ -149,14 +175,14 @@ protected:
         return documents;
     }
 
-    // A run in a child process that must end within two seconds; its status, or -1.
+    // A run in a child process that must end within kRunSeconds; its status, or -1.
     static int RunInChild(const std::function<void()> &prepare)
     {
         pid_t child = fork();
         if (child == 0) {
-            alarm(2);
+            alarm(kRunSeconds);
             prepare();
-            _exit(Load(1)[0]);
+            _exit(Load(1).at(0));
         }
         int wait = 0;
         waitpid(child, &wait, 0);
@@ -164,40 +190,43 @@ protected:
     }
 };
 
-// Every allocation of a cold run fails in turn. Each run must end with a status, leave no body
-// file, no partial job and no block behind, and the next run of the same load must print the
-// reference report: a failure must not be remembered as a fact. (The failing run itself may print
-// a whole report that lacks what could not be had, such as the device name.)
+// Every allocation of a cold run fails in turn. Each run must end with the status of the stage
+// it failed in (kStages), leave no body file, no partial job and no block behind, and the next
+// run of the same load must print the reference report: a failure must not be remembered as a
+// fact. (A failing run that could do without the memory may print a whole report that lacks what
+// could not be had, such as the device name.)
 TEST_F(Robustness, EachFailedAllocationEndsWithAStatusAndPoisonsNothing)
 {
-#ifndef ARL_FAILING_MALLOC
-    GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
-#endif
-    ASSERT_EQ(Load(1), std::vector<int>{0});
+    ASSERT_EQ(Load(1), Statuses{ARL_STATUS_OK});
     const std::string reference = SpooledReports().at(0);
     fs::remove_all(spool);
-    allocations = 0;
-    Load(1);  // counts the allocations of a cold run
-    const long count = allocations;
+    long count = 0;
+    {
+        Plugin plugin;
+        count = faults::RunFailing(0, [&] { plugin.Run(); }).allocations;
+    }
     std::cout << "a cold run makes " << count << " allocations\n";
-    const long blocksBefore = blocksInUse;
-    // Every eleventh in the quick suite; every one in the long check (about a minute).
-    const long stride = std::getenv("ARL_EVERY_ALLOCATION") ? 1 : 11;
+    const long blocksBefore = faults::BlocksInUse();
+    // Every one in the long check (a few minutes).
+    const long stride = std::getenv("ARL_EVERY_ALLOCATION") ? 1 : kQuickSuiteStride;
     for (long n = 1; n <= count; n += stride) {
-        std::vector<int> statuses = Load(2, n);
-        EXPECT_TRUE(std::string("0134567").find('0' + statuses[0]) != std::string::npos)
-            << "allocation " << n << " gave " << statuses[0];
-        ASSERT_EQ(statuses[1], 0) << "after failing allocation " << n;
-        EXPECT_FALSE(fs::exists(temp / "ar_output_pdl.ps")) << "allocation " << n;
-        std::vector<std::string> reports = SpooledReports();
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        // Emptied, not removed: the log service appends to the file it holds open.
+        fs::resize_file(dir / "device.log", 0);
+        Plugin plugin;
+        int32_t status = -1;
+        faults::RunFailing(n, [&] { status = plugin.Run(); });
+        EXPECT_EQ(status, StatusOfLastStage(Records()));
+        ASSERT_EQ(plugin.Run(), ARL_STATUS_OK);
+        EXPECT_FALSE(fs::exists(temp / "ar_output_pdl.ps"));
+        const std::vector<std::string> reports = SpooledReports();
         ASSERT_FALSE(reports.empty());
-        ASSERT_TRUE(reports.back() == reference) << "wrong report after failing allocation " << n;
-        EXPECT_EQ(reports.front().substr(reports.front().size() - 6), "%%EOF\n");
+        ASSERT_TRUE(reports.back() == reference) << "the report after the failing run differs";
+        const std::string end = "%%EOF\n", &first = reports.front();
+        EXPECT_EQ(first.substr(first.size() - std::min(end.size(), first.size())), end);
         fs::remove_all(spool);
     }
-    // The C library's time-zone state, read again now and then, holds some thirty blocks more
-    // or less; a block lost by every failing run would be thousands.
-    EXPECT_LE(std::labs(blocksInUse - blocksBefore), 64) << "blocks lost by the failing runs";
+    EXPECT_LE(std::labs(faults::BlocksInUse() - blocksBefore), kStrayBlocks);
 }
 
 // Reloading the plug-in again and again keeps neither memory nor descriptors.
@@ -205,14 +234,11 @@ TEST_F(Robustness, LoadRunUnloadCyclesLeakNothing)
 {
     Load(1);
     auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
-    const long blocksBefore = blocksInUse, descriptorsBefore = descriptors();
-    (void)blocksBefore;  // counted only where malloc is ours
-    for (int cycle = 0; cycle < 200; ++cycle)
-        ASSERT_EQ(Load(1), std::vector<int>{0});
+    const long blocksBefore = faults::BlocksInUse(), descriptorsBefore = descriptors();
+    for (int cycle = 0; cycle < kReloadCycles; ++cycle)
+        ASSERT_EQ(Load(1), Statuses{ARL_STATUS_OK});
     EXPECT_EQ(descriptors(), descriptorsBefore);
-#ifdef ARL_FAILING_MALLOC
-    EXPECT_LE(std::labs(blocksInUse - blocksBefore), 64);  // time-zone state, as above
-#endif
+    EXPECT_LE(std::labs(faults::BlocksInUse() - blocksBefore), kStrayBlocks);
 }
 
 // Files in odd states end the run at once with the status of the file that cannot be used.
@@ -224,67 +250,77 @@ TEST_F(Robustness, FilesThatAreNotRegularFilesDoNotBlock)
     ASSERT_EQ(0, mkfifo((catalog / "ru.po").c_str(), 0600));
     const struct {
         const char *variable, *value;
-        int status;
+        int32_t wantStatus;
     } rows[] = {
-        {"ACTIVITY_REPORT_TEMPLATE", fifo.c_str(), 1},
-        {"ACTIVITY_REPORT_TEMPLATE", "/dev/zero", 1},
-        {"ACTIVITY_REPORT_TEMPLATE", dir.c_str(), 1},
-        {"JTAPI_DATABASE", fifo.c_str(), 4},
-        {"JTAPI_DATABASE", dir.c_str(), 4},
-        {"DEVICE_LOG", fifo.c_str(), 0},  // records go to standard error instead
-        {"DEVICE_CONFIG", fifo.c_str(), 0},
-        {"TRANS_CATALOG_DIR", catalog.c_str(), 3},
+        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = fifo.c_str(),
+         .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = "/dev/zero",
+         .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = dir.c_str(),
+         .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = "JTAPI_DATABASE", .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
+        {.variable = "JTAPI_DATABASE", .value = dir.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
+        // Records go to standard error instead.
+        {.variable = "DEVICE_LOG", .value = fifo.c_str(), .wantStatus = ARL_STATUS_OK},
+        {.variable = "DEVICE_CONFIG", .value = fifo.c_str(), .wantStatus = ARL_STATUS_OK},
+        {.variable = "TRANS_CATALOG_DIR", .value = catalog.c_str(),
+         .wantStatus = ARL_STATUS_FINISHING_FAILED},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(RunInChild([&] { setenv(row.variable, row.value, 1); }), row.status)
+    for (const auto &row : rows) {
+        EXPECT_EQ(RunInChild([&] { setenv(row.variable, row.value, 1); }), row.wantStatus)
             << row.variable << "=" << row.value;
+    }
 }
 
 // A template line with a NUL byte reaches the report whole.
 TEST_F(Robustness, TemplatePieceIsCopiedWithItsNulBytes)
 {
     std::ofstream(templ, std::ios::app) << std::string("%a\0b\n", 5);
-    ASSERT_EQ(Load(1), std::vector<int>{0});
+    ASSERT_EQ(Load(1), Statuses{ARL_STATUS_OK});
     EXPECT_NE(SpooledReports().at(0).find(std::string("%%EOF\n%a\0b\n", 11)), std::string::npos);
 }
 
-// A disk that fills while the report is written: a status, and the earlier job intact. The
+// A disk that fills while the body is written: its status, and the earlier job intact. The
 // limit's SIGXFSZ stays at its default: the run's own writes must not end the host. (The log
 // goes to /dev/null, which no file size limit applies to.)
 TEST_F(Robustness, FullDiskGivesAStatusAndKeepsEarlierJobs)
 {
-    ASSERT_EQ(Load(1), std::vector<int>{0});
+    ASSERT_EQ(Load(1), Statuses{ARL_STATUS_OK});
     const std::string earlier = SpooledReports().at(0);
-    int status = RunInChild([] {
+    const rlim_t fileSizeLimit = 4096; // less than the body of the sample jobs
+    const int status = RunInChild([fileSizeLimit] {
         signal(SIGXFSZ, SIG_DFL);
         unsetenv("DEVICE_LOG");
         dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
-        struct rlimit limit = {4096, 4096};
+        const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
     });
-    EXPECT_TRUE(status == 6 || status == 3) << status;
-    EXPECT_TRUE(SpooledReports() == std::vector<std::string>{earlier}) << "earlier job changed";
+    EXPECT_EQ(status, ARL_STATUS_BODY_NOT_WRITABLE);
+    EXPECT_EQ(SpooledReports(), Texts{earlier}) << "earlier job changed";
 }
 
 // Overlapping runs, from two threads and from two processes sharing TEMP_FILES_DIR: each
 // spooled report is exactly one run's.
 TEST_F(Robustness, OverlappingRunsTakeTurns)
 {
-    ASSERT_EQ(Load(1), std::vector<int>{0});
+    ASSERT_EQ(Load(1), Statuses{ARL_STATUS_OK});
     const std::string reference = SpooledReports().at(0);
-    auto twentyRuns = [] { EXPECT_EQ(Load(20), std::vector<int>(20, 0)); };
-    std::thread first(twentyRuns), second(twentyRuns);
+    const Statuses allFinished(kOverlappingRuns, ARL_STATUS_OK);
+    auto overlapping = [&allFinished] { EXPECT_EQ(Load(kOverlappingRuns), allFinished); };
+    std::thread first(overlapping), second(overlapping);
     first.join();
     second.join();
     pid_t child = fork();
     if (child == 0)
-        _exit(Load(20) == std::vector<int>(20, 0) ? 0 : 1);
-    twentyRuns();
+        _exit(Load(kOverlappingRuns) == allFinished ? EXIT_SUCCESS : EXIT_FAILURE);
+    overlapping();
     int wait = 0;
     waitpid(child, &wait, 0);
-    EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == 0);
-    std::vector<std::string> reports = SpooledReports();
-    EXPECT_EQ(reports.size(), 81u);
+    ASSERT_TRUE(WIFEXITED(wait));
+    EXPECT_EQ(WEXITSTATUS(wait), EXIT_SUCCESS);
+    const std::vector<std::string> reports = SpooledReports();
+    const size_t runs = 1 + 4 * kOverlappingRuns; // the reference, two threads, two processes
+    EXPECT_EQ(reports.size(), runs);
     for (const std::string &report : reports)
         EXPECT_TRUE(report == reference) << "a report mixes runs";
 }
