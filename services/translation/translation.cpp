@@ -159,7 +159,8 @@ std::string SourceEncoding(const std::string &from, const std::string &text)
     if (!charset::IsUtf8Name(from))
         return from;
     const std::string &system = SystemCharset();
-    if (IsNationalMultiByte(LayoutOf(system)))
+    static const Layout systemLayout = LayoutOf(system); // as fixed as the charset
+    if (IsNationalMultiByte(systemLayout))
         return system;
     if (charset::IsValidUtf8(text.data(), text.size()))
         return from;
@@ -557,33 +558,91 @@ bool IsContinuationByte(char byte)
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
-// The text the last conversion on this thread gave, by its length and fingerprint, and the
-// layout of its encoding. Hex conversion is handed bytes without their encoding: this tells the
-// converter's result, which the caller hexes right after converting it, from a text that it
-// hexes as it is (dates and times, in ASCII or UTF-8).
-struct LastResult {
-    Layout layout;
-    size_t length;
-    uint64_t fingerprint;
-};
-constexpr LastResult kNoResult = {Layout::Utf8, SIZE_MAX, 0};
-thread_local LastResult lastResult = kNoResult;
-
-uint64_t Fingerprint(const char *text, size_t length) // FNV-1a
+// FNV-1a, taken eight bytes at a time: it is made of every converted text.
+uint64_t Fingerprint(const char *text, size_t length)
 {
-    uint64_t hash = 0xcbf29ce484222325u;
-    for (size_t i = 0; i < length; ++i)
+    uint64_t hash = 0xcbf29ce484222325u ^ length;
+    size_t i = 0;
+    for (uint64_t word; i + sizeof word <= length; i += sizeof word) {
+        std::memcpy(&word, text + i, sizeof word);
+        hash = (hash ^ word) * 0x100000001b3u;
+    }
+    for (; i < length; ++i)
         hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x100000001b3u;
     return hash;
 }
 
-Layout LayoutOfText(const char *text)
-{
-    const size_t length = std::strlen(text);
-    return length == lastResult.length && Fingerprint(text, length) == lastResult.fingerprint
-               ? lastResult.layout
-               : Layout::Utf8;
-}
+// The last results of EncodingConverter::convert() in the process, by length and fingerprint, with
+// the layout of the encoding each is in. Hex conversion is handed bytes without their encoding:
+// a text found here is a converter's result, which its caller hexes right after converting it;
+// any other text (dates and times, in ASCII or UTF-8) is taken as UTF-8. Several results are kept
+// so that threads converting at once find theirs. Nothing here is thread-local storage: the C
+// library allocates that at first use in a library loaded at run time, and ends the process when
+// it cannot. Allocates nothing.
+class RecentResults {
+public:
+    void remember(const std::string &encoding, const std::string &text)
+    {
+        const uint64_t fingerprint = Fingerprint(text.data(), text.size());
+        std::lock_guard<std::mutex> hold(lock_);
+        results_[next_] = {text.size(), fingerprint, layoutOfName(encoding)};
+        next_ = (next_ + 1) % kResults;
+    }
+
+    Layout layoutOf(const char *text)
+    {
+        const size_t length = std::strlen(text);
+        const uint64_t fingerprint = Fingerprint(text, length);
+        std::lock_guard<std::mutex> hold(lock_);
+        for (unsigned age = 1; age <= kResults; ++age) { // the newest first
+            const Result &result = results_[(next_ + kResults - age) % kResults];
+            if (result.length == length && result.fingerprint == fingerprint)
+                return result.layout;
+        }
+        return Layout::Utf8;
+    }
+
+private:
+    static const unsigned kResults = 16;
+    struct Result {
+        size_t length;
+        uint64_t fingerprint;
+        Layout layout;
+    };
+    struct Name {
+        char name[32];
+        size_t length; // 0: none
+        Layout layout;
+    };
+
+    // Under the lock. A run converts every text into the same printer encoding: the last two names
+    // keep their layout, which spares comparing the name with thirty others each time (a third of
+    // the converter's own work for a text of ASCII only).
+    Layout layoutOfName(const std::string &encoding)
+    {
+        for (const Name &known : names_) {
+            if (known.length == encoding.size() &&
+                std::memcmp(known.name, encoding.data(), known.length) == 0)
+                return known.layout;
+        }
+        const Layout layout = LayoutOf(encoding);
+        if (!encoding.empty() && encoding.size() <= sizeof names_[0].name) {
+            Name &kept = names_[nextName_];
+            std::memcpy(kept.name, encoding.data(), encoding.size());
+            kept.length = encoding.size();
+            kept.layout = layout;
+            nextName_ = (nextName_ + 1) % 2;
+        }
+        return layout;
+    }
+
+    std::mutex lock_;
+    Result results_[kResults] = {};
+    unsigned next_ = 0;
+    Name names_[2] = {};
+    unsigned nextName_ = 0;
+};
+RecentResults recentResults;
 
 // How much of `text`, longer than `room` bytes, to keep: every byte the room allows, up to the
 // last whole character. A national multi-byte text is walked from its start, as its second bytes
@@ -665,7 +724,7 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
     const size_t room = static_cast<size_t>(maxBytes - 1) / 2;
     size_t length = strnlen(text, room);
     if (text[length] != '\0') {
-        length = WholeCharacters(text, room, LayoutOfText(text));
+        length = WholeCharacters(text, room, recentResults.layoutOf(text));
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
                       "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.", length, maxBytes);
     }
@@ -718,14 +777,12 @@ EncodingConverter &EncodingConverter::convertFrom(const std::string &encoding)
 
 EncodingConverter::ConversionResults EncodingConverter::convert(const std::string &text)
 {
-    lastResult = kNoResult;
     ConversionResults results;
     results.first = SourceEncoding(from_, text);
     // A text that cannot be converted is a failure, never the text as it came.
     if (from_.empty() || to_.empty() || !ConvertLeniently(results.first, to_, text, results.second))
         throw std::system_error(EINVAL, std::generic_category(),
                                 "no conversion from \"" + from_ + "\" to \"" + to_ + "\"");
-    const std::string &out = results.second;
-    lastResult = {LayoutOf(to_), out.size(), Fingerprint(out.data(), out.size())};
+    recentResults.remember(to_, results.second);
     return results;
 }

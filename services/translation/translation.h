@@ -87,14 +87,15 @@ int Trans_TranslateString(const char *language, unsigned int stringId, const cha
 /* 'Trans_ConvertUTF8StringToHex()' - writes the bytes of `text` into `out` as lowercase hex
  * digits, two per byte, NUL-terminated, using at most `maxBytes` bytes. A text that does not fit
  * is cut to the whole characters that fit; that is not a failure, only a warning in the log. The
- * cut follows the encoding the text is in, which the call learns on the calling thread: a text
- * that is the result of the last EncodingConverter::convert() on this thread (the same bytes) is
- * in that conversion's target encoding, any other text is UTF-8. So the cut keeps every byte that
- * fits in a single-byte encoding, never splits a character of a national multi-byte encoding
- * (Shift_JIS and CP932, EUC-JP, GBK, CP936 and GB2312, GB18030, Big5, CP950 and Big5-HKSCS,
- * EUC-KR, CP949 and Johab) and, in UTF-8, falls before a byte 10xxxxxx. Returns the number of hex
- * digits written, or -1 when `out` or `text` is NULL or `maxBytes` is below 1 (then `out` is
- * untouched). Allocates nothing when the text fits. */
+ * cut follows the encoding the text is in, which the converter tells: a text that is one of the
+ * last sixteen results of EncodingConverter::convert() in the process (the same bytes: a caller
+ * hexes a result right after converting it) is in that conversion's target encoding, any other
+ * text is UTF-8. So the cut keeps every byte that fits in a single-byte encoding, never splits a
+ * character of a national multi-byte encoding (Shift_JIS and CP932, EUC-JP, GBK, CP936 and
+ * GB2312, GB18030, Big5, CP950 and Big5-HKSCS, EUC-KR, CP949 and Johab) and, in UTF-8, falls
+ * before a byte 10xxxxxx. Returns the number of hex digits written, or -1 when `out` or `text`
+ * is NULL or `maxBytes` is below 1 (then `out` is untouched). Allocates nothing when the text
+ * fits. */
 int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
 
 } /* extern "C" */
@@ -136,10 +137,10 @@ private:
  *   - on any other device a text that is valid UTF-8 is read as UTF-8, and one that is not is
  *     read in the system charset, or in ISO-8859-15 where the system charset is UTF-8.
  * An encoding unknown to iconv (logged), or none set, makes convert() throw: a text is never
- * handed back unconverted. Each conversion records its result and target encoding on the calling
- * thread for Trans_ConvertUTF8StringToHex (a failed one is recorded as none). iconv descriptors
- * are cached, so constructing a converter for every text is cheap. Only convert() throws (the
- * setters throw only what copying a std::string may). */
+ * handed back unconverted. Each conversion records its result (length and fingerprint) and
+ * target encoding for Trans_ConvertUTF8StringToHex. iconv descriptors are cached, so constructing
+ * a converter for every text is cheap. Only convert() throws (the setters throw only what copying
+ * a std::string may). */
 class EncodingConverter {
 public:
     /* first: the encoding the input was actually read as; second: the converted text. */
