@@ -26,7 +26,7 @@
 #include "faults.h"
 
 using Texts = std::vector<std::string>;
-using Answers = std::map<std::string, std::vector<long>>;
+using Faults = std::vector<faults::Fault>;
 
 inline std::string Hex(const std::string &text)
 {
@@ -75,7 +75,11 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir); }
 
     // The next row of a table starts afresh, in the same directory.
-    void Fresh() { TearDown(), SetUp(); }
+    void Fresh()
+    {
+        TearDown();
+        SetUp();
+    }
 
     void Template(const std::string &text) { std::ofstream(dir + "/template.ps") << text; }
     void Conf(const std::string &text) { std::ofstream(std::getenv("DEVICE_CONFIG")) << text; }

@@ -15,6 +15,11 @@ const char kHead[] = "%!PS <__media_type__20__media_color__20__device_hex_name__
 const char kDayFormats[] = "OID_ATT_DATE_FORMAT = %d/%m/%Y\nOID_ATT_TIME_FORMAT = %H:%M\n";
 const Texts kCommonEnd = {"INFO Releasing Report Data...",
                          "INFO jtapi_release_report_data() SUCCESSFUL"};
+// A device name is cut to its replacement buffer.
+const size_t kDeviceNameBytes = ARL_REPLACE_PATTERN_SIZE - 1;
+// The finishing pass adds its commands in the order of constantCmdTable, then the variable ones.
+const size_t kConstantCommands = 49, kVariableCommands = 5;
+const size_t kAllCommands = kConstantCommands + kVariableCommands;
 
 std::string Golden(const std::string &name) { return ReadFile(ARL_GOLDEN_DIR "/" + name); }
 
@@ -25,7 +30,21 @@ Texts Tail(const Texts &texts, size_t n)
 { return Texts(texts.end() - std::min(n, texts.size()), texts.end()); }
 
 Texts Join(Texts texts, const Texts &more) // `texts`, then `more`
-{ return texts.insert(texts.end(), more.begin(), more.end()), texts; }
+{
+    texts.insert(texts.end(), more.begin(), more.end());
+    return texts;
+}
+
+// The recorded calls of `name` whose first argument is `first`.
+Texts CallsWith(const std::string &name, const std::string &first)
+{
+    Texts found;
+    for (const std::string &call : faults::Calls(name)) {
+        if (call.compare(name.size() + 1, first.size() + 1, first + ",") == 0)
+            found.push_back(call);
+    }
+    return found;
+}
 
 std::string Ticket(const std::string &medium)
 {
@@ -53,7 +72,8 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
                       longLine = "%!PS\n" + std::string(300, 'a') + "\n" + std::string(240, 'b') +
                                  kMarker + "cc\n";
     std::string utf8 = Golden("jobWithThreeRecipients.sql");
-    utf8.replace(utf8.find("6e9"), 3, "6c3a9"), utf8.replace(utf8.find("6feb"), 4, "6fc3ab");
+    utf8.replace(utf8.find("6e9"), 3, "6c3a9");
+    utf8.replace(utf8.find("6feb"), 4, "6fc3ab");
     const Texts missing = {
         "INFO Number of Addresses = 1", "INFO JTAPI_SENT_DATE_TIME is NULL. Use blanks", sent + " ",
         "ERROR JTAPI_COMPLETE_DATE_TIME is NULL. Use blanks", "INFO Completed Date/Time =  ",
@@ -70,55 +90,77 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
         "INFO Use default = JTAPI_PROCESS_STATE_SENT",
         "ERROR JTAPI_STATUS_DATE_TIME is NULL. Using default", "INFO Status Date/Time =  "};
     const struct {
-        std::string rows, conf; const char *charset, *language; std::string templ, body, device;
-        Answers answers; int missingStatus; const char *medium; Texts records;
+        std::string rows, conf;     // job rows, device.conf
+        const char *charset;        // SYSTEM_CHARSET (NULL: unset)
+        const char *language;
+        std::string templ, body;    // the template, the body (or a line of it, for a bare marker)
+        std::string device;         // the device name printed
+        Faults faults = {};
+        int missingStatus = -1;     // the status of a missing field (-1: the job tracker's own)
+        const char *medium;         // the paper
+        Texts records;              // a run of the log's records
     } cases[] = {
-        // job rows, device.conf, SYSTEM_CHARSET, language, template, the body (or a line of it),
-        // the device name printed, answers, the status of a missing field, the paper, records
-        {Golden("twoJobsWithDoubles.sql"), "market.region = 2\n" + name + "lobby",
-         "ISO-8859-15", "en", head + kMarker, head + two, "lobby", {}, -1, "ISO_A4",
-         {"INFO Number of Addresses = 7", sent + "12/31/2011 23:59:58",
-          "INFO Completed Date/Time = 01/01/2012 00:00:02", "INFO Num Confirmed = 12",
-          "INFO Num Recipients = 7", "INFO Subject = \"\"", "INFO From = \"dave@example.net\"",
-          "INFO Number unconfirmed = -1", "INFO Number failed = 2", "INFO Num Scanned = 10",
-          "INFO Attach Size = 0", "INFO Addr Type = 0", "INFO Friendly Name = \"Eve\""}},
-        {Golden("jobWithEveryFieldMissing.sql"), "", "ISO-8859-15", "en",
-         head + kMarker + "X\n" + kMarker, head + none + "X\n" + none, host.nodename, {}, 6,
-         "NA_LETTER", missing},
-        {Golden("jobWithEveryFieldMissing.sql"), "market.region = 7", "ISO-8859-15", "en",
-         head + kMarker, head + none, "", {{"uname()", {EIO}}}, 0, "NA_LETTER",
-         {"ERROR ARL_GetSpecialAttributes(): uname() failed, errno = " + std::to_string(EIO) +
-          "."}},
-        {Golden("jobWithThreeRecipients.sql"), days + "market.region = 5\n" + name + "Caf\xe9",
-         nullptr, "de", head + kMarker, head + three, "Caf\xe9", {}, -1, "ISO_A4",
-         {"ERROR ARL_CvtToUtf8(): getenv(SYSTEM_CHARSET) returned NULL.",
-          "INFO ARL_CvtToUtf8(): transLibEncoding = ISO-8859-15."}},
-        {utf8, days + "market.region = 4\n" + name + "Caf\xe9", "UTF-8", "fr", head + kMarker,
-         head + three, "Caf\xe9", {}, -1, "NA_LETTER",
-         {"INFO ARL_CvtToUtf8(): transLibEncoding = UTF-8."}},
-        {"INSERT INTO jobs (id, subject) VALUES (1, CAST(X'd09cd0b8d180' AS TEXT));",
-         "market.region = 3\n" + name + "Caf\xe9", "UTF-8", "ru", kMarker,
-         "<bcd8e0> field_avail Substring AR_SHOW\n", "", {{"SNF_Convert(Caf\xe9", {0}}}, -1,
-         "ISO_A4",
-         {"ERROR ARL_CvtToUtf8(): SNF_Convert(Caf\xe9, ISO-8859-15) failed.",
-          "ERROR ARL_CvtToUtf8() failed (sedCmdTable[4])."}},
-        {"", "market.region = 0\n" + name + std::string(150, 'n'), "ISO-8859-15", "en",
-         head + longLine + "X " + kMarker + "Y" + kMarker + "end", head + longLine + "end",
-         std::string(99, 'n'), {}, -1, "NA_LETTER",
-         {"WARN CopyString() input string being truncated."}}};
+        {.rows = Golden("twoJobsWithDoubles.sql"), .conf = "market.region = 2\n" + name + "lobby",
+         .charset = "ISO-8859-15", .language = "en", .templ = head + kMarker, .body = head + two,
+         .device = "lobby", .medium = "ISO_A4",
+         .records = {"INFO Number of Addresses = 7", sent + "12/31/2011 23:59:58",
+                     "INFO Completed Date/Time = 01/01/2012 00:00:02", "INFO Num Confirmed = 12",
+                     "INFO Num Recipients = 7", "INFO Subject = \"\"",
+                     "INFO From = \"dave@example.net\"", "INFO Number unconfirmed = -1",
+                     "INFO Number failed = 2", "INFO Num Scanned = 10", "INFO Attach Size = 0",
+                     "INFO Addr Type = 0", "INFO Friendly Name = \"Eve\""}},
+        {.rows = Golden("jobWithEveryFieldMissing.sql"), .conf = "", .charset = "ISO-8859-15",
+         .language = "en", .templ = head + kMarker + "X\n" + kMarker,
+         .body = head + none + "X\n" + none, .device = host.nodename,
+         .missingStatus = JTAPI_ERR_MISSING, .medium = "NA_LETTER", .records = missing},
+        {.rows = Golden("jobWithEveryFieldMissing.sql"), .conf = "market.region = 7",
+         .charset = "ISO-8859-15", .language = "en", .templ = head + kMarker, .body = head + none,
+         .device = "", .faults = {{.call = "uname", .answer = EIO}}, .missingStatus = JTAPI_OK,
+         .medium = "NA_LETTER",
+         .records = {"ERROR ARL_GetSpecialAttributes(): uname() failed, errno = " +
+                     std::to_string(EIO) + "."}},
+        {.rows = Golden("jobWithThreeRecipients.sql"),
+         .conf = days + "market.region = 5\n" + name + "Caf\xe9", .charset = nullptr,
+         .language = "de", .templ = head + kMarker, .body = head + three, .device = "Caf\xe9",
+         .medium = "ISO_A4",
+         .records = {"ERROR ARL_CvtToUtf8(): getenv(SYSTEM_CHARSET) returned NULL.",
+                     "INFO ARL_CvtToUtf8(): transLibEncoding = ISO-8859-15."}},
+        {.rows = utf8, .conf = days + "market.region = 4\n" + name + "Caf\xe9", .charset = "UTF-8",
+         .language = "fr", .templ = head + kMarker, .body = head + three, .device = "Caf\xe9",
+         .medium = "NA_LETTER", .records = {"INFO ARL_CvtToUtf8(): transLibEncoding = UTF-8."}},
+        {.rows = "INSERT INTO jobs (id, subject) VALUES (1, CAST(X'd09cd0b8d180' AS TEXT));",
+         .conf = "market.region = 3\n" + name + "Caf\xe9", .charset = "UTF-8", .language = "ru",
+         .templ = kMarker, .body = "<bcd8e0> field_avail Substring AR_SHOW\n", .device = "",
+         .faults = {{.call = "SNF_Convert(Caf\xe9, 4, ISO-8859-15)", .answer = 0}},
+         .medium = "ISO_A4",
+         .records = {"ERROR ARL_CvtToUtf8(): SNF_Convert(Caf\xe9, ISO-8859-15) failed.",
+                     "ERROR ARL_CvtToUtf8() failed (sedCmdTable[4])."}},
+        {.rows = "", .conf = "market.region = 0\n" + name + std::string(150, 'n'),
+         .charset = "ISO-8859-15", .language = "en",
+         .templ = head + longLine + "X " + kMarker + "Y" + kMarker + "end",
+         .body = head + longLine + "end", .device = std::string(kDeviceNameBytes, 'n'),
+         .medium = "NA_LETTER", .records = {"WARN CopyString() input string being truncated."}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.language + (" " + c.rows.substr(0, 90)));
         Fresh();
-        Database(c.rows), Conf(c.conf), Template(c.templ);
-        c.charset ? setenv("SYSTEM_CHARSET", c.charset, 1) : unsetenv("SYSTEM_CHARSET");
+        Database(c.rows);
+        Conf(c.conf);
+        Template(c.templ);
+        if (c.charset)
+            setenv("SYSTEM_CHARSET", c.charset, 1);
+        else
+            unsetenv("SYSTEM_CHARSET");
         SetSystemCharset(nullptr);
-        faults::state.answers = c.answers;
+        faults::state.faults = c.faults;
         faults::state.missingFieldStatus = c.missingStatus;
 
-        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", c.language), 0);
+        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", c.language), ARL_STATUS_OK);
 
         const std::string &body = faults::state.removed, report = Spooled("document.ps");
-        EXPECT_TRUE(c.templ == kMarker ? body.find(c.body) != body.npos : body == c.body) << body;
+        if (c.templ == kMarker)
+            EXPECT_NE(body.find(c.body), std::string::npos) << body;
+        else
+            EXPECT_EQ(body, c.body);
         if (c.templ.rfind(kHead, 0) == 0) { // ("Caf\xe9" prints in Latin-9 on either system)
             EXPECT_EQ(report.substr(0, report.find('\n')),
                       "%!PS <" + Hex("Plain") + "20" + Hex("Blue") + "20" + Hex(c.device) + ">");
@@ -126,6 +168,8 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
         for (const char *tag : {"__ar_const_", "processState_", "__media_", "_hex_"})
             EXPECT_EQ(report.find(tag), std::string::npos) << report;
         EXPECT_EQ(Spooled("ticket"), Ticket(c.medium));
+        for (const faults::Fault &fault : faults::state.faults)
+            EXPECT_GT(fault.matched, 0) << fault.call << " was never called";
         const Texts records = Records();
         EXPECT_PRED2(HasRun, records, c.records);
         EXPECT_EQ(HasRun(records, {"NOTICE Failed to get market region from cfg server, "
@@ -141,12 +185,14 @@ TEST_F(PluginTest, EveryConstantTagPrintsItsText)
     std::istringstream golden(Golden("constantTexts.txt"));
     std::string tag, text, templ, printed;
     while (std::getline(golden, tag, '\t') && std::getline(golden, text)) {
-        for (size_t at; (at = text.find('\xc2')) != text.npos;) // the copyright sign: one Latin-9 byte
+        // The copyright sign: one Latin-9 byte.
+        for (size_t at; (at = text.find('\xc2')) != text.npos;)
             text.erase(at, 1);
-        templ += "<" + tag + ">\n", printed += "<" + Hex(text) + ">\n";
+        templ += "<" + tag + ">\n";
+        printed += "<" + Hex(text) + ">\n";
     }
     Template(templ);
-    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 0);
+    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), ARL_STATUS_OK);
     EXPECT_EQ(Spooled("document.ps"), printed);
 }
 
@@ -156,7 +202,7 @@ TEST_F(PluginTest, EveryConstantTagPrintsItsText)
 TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
 {
     Conf("market.region = 1\nconnectivity.SNMP.systemGroup.sysName = lobby\n");
-    EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), 0);
+    EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), ARL_STATUS_OK);
     const std::string tmp = dir + "/tmp/", pointer = "ERROR CopyString() sent to or from pointer.";
     const std::string add = "INFO Add command ";
     EXPECT_EQ(Records(),
@@ -175,17 +221,18 @@ TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
                     add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"",
                     "INFO ARL_GenerateActivityReport returning 0"},
                    kCommonEnd));
-    EXPECT_EQ(faults::Calls("Sed_AddCommand(__system_hex_"),
-              (Texts{"Sed_AddCommand(__system_hex_date__, 6, " + Hex("N/A") + ")",
-                     "Sed_AddCommand(__system_hex_time__, 7, " + Hex("N/A") + ")"}));
+    EXPECT_EQ(CallsWith("Sed_AddCommand", "__system_hex_date__"),
+              Texts{"Sed_AddCommand(__system_hex_date__, 6, " + Hex("N/A") + ")"});
+    EXPECT_EQ(CallsWith("Sed_AddCommand", "__system_hex_time__"),
+              Texts{"Sed_AddCommand(__system_hex_time__, 7, " + Hex("N/A") + ")"});
 
     unsetenv("TEMP_FILES_DIR");
     std::filesystem::create_directories("/tmp/tmpfiles");
-    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 0);
+    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), ARL_STATUS_OK);
     const Texts records = Records();
     EXPECT_EQ(std::count(records.begin(), records.end(), "ERROR ENV TEMP_FILES_DIR not defined"),
               2);
-    EXPECT_EQ(faults::Calls("Sed_FileEdit(").back(),
+    EXPECT_EQ(faults::Calls("Sed_FileEdit").back(),
               "Sed_FileEdit(/tmp/tmpfiles/ar_output_pdl.ps, /tmp/tmpfiles/activityReport.ps)");
 }
 
@@ -199,6 +246,7 @@ TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
 // end skipped.
 TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
 {
+    const std::string opened = "INFO Activity Report Template file " + dir + "/template.ps opened";
     const std::string missing = dir + "/missing", enter = "ENTER ARL_ActivityReport",
                       got = "INFO Job Tracker data retreived successfully",
                       noTemplate = "ERROR ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity "
@@ -212,70 +260,123 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
                       font = "DefaultFontName findfont 9 scalefont setfont\n",
                       mv = "currentColumn currentRow MoveToPosition\n",
                       col = "/currentColumn name_info_col", fail = "Trans_ConvertUTF8StringToHex(";
+    // Commands added when the finishing pass stops: before the text of "Report Date:", through
+    // the page tag, before string 20210.
+    const size_t beforeReportDate = 3, throughPage = 8, beforeString20210 = 12;
+    // The plug-in's own mallocs in a run whose replacement buffers are to be made again: the
+    // body path, the three text buffers, then the report path.
+    const long bodyPath = 1, firstBuffer = 2, reportPath = 5;
+    const auto hexFails = [](const std::string &text) {
+        const std::string bound = std::to_string(ARL_HEX_BUFFER_SIZE);
+        return faults::Fault{.call = "Trans_ConvertUTF8StringToHex(" + text + ", " + bound + ")",
+                             .answer = -1};
+    };
+    const faults::Fault releaseFails = {.call = "jtapi_release_report_data", .answer = 9};
     const struct {
-        std::string env; Answers answers; size_t malloc; int32_t status; Texts records;
-        size_t commands; int32_t initialised, flag; std::string tail = "", read = "";
+        std::string env = ""; // a variable set ("NAME=value") or unset ("NAME")
+        Faults faults = {};
+        int32_t wantStatus;
+        Texts records; // a run of the records before the common end
+        size_t commands = 0; // Sed_AddCommand calls
+        bool initialised = false; // Trans_Init succeeded
+        int32_t autoConvertAfter = 0;
+        std::string bodyEnd = "", lastRead = ""; // the end of the body, the last field read
     } cases[] = {
-        // an environment variable set (or unset), answers, a malloc size that fails, the status,
-        // records (before the common end), Sed_AddCommand calls, Trans_Init succeeded,
-        // autoConvert after the run, the end of the body, the last field read
-        {"ACTIVITY_REPORT_TEMPLATE", {}, 0, 1, {enter, got, noTemplate}, 0, 0, 1},
-        {"ACTIVITY_REPORT_TEMPLATE=" + missing, {}, 0, 1, {enter, got, noTemplate}, 0, 0, 1},
-        {"TEMP_FILES_DIR=" + missing, {}, 0, 6,
-         {enter, got, "INFO Activity Report Template file " + dir + "/template.ps opened",
-          "INFO Open temp output file \"" + missing + "/ar_output_pdl.ps\"",
-          "ERROR Cannot open PDL file for writing."}, 0, 0, 1},
-        {"JTAPI_DATABASE=" + missing, {}, 0, 4,
-         {enter, "ERROR jtapi_get_completed_jobs_report_data() FAILED status = 2."}, 0, 0, 1},
-        {"", {}, ARL_REPLACE_PATTERN_SIZE, 5, {"ERROR malloc() failed for replacePattern."}, 0, 0,
-         0},
-        {"", {}, dir.size() + sizeof "/tmp/activityReport.ps", 3,
-         {"ERROR malloc() failed for the report path."}, 0, 0, 0},
-        {"", {{"jtapi_release", {9}}}, 0, 0, {pass + "0"}, 54, 1, 0},
-        {"", {{"jtapi_release", {9}}, {"Sed_FileEdit", {5}}}, 0, 3,
-         {"ERROR Sed_FileEdit() failed with status 5.", pass + "3"}, 54, 1, 0},
-        {"", {{"jtapi_get_field_data(0/0/0)", {6}}}, 0, 0,
-         {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"}, 54, 1, 1},
-        {"", {{"Sed_CreateCmdArray", {0}}}, 0, 3,
-         {"ERROR Sed_CreateCmdArray() failed.", translating,
-          "ERROR ARL_TranslateConstantText()\\tsent a NULL\\tpointer.", failed, pass + "3"},
-         0, 1, 0},
-        {"", {{"Trans_Init", {6}}}, 0, 3,
-         {"ERROR Failed to init translation library, error = 6", failed, pass + "3"}, 0, 0, 0},
-        {"", {{"Trans_TranslateString(en, 20210)", {4}}}, 0, 3,
-         {"ERROR Failed to translate string 20210 to [en], error = 4", failed, pass + "3"}, 12, 1,
-         0},
-        {"", {{fail + "Report Date:", {-1}}}, 0, 3,
-         {hex, "ERROR ARL_CvtToUtf8Hex() failed (i = 3).", failed, pass + "3"}, 3, 1, 0},
-        {"", {{"Sed_AddCommand(__ar_const_page__", {1}}}, 0, 3,
-         {"ERROR Sed_AddCommand(i = 7) failed.", failed, pass + "3"}, 8, 1, 0},
-        {"", {{fail + "Plain", {-1}}}, 0, 7,
-         {add + "1: type=1 find=\"__media_type__\" replace=\"Plain\"", hex,
-          "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = 1).", pass + "7"}, 50, 1, 0},
-        {"", {{"Sed_AddCommand(__media_type__", {9}}}, 0, 0,
-         {"ERROR Sed_AddCommand() failed.", add + "2: type=6 find=\"__system_hex_date__\" replace="
-          "\"NULL\"", add + "3: type=7 find=\"__system_hex_time__\" replace=\"NULL\"",
-          add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"", pass + "0"}, 54, 1, 0},
-        {"", {{fail + "01/05/2010", {-1}}}, 0, 7, {hex}, 0, 0, 1,
-         "<__ar_const_job_date__20> AR_SHOW\n" + font, "12/1/0"},
-        {"", {{fail + "09:07:41", {-1}}}, 0, 7, {hex}, 0, 0, 1, "/field_avail 45 def\n" + font,
-         "11/1/0"},
-        {"", {{fail + "Subject", {-1}}}, 0, 7,
-         {"INFO Subject = \"Subject\"", hex, cvt + "subject)."}, 0, 0, 1,
-         "/field_avail subj_width field_delta sub def\n" + font, "14/1/0"},
-        {"", {{fail + "from@", {-1}}}, 0, 7, {cvt + "from)."}, 0, 0, 0,
-         "<__ar_const_from__20> AR_SHOW\n" + font, "15/1/0"},
-        {"", {{fail + "Nobody", {-1}}}, 0, 7, {cvt + "to address)."}, 0, 0, 0,
-         col + "1_ind def\n" + mv, "20/1/1"},
-        {"", {{fail + "Carl", {-1}}}, 0, 7, {cvt + "cc address)."}, 0, 0, 0,
-         col + "1_ind def\n" + mv, "20/1/2"},
-        {"", {{fail + "nobody@", {-1}}}, 0, 7, {cvt + "email address)."}, 0, 0, 0,
-         col + "2_ind def\n" + mv, "21/1/1"},
-        {"", {{fail + "---", {-1}}}, 0, 7, {hex}, 0, 0, 0, col + "3_ind def\n" + mv, "18/1/2"},
-        {"", {{fail + "01/07/2010", {-1}}}, 0, 7, {hex}, 0, 0, 0, col + "4_ind def\n" + mv,
-         "19/1/1"},
-        {"", {{fail + "09:06:00", {-1}}}, 0, 7, {hex}, 0, 0, 0,
-         col + "4_ind def\n" + mv + "<" + Hex("01/07/2010") + "202020", "19/1/1"}};
+        {.env = "ACTIVITY_REPORT_TEMPLATE", .wantStatus = ARL_STATUS_NO_TEMPLATE,
+         .records = {enter, got, noTemplate}, .autoConvertAfter = 1},
+        {.env = "ACTIVITY_REPORT_TEMPLATE=" + missing, .wantStatus = ARL_STATUS_NO_TEMPLATE,
+         .records = {enter, got, noTemplate}, .autoConvertAfter = 1},
+        {.env = "TEMP_FILES_DIR=" + missing, .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE,
+         .records = {enter, got, opened,
+                     "INFO Open temp output file \"" + missing + "/ar_output_pdl.ps\"",
+                     "ERROR Cannot open PDL file for writing."},
+         .autoConvertAfter = 1},
+        {.env = "JTAPI_DATABASE=" + missing, .wantStatus = ARL_STATUS_NO_JOB_DATA,
+         .records = {enter, "ERROR jtapi_get_completed_jobs_report_data() FAILED status = 2."},
+         .autoConvertAfter = 1},
+        {.faults = {{.call = "malloc", .answer = 0, .nth = bodyPath}},
+         .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE,
+         .records = {enter, got, opened, "ERROR Cannot open PDL file for writing."},
+         .autoConvertAfter = 1},
+        {.faults = {{.call = "malloc", .answer = 0, .nth = firstBuffer}},
+         .wantStatus = ARL_STATUS_NO_MEMORY,
+         .records = {"ERROR malloc() failed for replacePattern."}},
+        {.faults = {{.call = "malloc", .answer = 0, .nth = reportPath}},
+         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR malloc() failed for the report path."}},
+        {.faults = {releaseFails}, .wantStatus = ARL_STATUS_OK, .records = {pass + "0"},
+         .commands = kAllCommands, .initialised = true},
+        {.faults = {releaseFails, {.call = "Sed_FileEdit", .answer = 5}},
+         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR Sed_FileEdit() failed with status 5.", pass + "3"},
+         .commands = kAllCommands, .initialised = true},
+        {.faults = {{.call = "jtapi_get_field_data(0/0/0)", .answer = JTAPI_ERR_MISSING}},
+         .wantStatus = ARL_STATUS_OK,
+         .records = {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"},
+         .commands = kAllCommands, .initialised = true, .autoConvertAfter = 1},
+        {.faults = {{.call = "Sed_CreateCmdArray", .answer = 0}},
+         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR Sed_CreateCmdArray() failed.", translating,
+                     "ERROR ARL_TranslateConstantText()\\tsent a NULL\\tpointer.", failed,
+                     pass + "3"},
+         .initialised = true},
+        {.faults = {{.call = "Trans_Init", .answer = 6}}, .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR Failed to init translation library, error = 6", failed, pass + "3"}},
+        {.faults = {{.call = "Trans_TranslateString(en, 20210)", .answer = 4}},
+         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR Failed to translate string 20210 to [en], error = 4", failed,
+                     pass + "3"},
+         .commands = beforeString20210, .initialised = true},
+        {.faults = {hexFails("Report Date:")}, .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {hex, "ERROR ARL_CvtToUtf8Hex() failed (i = 3).", failed, pass + "3"},
+         .commands = beforeReportDate, .initialised = true},
+        {.faults = {{.call = "Sed_AddCommand(__ar_const_page__, 1, " + Hex("Page") + ")",
+                     .answer = 1}},
+         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .records = {"ERROR Sed_AddCommand(i = 7) failed.", failed, pass + "3"},
+         .commands = throughPage, .initialised = true},
+        {.faults = {hexFails("Plain")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {add + "1: type=1 find=\"__media_type__\" replace=\"Plain\"", hex,
+                     "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = 1).", pass + "7"},
+         .commands = kConstantCommands + 1, .initialised = true},
+        {.faults = {{.call = "Sed_AddCommand(__media_type__, 1, " + Hex("Plain") + ")",
+                     .answer = 9}},
+         .wantStatus = ARL_STATUS_OK,
+         .records = {"ERROR Sed_AddCommand() failed.",
+                     add + "2: type=6 find=\"__system_hex_date__\" replace=\"NULL\"",
+                     add + "3: type=7 find=\"__system_hex_time__\" replace=\"NULL\"",
+                     add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"",
+                     pass + "0"},
+         .commands = kAllCommands, .initialised = true},
+        {.faults = {hexFails("01/05/2010")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {hex}, .autoConvertAfter = 1,
+         .bodyEnd = "<__ar_const_job_date__20> AR_SHOW\n" + font, .lastRead = "12/1/0"},
+        {.faults = {hexFails("09:07:41")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {hex}, .autoConvertAfter = 1, .bodyEnd = "/field_avail 45 def\n" + font,
+         .lastRead = "11/1/0"},
+        {.faults = {hexFails("Subject")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {"INFO Subject = \"Subject\"", hex, cvt + "subject)."}, .autoConvertAfter = 1,
+         .bodyEnd = "/field_avail subj_width field_delta sub def\n" + font, .lastRead = "14/1/0"},
+        {.faults = {hexFails("from@example.com")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {cvt + "from)."}, .bodyEnd = "<__ar_const_from__20> AR_SHOW\n" + font,
+         .lastRead = "15/1/0"},
+        {.faults = {hexFails("Nobody")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {cvt + "to address)."}, .bodyEnd = col + "1_ind def\n" + mv,
+         .lastRead = "20/1/1"},
+        {.faults = {hexFails("Carl")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {cvt + "cc address)."}, .bodyEnd = col + "1_ind def\n" + mv,
+         .lastRead = "20/1/2"},
+        {.faults = {hexFails("nobody@example.com")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {cvt + "email address)."}, .bodyEnd = col + "2_ind def\n" + mv,
+         .lastRead = "21/1/1"},
+        {.faults = {hexFails("---")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {hex}, .bodyEnd = col + "3_ind def\n" + mv, .lastRead = "18/1/2"},
+        {.faults = {hexFails("01/07/2010")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {hex}, .bodyEnd = col + "4_ind def\n" + mv, .lastRead = "19/1/1"},
+        {.faults = {hexFails("09:06:00")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+         .records = {hex},
+         .bodyEnd = col + "4_ind def\n" + mv + "<" + Hex("01/07/2010") + "202020",
+         .lastRead = "19/1/1"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.records.back());
         Fresh();
@@ -290,35 +391,46 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
             unsetenv(c.env.c_str());
         else if (!c.env.empty())
             setenv(c.env.substr(0, equals).c_str(), c.env.substr(equals + 1).c_str(), 1);
-        faults::state.answers = c.answers;
-        faults::failMallocOf = c.malloc;
-        for (VariableCmd &record : sedCmdTable) // the buffers are allocated again
-            std::free(record.replacePattern), record.replacePattern = nullptr;
+        faults::state.faults = c.faults;
+        for (VariableCmd &record : sedCmdTable) { // the buffers are allocated again
+            std::free(record.replacePattern);
+            record.replacePattern = nullptr;
+        }
         autoConvert = 0;
 
-        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), c.status);
-        faults::failMallocOf = 0;
+        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), c.wantStatus);
 
-        const bool early = c.status == 1 || c.status == 4 || c.status == 6;
+        const bool early = c.wantStatus == ARL_STATUS_NO_TEMPLATE ||
+                           c.wantStatus == ARL_STATUS_NO_JOB_DATA ||
+                           c.wantStatus == ARL_STATUS_BODY_NOT_WRITABLE;
         const Texts records = Records();
         EXPECT_PRED2(HasRun, records, c.records);
-        const bool release = c.answers.count("jtapi_release");
-        const Texts end = {kCommonEnd[0], release ? released : kCommonEnd[1]};
-        EXPECT_EQ(early ? records : Tail(records, 2), early ? c.records : end);
-        EXPECT_EQ(faults::Calls("jtapi_release").size(), c.status == 4 ? 0u : 1u);
+        const bool releaseFailed =
+            std::any_of(c.faults.begin(), c.faults.end(), [&](const faults::Fault &fault) {
+                return fault.call == releaseFails.call;
+            });
+        const Texts end = {kCommonEnd[0], releaseFailed ? released : kCommonEnd[1]};
+        EXPECT_EQ(early ? records : Tail(records, end.size()), early ? c.records : end);
+        const size_t releases = c.wantStatus == ARL_STATUS_NO_JOB_DATA ? 0 : 1;
+        EXPECT_EQ(faults::Calls("jtapi_release_report_data").size(), releases);
         EXPECT_EQ(faults::Calls("jtapi_get_field_data").empty(), early);
         EXPECT_EQ(faults::Calls("Sed_AddCommand").size(), c.commands);
-        EXPECT_EQ(faults::Calls("Sed_FileEdit").size(), c.commands == 54 ? 1u : 0u);
-        EXPECT_EQ(faults::Calls("Sed_FreeCommands").size(), faults::Calls("Sed_Create").size());
-        EXPECT_EQ(ARL_STATE.transInitialised, c.initialised);
-        EXPECT_EQ(autoConvert, c.flag);
-        EXPECT_EQ(Spooled("ticket").empty(), c.status != 0);
+        const size_t edits = c.commands == kAllCommands ? 1 : 0;
+        EXPECT_EQ(faults::Calls("Sed_FileEdit").size(), edits);
+        EXPECT_EQ(faults::Calls("Sed_FreeCommands").size(),
+                  faults::Calls("Sed_CreateCmdArray").size());
+        EXPECT_EQ(ARL_STATE.transInitialised != 0, c.initialised);
+        EXPECT_EQ(autoConvert, c.autoConvertAfter);
+        EXPECT_EQ(Spooled("ticket").empty(), c.wantStatus != ARL_STATUS_OK);
         EXPECT_FALSE(std::filesystem::exists(dir + "/tmp/ar_output_pdl.ps"));
-        if (!c.read.empty()) {
+        for (const faults::Fault &fault : faults::state.faults)
+            EXPECT_GT(fault.matched, 0) << fault.call << " was never called";
+        if (!c.lastRead.empty()) {
             const std::string &body = faults::state.removed;
-            EXPECT_EQ(body.substr(body.size() - std::min(body.size(), c.tail.size())), c.tail);
+            const size_t endLength = std::min(body.size(), c.bodyEnd.size());
+            EXPECT_EQ(body.substr(body.size() - endLength), c.bodyEnd);
             EXPECT_EQ(faults::Calls("jtapi_get_field_data").back(),
-                      "jtapi_get_field_data(" + c.read + ")");
+                      "jtapi_get_field_data(" + c.lastRead + ")");
         }
     }
 }
@@ -334,17 +446,21 @@ TEST_F(PluginTest, LaterRunsShareOnlyTheProcessState)
         if (call.rfind("Trans_ConvertUTF8StringToHex(", 0) == 0)
             flags += std::to_string(autoConvert);
     };
-    faults::state.answers = {{"Trans_Init", {6, 0}}};
-    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 3);
+    faults::state.faults = {{.call = "Trans_Init", .answer = 6, .once = true}};
+    EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), ARL_STATUS_FINISHING_FAILED);
     char *const buffer = sedCmdTable[0].replacePattern;
     for (int run = 0; run < 2; ++run) {
         flags.clear();
-        EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), 0);
-        EXPECT_EQ(flags, "11111" + std::string(61, '0')) << "two times, then the first subject";
+        EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), ARL_STATUS_OK);
+        // Set for the two conversions of the first job's empty subject, the second job's
+        // subject, the two before it; clear for every later one.
+        const size_t set = 5, clear = 61;
+        EXPECT_EQ(flags, std::string(set, '1') + std::string(clear, '0'));
     }
-    EXPECT_EQ(faults::Calls("Trans_Init").size(), 2u);
+    const size_t initialisations = 2; // the failed one and the next
+    EXPECT_EQ(faults::Calls("Trans_Init").size(), initialisations);
     EXPECT_EQ(sedCmdTable[0].replacePattern, buffer);
-    EXPECT_EQ(faults::Calls("Sed_AddCommand(__media_type__").back(),
+    EXPECT_EQ(CallsWith("Sed_AddCommand", "__media_type__").back(),
               "Sed_AddCommand(__media_type__, 1, " + Hex("Standard") + ")");
 }
 
@@ -363,22 +479,31 @@ TEST_F(PluginTest, FormatIdsAreLookedUpOnceAndAZeroAgain)
     EXPECT_STREQ(out, "01/05/2010");
     EXPECT_EQ(ARL_STATE.timeFormatId, 0) << "a date request needs no time-format id";
 
+    const faults::Fault noDateId = {.call = "oa_xid_of(OID_ATT_DATE_FORMAT)", .answer = 0},
+                        noTimeId = {.call = "oa_xid_of(OID_ATT_TIME_FORMAT)", .answer = 0};
+    const auto once = [](faults::Fault fault) {
+        fault.once = true;
+        return fault;
+    };
     const struct {
-        std::vector<long> date, time; std::string sent, completed; size_t lookups, formats;
-    } cases[] = {{{}, {}, "01/05/2010 09:05:03", "01/06/2010 09:07:41", 2, 4},
-                 {{0}, {0}, " ", " ", 8, 4},
-                 {{0, OA_XID_DATE_FORMAT}, {OA_XID_TIME_FORMAT}, "1/5/2010 09:05:03",
-                  "01/06/2010 09:07:41", 3, 3},
-                 {{OA_XID_DATE_FORMAT}, {0, OA_XID_TIME_FORMAT}, "01/05/2010 9:5:3",
-                  "01/06/2010 09:07:41", 3, 3}};
+        Faults faults;
+        std::string sent, completed;
+        size_t lookups, formats; // oa_xid_of and TD_GetFormat calls
+    } cases[] = {{.faults = {}, .sent = "01/05/2010 09:05:03", .completed = "01/06/2010 09:07:41",
+                  .lookups = 2, .formats = 4},
+                 {.faults = {noDateId, noTimeId}, .sent = " ", .completed = " ", .lookups = 8,
+                  .formats = 4},
+                 {.faults = {once(noDateId)}, .sent = "1/5/2010 09:05:03",
+                  .completed = "01/06/2010 09:07:41", .lookups = 3, .formats = 3},
+                 {.faults = {once(noTimeId)}, .sent = "01/05/2010 9:5:3",
+                  .completed = "01/06/2010 09:07:41", .lookups = 3, .formats = 3}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.sent);
         Fresh();
         Database("INSERT INTO jobs (id, sent_time, completed_time) VALUES (1,"
                  " '2010-01-05 09:05:03', '2010-01-06 09:07:41');");
-        faults::state.answers = {{"oa_xid_of(OID_ATT_DATE_FORMAT)", c.date},
-                                 {"oa_xid_of(OID_ATT_TIME_FORMAT)", c.time}};
-        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), 0);
+        faults::state.faults = c.faults;
+        EXPECT_EQ(ARL_ActivityReport("Plain", "Blue", "en"), ARL_STATUS_OK);
         EXPECT_PRED2(HasRun, Records(), (Texts{"INFO Sent Date/Time = " + c.sent,
                                                "INFO Completed Date/Time = " + c.completed}));
         EXPECT_EQ(faults::Calls("oa_xid_of").size(), c.lookups);

@@ -4,6 +4,7 @@
 #include "pluginFixture.h"
 
 #include <climits>
+#include <optional>
 
 namespace {
 
@@ -108,16 +109,27 @@ TEST_F(PluginTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
     const std::string text = "Caf\xc3\xa9", utf = "UTF8 conversion failed (" + text,
                       conv = "SNF_Convert(" + text, automatic = "SNF_AutoConvert(" + text + ", 5)",
                       unicode = "SNF_ConvertUTF(" + text + ", 5)";
+    const std::string utf8 = conv + ", 5, UTF-8)", latin9 = conv + ", 5, ISO-8859-15)";
     const struct {
-        int32_t encoding, flag; std::string call; std::vector<long> answer; std::string result;
-    } cases[] = { // the sniffer called, its answer (none: its own), the result (empty: any text)
-        {1, 0, conv + ", 5, UTF-8)", {}, text}, {1, 1, conv + ", 5, UTF-8)", {2}, text},
-        {1, 0, conv + ", 5, UTF-8)", {-1}, text}, {1, 0, conv + ", 5, UTF-8)", {0}, "NULL"},
-        {3, 1, conv + ", 5, ISO-8859-15)", {}, "Caf\xc3\x83\xc2\xa9"},
-        {3, 0, conv + ", 5, ISO-8859-15)", {0}, "NULL"}, {2, 1, automatic, {}, ""},
-        {2, 1, automatic, {2}, "NULL"}, {2, 0, unicode, {}, text}, {2, 2, unicode, {}, text},
-        {2, 0, unicode, {2}, "NULL"}, {2, -1, unicode, {0}, "NULL"}, {0, 1, "", {}, "NULL"},
-        {4, 1, "", {}, "NULL"}};
+        int32_t encoding, flag;
+        std::string call;          // the sniffer called (empty: none)
+        std::optional<long> answer = {}; // its answer (none: its own)
+        std::string result;        // empty: any text
+    } cases[] = {
+        {.encoding = 1, .flag = 0, .call = utf8, .result = text},
+        {.encoding = 1, .flag = 1, .call = utf8, .answer = 2, .result = text},
+        {.encoding = 1, .flag = 0, .call = utf8, .answer = -1, .result = text},
+        {.encoding = 1, .flag = 0, .call = utf8, .answer = 0, .result = "NULL"},
+        {.encoding = 3, .flag = 1, .call = latin9, .result = "Caf\xc3\x83\xc2\xa9"},
+        {.encoding = 3, .flag = 0, .call = latin9, .answer = 0, .result = "NULL"},
+        {.encoding = 2, .flag = 1, .call = automatic, .result = ""},
+        {.encoding = 2, .flag = 1, .call = automatic, .answer = 2, .result = "NULL"},
+        {.encoding = 2, .flag = 0, .call = unicode, .result = text},
+        {.encoding = 2, .flag = 2, .call = unicode, .result = text},
+        {.encoding = 2, .flag = 0, .call = unicode, .answer = 2, .result = "NULL"},
+        {.encoding = 2, .flag = -1, .call = unicode, .answer = 0, .result = "NULL"},
+        {.encoding = 0, .flag = 1, .call = "", .result = "NULL"},
+        {.encoding = 4, .flag = 1, .call = "", .result = "NULL"}};
     const Texts failures = {conv + ", UTF-8) failed.", conv + ", ISO-8859-15) failed.",
                             utf + ", 1).", utf + ", 0).", utf + ", -1).",
                             "invalid inStrEncoding (0).", "invalid inStrEncoding (4)."};
@@ -125,7 +137,8 @@ TEST_F(PluginTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
     SetSystemCharset("UTF-8");
     for (const auto &c : cases) {
         faults::state = {};
-        faults::state.answers = {{c.call, c.answer}};
+        if (c.answer)
+            faults::state.faults = {{.call = c.call, .answer = *c.answer}};
         const std::string result = Take(ARL_CvtToUtf8(text.c_str(), c.encoding, c.flag));
         EXPECT_EQ(c.result.empty() ? "" : result, c.result) << c.call;
         EXPECT_EQ(faults::state.calls, c.call.empty() ? Texts{} : Texts{c.call});
@@ -144,13 +157,13 @@ TEST_F(PluginTest, CvtToUtf8HexConvertsOnlyANonEmptyTextAndReportsFailures)
     char out[511] = "untouched";
     EXPECT_EQ(ARL_CvtToUtf8Hex("Subject", 1, 1, out, 9, "en"), out);
     EXPECT_STREQ(out, Hex("Subj").c_str());
-    faults::state.answers = {{"Trans_ConvertUTF8StringToHex(Subject", {-3}},
-                             {"Trans_ConvertUTF8StringToHex(, 511)", {0}}};
+    faults::state.faults = {{.call = "Trans_ConvertUTF8StringToHex(Subject, 511)", .answer = -3},
+                            {.call = "Trans_ConvertUTF8StringToHex(, 511)", .answer = 0}};
     EXPECT_EQ(ARL_CvtToUtf8Hex("Subject", 1, 0, out, 511, "en"), nullptr);
     EXPECT_EQ(ARL_CvtToUtf8Hex("", 1, 0, out, 511, "en"), out);
     EXPECT_EQ(ARL_CvtToUtf8Hex(nullptr, 1, 0, out, 511, "en"), nullptr);
     SetSystemCharset("UTF-8");
-    faults::state.answers = {{"SNF_Convert", {0}}};
+    faults::state.faults = {{.call = "SNF_Convert", .answer = 0}};
     std::strcpy(out, "untouched");
     EXPECT_EQ(ARL_CvtToUtf8Hex("", 1, 0, out, 511, "en"), nullptr);
     EXPECT_STREQ(out, "untouched");

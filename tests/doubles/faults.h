@@ -9,20 +9,19 @@
 // sanitizer's allocator stands behind them, and operator new is replaced too, since the
 // sanitizer's does not call malloc.
 //
-// Calls (library `service_faults`, which adds the real services). A program that links it keeps
-// the real services, but the linker's --wrap routes its calls of the functions in faults.cpp
-// through this layer first. Each call is appended to `calls` as "name(arguments)"; a call whose
-// text starts with a key of `answers` gets the next of those answers (the last one repeats)
-// instead of the service's: a status, for Sed_CreateCmdArray NULL, for uname an errno. The job
-// tracker and the sniffers are asked anyway and only their status is replaced: a sniffer's text
-// must still be freed, and a failing field status always comes with a stale value pointer, so
-// that only the status may decide.
+// Calls (library `service_faults`, which adds the real services). Each call the program's own
+// objects make of a function on a WRAP line of calls.cpp passes here first (the linker's --wrap,
+// set up from those lines): it is recorded in `state.calls` as "name(arguments)", and a Fault in
+// `state.faults` that names it, by its exact name or by its exact recorded text, answers instead
+// of the service from the fault's nth matching call on. The job tracker, the sniffers,
+// TD_GetFormat and Sed_FreeCommands are asked anyway and only their status is replaced: a
+// sniffer's text must still be freed, and a failing field status always comes with a stale value
+// pointer, so that only the status decides. malloc is listed so that a test can fail the
+// program's own n-th malloc; its calls are not recorded.
 #ifndef TESTS_DOUBLES_FAULTS_H
 #define TESTS_DOUBLES_FAULTS_H
 
-#include <cstddef>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -55,20 +54,28 @@ long FailEachAllocationInTurn(const std::function<void()> &operation,
 
 // ---- Calls -------------------------------------------------------------------------------------
 
+// A call that fails: from its `nth` matching call on (or at that one only, when `once`) it gives
+// `answer` instead of the service's result: a status; NULL for Sed_CreateCmdArray and malloc;
+// for uname an errno, with -1 returned.
+struct Fault {
+    std::string call; // an exact name ("Sed_FileEdit") or recorded text ("oa_xid_of(X)")
+    long answer = 0;
+    long nth = 1;
+    bool once = false;
+    long matched = 0; // calls that matched so far
+};
+
 struct State {
-    std::vector<std::string> calls;
-    std::map<std::string, std::vector<long>> answers;
+    std::vector<std::string> calls; // every call made, as "name(arguments)"; malloc's are not
+    std::vector<Fault> faults;
     int missingFieldStatus = -1; // >= 0: a missing job-tracker field answers this status
     std::string removed;         // the content of the latest file removed
     std::function<void(const std::string &call)> observe; // sees every call as it is made
 };
 extern State state;
 
-// The recorded calls that start with `prefix`.
-std::vector<std::string> Calls(const std::string &prefix);
-
-// malloc() of exactly this size fails (0: none does). Plain, so it works before main().
-extern size_t failMallocOf;
+// The recorded calls of the function named exactly `name`.
+std::vector<std::string> Calls(const std::string &name);
 
 } // namespace faults
 
