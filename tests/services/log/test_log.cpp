@@ -1,12 +1,19 @@
 // Other tools parse the log line by line: every record must be one line of the fixed form, no
-// message may split or forge a record, and no sink may block or fail the caller.
+// message may split or forge a record, no sink may block or fail the caller, and no file another
+// user could have planted is written.
 
 #include "../files.h"
 #include "log.h"
 
 #include <climits>
+#include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <regex>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // "LEVEL file:line message" of each record in `text`; "BAD <line>" where the fixed form is broken.
@@ -27,11 +34,19 @@ struct LogTest : ::testing::Test {
 
 TEST_F(LogTest, EveryRecordIsOneLineAtItsLevelAndOnlyLevelsFromTheMinimumAreWritten)
 {
-    const std::string all[] = {R"(INFO f:0 s="a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f")", "WARN f:1 w",
-                               "ERROR f:2 e", "ERROR f:3 e", "NOTICE f:4 n", "L7 f:5 other", "ENTER f:6 Run()"};
-    for (const auto &[minimum, kept] : {std::pair<const char *, std::string_view>{"none", "0123456"}, {"notice", "1234"}, {"ERROR", "23"}}) {
+    // Record 0 carries what could split or forge a record: control bytes, and the UTF-8 line
+    // separators U+2028, U+0085 and U+2029 (an en dash and an "Å", whose second byte is that of
+    // U+0085, stay as they are).
+    const char *const kForging = "a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f"
+                                 "\xe2\x80\xa8\xc2\x85\xe2\x80\xa9\xe2\x80\x93\xc3\x85";
+    const std::string all[] = {R"(INFO f:0 s="a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f)"
+                               R"(\xe2\x80\xa8\xc2\x85\xe2\x80\xa9)" "\xe2\x80\x93\xc3\x85\"",
+                               "WARN f:1 w", "ERROR f:2 e", "ERROR f:3 e", "NOTICE f:4 n", "L7 f:5 other", "ENTER f:6 Run()"};
+    // Level names compare in ASCII: under a Turkish locale strcasecmp takes "iNfO" for no level.
+    for (const auto &[minimum, kept] : {std::pair<const char *, std::string_view>{"none", "0123456"}, {"notice", "1234"},
+                                        {"ERROR", "23"}, {"iNfO", "012345"}}) {
         setenv("DEVICE_LOG_LEVEL", minimum, 1);  // an unknown name keeps every record
-        Log_SpecEntry(logSpecInfo, "f", 0, "s=\"%s\"", "a\nzz 2026-01-01T00:00:00.000 ERROR forged\tb\\c\x01\x7f");
+        Log_SpecEntry(logSpecInfo, "f", 0, "s=\"%s\"", kForging);
         Log_SpecEntry(logSpecWarn, "f", 1, "w"), Log_SpecEntry(logSpecError, "f", 2, "e"), Log_Entry(LOG_LEVEL_ERROR, "f", 3, "e");
         Log_Entry(LOG_LEVEL_NOTICE, "f", 4, "n"), Log_Entry(7, "f", 5, "other"), Log_SpecEntry(logSpecEnter, "f", 6, "%s()", "Run");
         std::vector<std::string> expected;
@@ -41,24 +56,132 @@ TEST_F(LogTest, EveryRecordIsOneLineAtItsLevelAndOnlyLevelsFromTheMinimumAreWrit
     }
 }
 
-TEST_F(LogTest, RecordsAreAppendedAndALongMessageIsCutBetweenEscapes)
+// A message longer than a record is cut after whole characters: never inside an escape, nor inside
+// a UTF-8 sequence. (The record's head, "INFO f:1 ", puts the plain cut inside a two- and a
+// four-byte character.)
+TEST_F(LogTest, RecordsAreAppendedAndALongMessageIsCutBetweenCharacters)
 {
+    struct CutCase {
+        const char *repeated;  // one character, repeated past the record's length
+        size_t lengthInRecord;
+    };
+    const CutCase cases[] = {
+        {.repeated = "\x01", .lengthInRecord = 4},          // "\x01" escaped
+        {.repeated = "\xc3\xa9", .lengthInRecord = 2},      // "é"
+        {.repeated = "\xf0\x9f\x98\x80", .lengthInRecord = 4},  // an emoji
+        {.repeated = "\xe2\x80\xa8", .lengthInRecord = 12},  // U+2028, escaped
+    };
+    const size_t kMessageBytes = 20000, kHeadLength = std::strlen("INFO f:1 ");
+    const size_t kLongestLine = 8192 - 24 - 1;  // without its time stamp and line end
     WriteFile(path, "earlier line\n");
-    Log_SpecEntry(logSpecInfo, "f", 1, "%s", std::string(20000, '\x01').c_str());
+    for (const CutCase &c : cases) {
+        std::string message;
+        while (message.size() < kMessageBytes)
+            message += c.repeated;
+        Log_SpecEntry(logSpecInfo, "f", 1, "%s", message.c_str());
+    }
     const auto records = Records(ReadFile(path));
-    EXPECT_TRUE(records.at(0) == "BAD earlier line" && records.at(1).size() > 8000 && records[1].size() <= 8192 - 24 &&
-                (records[1].size() - 9) % 4 == 0) << "not appended to the file, or not cut between escapes";
+    ASSERT_EQ(records.size(), 1 + std::size(cases));
+    EXPECT_EQ(records[0], "BAD earlier line");
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_GT(records[i + 1].size(), kLongestLine - 16) << i;
+        EXPECT_LE(records[i + 1].size(), kLongestLine) << i;
+        EXPECT_EQ((records[i + 1].size() - kHeadLength) % cases[i].lengthInRecord, 0u) << i;
+    }
 }
 
+// A path that cannot be used falls back to standard error, with one record of the log's own that
+// says why; the next record there gets none.
 TEST_F(LogTest, ASinkThatIsNoRegularFileFallsBackToStandardErrorWithoutBlocking)
 {
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    for (const std::string &sink : {dir / "fifo", dir.path.string(), dir / "missing/log"}) {
-        setenv("DEVICE_LOG", sink.c_str(), 1);
+    struct SinkCase {
+        std::string sink;
+        const char *wantWhy;
+    };
+    const SinkCase cases[] = {
+        {.sink = dir / "fifo", .wantWhy = "not used: No such device or address"},  // no reader
+        {.sink = dir.path.string(), .wantWhy = "not used: Is a directory"},
+        {.sink = dir / "missing/log", .wantWhy = "not used: its folder cannot be opened"},
+    };
+    for (const SinkCase &c : cases) {
+        setenv("DEVICE_LOG", c.sink.c_str(), 1);
         testing::internal::CaptureStderr();
-        alarm(1), Log_SpecEntry(logSpecError, "f", 3, "still seen"), alarm(0);  // a blocked open ends the test here
-        EXPECT_EQ(Records(testing::internal::GetCapturedStderr()), std::vector<std::string>{"ERROR f:3 still seen"}) << sink;
+        alarm(1);  // a blocked open ends the test here
+        Log_SpecEntry(logSpecError, "f", 3, "still seen");
+        Log_SpecEntry(logSpecError, "f", 3, "still seen");
+        alarm(0);
+        const auto records = Records(testing::internal::GetCapturedStderr());
+        ASSERT_EQ(records.size(), 3u) << c.sink;
+        EXPECT_TRUE(Contains(records[0], c.wantWhy)) << records[0];
+        EXPECT_EQ(records[1], "ERROR f:3 still seen") << c.sink;
+        EXPECT_EQ(records[2], "ERROR f:3 still seen") << c.sink;
     }
+}
+
+// Another user plants a link or a file where the log is to be written, or owns its folder: the
+// records go to standard error and the planted file, or the one a link reaches, is not written.
+TEST_F(LogTest, AFileAnotherUserCouldHavePlantedIsNeverWritten)
+{
+    REQUIRE_ROOT();
+    const std::string shared = dir / "shared", foreign = dir / "foreign", victim = dir / "victim";
+    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(mkdir(foreign.c_str(), 0755), 0);
+    ASSERT_EQ(chown(foreign.c_str(), kOtherUid, kOtherUid), 0);
+    WriteFile(victim, "root only\n");
+    ASSERT_EQ(symlink(victim.c_str(), (shared + "/device.log").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/device.log").c_str(), kOtherUid, kOtherUid), 0);
+    WriteFile(shared + "/other.log", "");
+    ASSERT_EQ(chown((shared + "/other.log").c_str(), kOtherUid, kOtherUid), 0);
+    struct PlantCase {
+        std::string sink;
+        const char *wantWhy;
+    };
+    const PlantCase cases[] = {
+        {.sink = shared + "/device.log", .wantWhy = "it is a symbolic link"},
+        {.sink = shared + "/other.log", .wantWhy = "the file is not the log's own"},
+        {.sink = foreign + "/device.log", .wantWhy = "is owned by uid 65534 with mode 0755"},
+    };
+    for (const PlantCase &c : cases) {
+        setenv("DEVICE_LOG", c.sink.c_str(), 1);
+        testing::internal::CaptureStderr();
+        Log_SpecEntry(logSpecError, "f", 3, "still seen");
+        const auto records = Records(testing::internal::GetCapturedStderr());
+        ASSERT_EQ(records.size(), 2u) << c.sink;
+        EXPECT_TRUE(Contains(records[0], c.wantWhy)) << records[0];
+        EXPECT_EQ(records[1], "ERROR f:3 still seen") << c.sink;
+    }
+    EXPECT_EQ(ReadFile(victim), "root only\n");
+    EXPECT_EQ(ReadFile(shared + "/other.log"), "");
+    EXPECT_FALSE(std::filesystem::exists(foreign + "/device.log"));
+    // A file of the log's own in the shared folder is written.
+    setenv("DEVICE_LOG", (shared + "/own.log").c_str(), 1);
+    Log_SpecEntry(logSpecError, "f", 3, "in the file");
+    EXPECT_EQ(Records(ReadFile(shared + "/own.log")),
+              std::vector<std::string>{"ERROR f:3 in the file"});
+}
+
+// The host changes TZ between two records of the same second: the second shows the new zone.
+TEST_F(LogTest, ATimeZoneChangeShowsFromTheNextRecord)
+{
+    const char *previous = std::getenv("TZ");
+    const std::string saved = previous ? previous : "";
+    setenv("TZ", "UTC0", 1);
+    Log_SpecEntry(logSpecInfo, "f", 1, "utc");
+    setenv("TZ", "<+09>-9", 1);
+    Log_SpecEntry(logSpecInfo, "f", 2, "nine hours east");
+    previous ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
+    const std::string log = ReadFile(path);
+    const auto secondOfDay = [&](size_t at) {  // of "YYYY-MM-DDTHH:MM:SS" at `at`
+        return std::stoi(log.substr(at + 11, 2)) * 3600 + std::stoi(log.substr(at + 14, 2)) * 60 +
+               std::stoi(log.substr(at + 17, 2));
+    };
+    const int kDay = 86400, kNineHours = 9 * 3600;
+    const int between = (secondOfDay(log.find('\n') + 1) - secondOfDay(0) + kDay) % kDay;
+    EXPECT_GE(between, kNineHours);
+    EXPECT_LE(between, kNineHours + 1);
 }
 
 TEST_F(LogTest, EveryMessageReadsAsPrintfWritesIt)
@@ -73,4 +196,86 @@ TEST_F(LogTest, EveryMessageReadsAsPrintfWritesIt)
         printed("%d|%i|%u|%d|100%%|%s|%s.", INT_MIN, -7, UINT_MAX, 0, "", "text"),
         printed("%5d|%-3s|%p|%ld|%zu|%x", 42, "a", static_cast<void *>(nullptr), LONG_MIN, SIZE_MAX, 255u)};
     EXPECT_EQ(Records(ReadFile(path)), expected);
+}
+
+// Runs `body` in a child with SIGPIPE and SIGXFSZ at their defaults, its standard error a small
+// pipe that this process drains slowly. Gives how the child ended (its exit status, or 128 plus
+// the signal that ended it) and the records it wrote to standard error.
+static std::pair<int, std::vector<std::string>> RunInChild(void (*body)())
+{
+    const int kPipeBytes = 4096, kReadBytes = 512, kPauseMicroseconds = 100;
+    int ends[2];
+    if (pipe(ends) != 0 || fcntl(ends[0], F_SETPIPE_SZ, kPipeBytes) < 0)
+        return {-1, {}};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(ends[1], STDERR_FILENO);
+        signal(SIGPIPE, SIG_DFL), signal(SIGXFSZ, SIG_DFL);
+        body();
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string text;
+    char buffer[kReadBytes];
+    for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0; usleep(kPauseMicroseconds))
+        text.append(buffer, static_cast<size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), Records(text)};
+}
+
+const int kSignalledRecords = 200;
+const std::string kLongMessage(6000, 'm');  // longer than the pipe: written in pieces
+
+// A host that closed its standard streams, whose standard error is a pipe nobody reads, that
+// set a file-size limit, or that takes SIGALRM every 100 µs: the host lives, and no record is
+// lost to a signal or a short write, nor written to the host's own descriptors.
+TEST_F(LogTest, ARoughHostLivesAndLosesNoRecord)
+{
+    struct HostCase {
+        const char *name;
+        void (*body)();
+        long wantLongRecords = 0;  // intact on standard error
+    };
+    const HostCase cases[] = {
+        {.name = "standard streams closed", .body = [] {
+             close(STDIN_FILENO), close(STDOUT_FILENO), close(STDERR_FILENO);
+             Log_SpecEntry(logSpecInfo, "f", 1, "to the file");
+             const int kClosed = -1;  // what F_GETFD gives for a closed descriptor
+             for (const int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+                 if (fcntl(standard, F_GETFD) != kClosed)
+                     _exit(1);
+             }
+         }},
+        {.name = "standard error a pipe nobody reads", .body = [] {
+             int ends[2];
+             if (pipe(ends) != 0)
+                 _exit(2);
+             close(ends[0]), dup2(ends[1], STDERR_FILENO), unsetenv("DEVICE_LOG");
+             Log_SpecEntry(logSpecInfo, "f", 1, "lost");
+         }},
+        {.name = "a file-size limit", .body = [] {
+             const rlimit kTenBytes = {10, 10};
+             setrlimit(RLIMIT_FSIZE, &kTenBytes);
+             Log_SpecEntry(logSpecInfo, "f", 1, "past the limit");
+         }},
+        {.name = "SIGALRM every 100 µs", .body = [] {
+             struct sigaction tick = {};
+             tick.sa_handler = [](int) {};  // without SA_RESTART: writes are interrupted
+             sigaction(SIGALRM, &tick, nullptr);
+             const itimerval every100us = {{0, 100}, {0, 100}};
+             setitimer(ITIMER_REAL, &every100us, nullptr);
+             unsetenv("DEVICE_LOG");
+             for (int i = 0; i < kSignalledRecords; ++i)
+                 Log_SpecEntry(logSpecInfo, "f", 1, "%s", kLongMessage.c_str());
+         }, .wantLongRecords = kSignalledRecords},
+    };
+    for (const HostCase &c : cases) {
+        const auto [ended, records] = RunInChild(c.body);
+        EXPECT_EQ(ended, 0) << c.name;
+        const std::string intact = "INFO f:1 " + kLongMessage;
+        EXPECT_EQ(std::count(records.begin(), records.end(), intact), c.wantLongRecords) << c.name;
+    }
+    EXPECT_EQ(Records(ReadFile(path)), std::vector<std::string>{"INFO f:1 to the file"});
 }
