@@ -214,11 +214,14 @@ double LogWriteLoop(const fs::path &log, const fs::path &scratch, size_t &record
     return seconds;
 }
 
-// The document of the only job in the spool.
+// The document of the only job in the spool; hidden entries (the spool's lock, jobs being
+// assembled) are no jobs.
 fs::path SpooledReport(const fs::path &spool)
 {
-    for (const fs::directory_entry &job : fs::directory_iterator(spool))
-        return job.path() / "document.ps";
+    for (const fs::directory_entry &job : fs::directory_iterator(spool)) {
+        if (job.path().filename().string()[0] != '.')
+            return job.path() / "document.ps";
+    }
     Fail("the run spooled no report");
 }
 

@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,8 +168,9 @@ void RemoveTransient(const char *path, const Document &document)
     else if (::unlinkat(document.folder.fd(), document.name.c_str(), 0) != 0)
         reason = std::strerror(errno);
     if (reason)
-        LOG_RECORD(logSpecWarn, "SubmitJob(): transient document \"%s\" spooled but not removed: %s",
-                   path, reason);
+        LOG_RECORD(logSpecWarn,
+                   "SubmitJob(): transient document \"%s\" spooled but not removed: %s", path,
+                   reason);
 }
 
 std::string TicketText(const std::vector<std::string> &attributes, const char *user,
@@ -185,7 +187,7 @@ std::string TicketText(const std::vector<std::string> &attributes, const char *u
 
 // A document is copied into the job, or (a movable transient one) linked; never renamed in: the
 // job's document is flushed with the job, and a transient original is only removed once the job
-// is in place, so a failure takes nothing.
+// is in place, so a failure takes nothing. Called under SpoolJob's signal guard.
 bool CopyAll(int from, int to)
 {
     char buffer[16384];
@@ -195,7 +197,7 @@ bool CopyAll(int from, int to)
             continue;
         if (got <= 0)
             return got == 0;
-        if (!platform::WriteAll(to, buffer, static_cast<size_t>(got)))
+        if (!platform::WriteAllUnguarded(to, buffer, static_cast<size_t>(got)))
             return false;
     }
 }
@@ -442,7 +444,7 @@ public:
     bool WriteTicket(const std::string &text)
     {
         Descriptor ticket = CreateFile(kTicketName);
-        return ticket && platform::WriteAll(ticket.get(), text.data(), text.size()) &&
+        return ticket && platform::WriteAllUnguarded(ticket.get(), text.data(), text.size()) &&
                ::fsync(ticket.get()) == 0 && ticket.Close();
     }
 
@@ -711,8 +713,8 @@ int PrintOnCups(const char *queue, int document, const char *documentPath, const
 }
 
 // Submits the spooled document to the CUPS queue `queue`. libcups writes to its socket without
-// MSG_NOSIGNAL and ignores SIGPIPE for the whole process at its first use: the guard keeps the
-// signal from the host and puts the host's disposition back.
+// MSG_NOSIGNAL, and ignores SIGPIPE for the whole process at its first use: the guard keeps the
+// signal from the host, and the host's disposition is put back while the guard still blocks it.
 bool SubmitToCups(const char *queue, const IncomingJob &job, const char *user,
                   const char *jobName, int numOptions, cups_option_t *options)
 {
@@ -723,11 +725,14 @@ bool SubmitToCups(const char *queue, const IncomingJob &job, const char *user,
                    documentPath.c_str(), std::strerror(errno));
         return false;
     }
+    struct sigaction hostPipe;
+    ::sigaction(SIGPIPE, nullptr, &hostPipe);
     int cupsJob = 0;
     {
-        const platform::SignalGuard quiet;
+        const platform::WriteSignalGuard quiet;
         cupsJob = PrintOnCups(queue, document.get(), documentPath.c_str(), user, jobName,
                               numOptions, options);
+        ::sigaction(SIGPIPE, &hostPipe, nullptr);
     }
     if (cupsJob != 0)
         LOG_RECORD(logSpecInfo, "SubmitJob(): \"%s\" is CUPS job %s-%d", documentPath.c_str(),
@@ -740,6 +745,9 @@ bool SubmitToCups(const char *queue, const IncomingJob &job, const char *user,
 int SpoolJob(IncomingJob &job, const std::string &spoolPath, const std::string &ticket,
              const Document &document)
 {
+    // One guard for every write of the job: a file size limit fails a write (EFBIG) instead of
+    // ending the process with SIGXFSZ.
+    const platform::WriteSignalGuard quiet;
     if (!job.Create()) {
         if (job.Replaced())
             LOG_RECORD(logSpecError,

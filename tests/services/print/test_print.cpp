@@ -1,15 +1,21 @@
-// Tests of the print-submission stand-in: the spool layout other tools read, job numbers, and
-// failures (bad arguments, no memory, a full disk, no CUPS) that must leave the spool as it was.
+// Tests of the print-submission stand-in: the spool layout other tools read, job numbers,
+// failures (bad arguments, no memory, a full disk, no CUPS) that must leave the spool as it was,
+// and what another local user or a stalled print server can do to a submission.
 
 #include "../files.h"
 #include "faults.h"
 #include "print.h"
 
+#include <chrono>
 #include <csignal>
 #include <cups/cups.h>
+#include <functional>
 #include <set>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -22,11 +28,16 @@ const std::vector<std::string> kReportAttributes = {
     "default-medium=\"ISO_A4\""};
 const fs::perms kJobFolderMode = fs::perms(0755), kSpooledFileMode = fs::perms(0644);
 
-// Everything in a directory, hidden entries included.
+// What the service does at a point of a job's assembly ("made", "filled"), for the test that runs.
+std::function<void(const std::string &point, const fs::path &incoming)> atAssemblyPoint;
+
+// Everything in a directory, hidden entries included, but for the spool's lock file.
 std::set<fs::path> Entries(const fs::path &directory)
 {
     std::error_code error;
-    return {fs::directory_iterator(directory, error), fs::directory_iterator()};
+    std::set<fs::path> entries = {fs::directory_iterator(directory, error), {}};
+    entries.erase(directory / ".lock");
+    return entries;
 }
 
 struct PrintTest : ::testing::Test {
@@ -78,14 +89,6 @@ TEST_F(PrintTest, SpoolsEachJobWithItsTicketUnderTheNextNumber)
     EXPECT_TRUE(fs::exists(spool_ / "000002" / "ticket"));
     EXPECT_TRUE(fs::exists(spool_ / "000003" / "ticket"));
     EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), "wrapped past 999999"));
-
-    // The job is spooled before CUPS: a queue that cannot be reached fails the submission, not
-    // the job.
-    setenv("PRINT_QUEUE", "arl-test", 1);
-    setenv("CUPS_SERVER", (dir_ / "no-cupsd.sock").c_str(), 1);
-    cupsSetServer(nullptr); // libcups reads CUPS_SERVER again
-    EXPECT_EQ(Submit({}, document_), DS_ERR_QUEUE);
-    EXPECT_TRUE(fs::exists(spool_ / "000004" / "ticket"));
 }
 
 TEST_F(PrintTest, RefusedSubmissionsTakeNothingAndSpoolNothing)
@@ -149,7 +152,7 @@ TEST_F(PrintTest, FullDiskLeavesNoPartialJob)
         const pid_t child = fork();
         if (child == 0) {
             const rlimit small = {row.fileSizeLimit, row.fileSizeLimit};
-            signal(SIGXFSZ, SIG_IGN);
+            signal(SIGXFSZ, SIG_DFL);  // the service must not need it ignored
             setrlimit(RLIMIT_FSIZE, &small);
             _exit(Submit({}, document_));
         }
@@ -163,4 +166,179 @@ TEST_F(PrintTest, FullDiskLeavesNoPartialJob)
     EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), kDocument) << "an earlier job changed";
 }
 
+TEST_F(PrintTest, ASpoolThatOthersCouldChangeIsRefusedAndLeftUntouched)
+{
+    REQUIRE_ROOT();
+    for (const auto &[owner, mode] : {std::pair{kOtherUid, 0755}, {0u, 0777}}) {
+        fs::create_directory(spool_);
+        ASSERT_EQ(chown(spool_.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(spool_.c_str(), mode), 0);
+        EXPECT_EQ(Submit(kReportAttributes, document_), DS_ERR_SPOOL) << mode;
+        EXPECT_TRUE(fs::is_empty(spool_)) << mode;
+        EXPECT_EQ(ReadFile(document_), kDocument) << mode;
+        fs::remove(spool_);
+    }
+    EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), "is owned by uid 65534 with mode 0755"));
+}
+
+// A transient document that is not the submitter's own file (a planted link, a second link, a
+// file of another user) is copied from what was opened: the file it reaches keeps its mode and
+// its link count, and stays where it is.
+TEST_F(PrintTest, ATransientDocumentIsMovedOnlyWhenItIsTheSubmittersOwn)
+{
+    REQUIRE_ROOT();
+    const fs::path victim = dir_ / "root-only";
+    const std::pair<const char *, std::function<void()>> plants[] = {
+        {"symbolic link", [&] { fs::create_symlink(victim, document_); }},
+        {"hard link", [&] { fs::create_hard_link(victim, document_); }},
+        {"another user's file",
+         [&] {
+             fs::copy_file(victim, document_);
+             ASSERT_EQ(chown(document_.c_str(), kOtherUid, 0), 0);
+         }},
+    };
+    for (const auto &[name, plant] : plants) {
+        fs::remove(document_);
+        WriteFile(victim, kDocument);
+        fs::permissions(victim, fs::perms(0600));
+        plant();
+        const uintmax_t links = fs::hard_link_count(victim);
+        ASSERT_EQ(Submit(kReportAttributes, document_), DS_OK) << name;
+        EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0600)) << name;
+        EXPECT_EQ(fs::hard_link_count(victim), links) << name;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(document_))) << name;
+    }
+    EXPECT_EQ(ReadFile(spool_ / "000003" / "document.ps"), kDocument);
+    EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), "spooled but not removed"));
+}
+
+// The hidden folder of a job is swapped for a link to a folder outside the spool at a fixed
+// point of the assembly: the submission fails and nothing reaches the folder outside.
+TEST_F(PrintTest, AJobFolderReplacedDuringAssemblyFailsTheSubmissionOnly)
+{
+    const fs::path outside = dir_ / "outside", movedAway = dir_ / "moved-away";
+    fs::create_directory(outside);
+    fs::permissions(outside, fs::perms(0700));
+    for (const char *point : {"made", "filled"}) {
+        atAssemblyPoint = [&](const std::string &at, const fs::path &incoming) {
+            if (at != point)
+                return;
+            fs::rename(incoming, movedAway);
+            fs::create_directory_symlink(outside, incoming);
+        };
+        EXPECT_EQ(Submit(kReportAttributes, document_), DS_ERR_SPOOL) << point;
+        atAssemblyPoint = nullptr;
+        EXPECT_TRUE(Entries(outside).empty()) << point;
+        EXPECT_EQ(fs::status(outside).permissions(), fs::perms(0700)) << point;
+        EXPECT_TRUE(Entries(movedAway).empty()) << point << ": the files written stayed";
+        EXPECT_EQ(ReadFile(document_), kDocument) << point;
+        fs::remove(movedAway);
+    }
+    EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), "was replaced while it was filled"));
+}
+
+// A submission that dies while it assembles leaves its hidden folder. Another submission that
+// runs meanwhile must leave it (it cannot tell a dead one from a live one, here the one that
+// forked the dying child); the next one that runs alone removes it.
+TEST_F(PrintTest, ALeftoverOfADeadSubmissionIsRemovedByTheNextOneThatRunsAlone)
+{
+    bool inChild = false, forked = false;
+    atAssemblyPoint = [&](const std::string &at, const fs::path &) {
+        if (at != "filled")
+            return;
+        if (inChild)
+            raise(SIGKILL);
+        if (forked)
+            return;
+        forked = true;
+        const pid_t child = fork();
+        if (child == 0) {
+            inChild = true;
+            _exit(Submit({}, document_));
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        const size_t kTwoBeingAssembled = 2;
+        EXPECT_EQ(Entries(spool_).size(), kTwoBeingAssembled);
+        EXPECT_EQ(Submit({}, document_), DS_OK);
+        EXPECT_EQ(Entries(spool_).size(), kTwoBeingAssembled + 1) << "removed while one assembled";
+    };
+    EXPECT_EQ(Submit({}, document_), DS_OK);
+    atAssemblyPoint = nullptr;
+    EXPECT_EQ(Submit({}, document_), DS_OK);
+    const std::set<fs::path> kThreeJobs = {spool_ / "000001", spool_ / "000002", spool_ / "000003"};
+    EXPECT_EQ(Entries(spool_), kThreeJobs);
+    EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), "left by a submission that died"));
+}
+
+// A stand-in print server on a local socket: none at all, one that takes the connection and
+// never answers, or one that hangs up at once.
+enum class Server { kNone, kSilent, kHangsUp };
+
+struct FakeCupsServer {
+    FakeCupsServer(Server kind, const std::string &path)
+    {
+        sockaddr_un address = {.sun_family = AF_UNIX, .sun_path = {}};
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        const auto *bound = reinterpret_cast<sockaddr *>(&address);
+        if (kind != Server::kNone && bind(listener, bound, sizeof address) == 0)
+            listen(listener, SOMAXCONN);
+        if (kind == Server::kHangsUp)
+            hangUp = std::thread([this] {
+                for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0;)
+                    close(connection);
+            });
+    }
+    ~FakeCupsServer()
+    {
+        shutdown(listener, SHUT_RDWR);  // ends a waiting accept
+        if (hangUp.joinable())
+            hangUp.join();
+        close(listener);
+    }
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::thread hangUp;
+};
+
+TEST_F(PrintTest, AStalledOrMissingPrintServerEndsTheHandOverInTimeAndTheJobStaysSpooled)
+{
+    struct ServerCase {
+        Server server;
+        const char *wantRecord;
+    };
+    const ServerCase cases[] = {
+        {.server = Server::kNone, .wantRecord = "not reached within 3 s"},
+        {.server = Server::kSilent, .wantRecord = "did not answer within 5 s"},
+        {.server = Server::kHangsUp, .wantRecord = "refused"},
+    };
+    const auto kBound = std::chrono::seconds(DS_CUPS_CONNECT_TIMEOUT_SECONDS +
+                                             DS_CUPS_REQUEST_TIMEOUT_SECONDS + 1);
+    setenv("PRINT_QUEUE", "arl-test", 1);
+    int jobs = 0;
+    for (const ServerCase &c : cases) {
+        const std::string socketPath = dir_ / ("cupsd-" + std::to_string(jobs) + ".sock");
+        const FakeCupsServer server(c.server, socketPath);
+        setenv("CUPS_SERVER", socketPath.c_str(), 1);
+        cupsSetServer(nullptr);  // libcups reads CUPS_SERVER again
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Submit({}, document_), DS_ERR_QUEUE) << c.wantRecord;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kBound) << c.wantRecord;
+        char job[8];
+        std::snprintf(job, sizeof job, "%06d", ++jobs);
+        EXPECT_EQ(ReadFile(spool_ / job / "document.ps"), kDocument) << c.wantRecord;
+        EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), c.wantRecord)) << c.wantRecord;
+        // libcups ignores SIGPIPE for the whole process; the host's disposition is put back.
+        EXPECT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL) << c.wantRecord;
+    }
+    unsetenv("CUPS_SERVER");
+    cupsSetServer(nullptr);
+}
+
 } // namespace
+
+extern "C" void PrintAssemblyPoint(const char *point, int, const char *incomingName)
+{
+    if (atAssemblyPoint)
+        atAssemblyPoint(point, fs::path(getenv("PRINT_SPOOL_DIR")) / incomingName);
+}
