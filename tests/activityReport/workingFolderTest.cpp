@@ -96,46 +96,35 @@ protected:
     std::string tmp, victim;
 };
 
-enum class Plant { kSymlink, kDanglingSymlink, kHardLink };
-
-struct PlantCase {
-    const char *name;
-    Plant plant;
-    bool byAnotherUserInASharedFolder; // else by the run's own user in its private folder
-    int32_t wantStatus;
-};
-
 // Fault: the body opened through a link planted under its name (the victim overwritten, or a
 // file created where a dangling link points), or truncated through a second hard link; in a
 // sticky folder, another user's file removed or followed rather than the run refused.
 TEST_F(WorkingFolderTest, NamesPlantedAsTheBodyAreNeverFollowed)
 {
     REQUIRE_ROOT();
-    const PlantCase cases[] = {
-        {.name = "link", .plant = Plant::kSymlink, .byAnotherUserInASharedFolder = false,
-         .wantStatus = kStatusOk},
-        {.name = "dangling link", .plant = Plant::kDanglingSymlink,
-         .byAnotherUserInASharedFolder = false, .wantStatus = kStatusOk},
-        {.name = "hard link", .plant = Plant::kHardLink, .byAnotherUserInASharedFolder = false,
-         .wantStatus = kStatusOk},
-        {.name = "another user's link", .plant = Plant::kSymlink,
-         .byAnotherUserInASharedFolder = true, .wantStatus = kRefused},
-        {.name = "another user's dangling link", .plant = Plant::kDanglingSymlink,
-         .byAnotherUserInASharedFolder = true, .wantStatus = kRefused},
-        {.name = "another user's hard link", .plant = Plant::kHardLink,
-         .byAnotherUserInASharedFolder = true, .wantStatus = kRefused},
+    const struct {
+        std::string plant;  // "link", "dangling link" or "hard link"
+        bool byAnotherUser; // in a shared sticky folder; else by the run's own user in its own
+        int32_t wantStatus;
+    } cases[] = {
+        {.plant = "link", .byAnotherUser = false, .wantStatus = kStatusOk},
+        {.plant = "dangling link", .byAnotherUser = false, .wantStatus = kStatusOk},
+        {.plant = "hard link", .byAnotherUser = false, .wantStatus = kStatusOk},
+        {.plant = "link", .byAnotherUser = true, .wantStatus = kRefused},
+        {.plant = "dangling link", .byAnotherUser = true, .wantStatus = kRefused},
+        {.plant = "hard link", .byAnotherUser = true, .wantStatus = kRefused},
     };
-    for (const PlantCase &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.plant + (c.byAnotherUser ? " of another user" : ""));
         Fresh();
         const std::string body = tmp + "/" + kBody, absent = dir + "/absent";
-        const uid_t planter = c.byAnotherUserInASharedFolder ? kOtherUid : kRoot;
+        const uid_t planter = c.byAnotherUser ? kOtherUid : kRoot;
         ASSERT_EQ(chown(victim.c_str(), planter, planter), 0); // a hard link needs its own
-        ASSERT_EQ(chmod(tmp.c_str(), c.byAnotherUserInASharedFolder ? 01777 : 0700), 0);
-        const std::string target = c.plant == Plant::kDanglingSymlink ? absent : victim;
+        ASSERT_EQ(chmod(tmp.c_str(), c.byAnotherUser ? 01777 : 0700), 0);
+        const std::string target = c.plant == "dangling link" ? absent : victim;
         ASSERT_TRUE(InChild(planter, [&] {
-            return (c.plant == Plant::kHardLink ? link(target.c_str(), body.c_str())
-                                                : symlink(target.c_str(), body.c_str())) == 0;
+            return (c.plant == "hard link" ? link(target.c_str(), body.c_str())
+                                           : symlink(target.c_str(), body.c_str())) == 0;
         }));
 
         EXPECT_EQ(Run(), c.wantStatus);
@@ -148,14 +137,6 @@ TEST_F(WorkingFolderTest, NamesPlantedAsTheBodyAreNeverFollowed)
     }
 }
 
-struct RefusedCase {
-    const char *name;
-    const char *folder; // what TEMP_FILES_DIR names in the test's directory
-    uid_t owner;
-    mode_t mode;
-    const char *wantWhy;
-};
-
 // Fault: a folder that another user owns or may change accepted (that user could swap the body
 // once written for a link to a root-only file), or a link to the folder followed whoever made
 // it; a refusal that writes anything there, or whose records differ from those of a body that
@@ -163,16 +144,21 @@ struct RefusedCase {
 TEST_F(WorkingFolderTest, FoldersOthersCouldChangeAreRefusedWithTheirOwnerAndMode)
 {
     REQUIRE_ROOT();
-    const RefusedCase cases[] = {
-        {.name = "another user's folder", .folder = "tmp", .owner = kOtherUid, .mode = 0700,
+    const struct {
+        const char *folder; // what TEMP_FILES_DIR names in the test's directory
+        uid_t owner;
+        mode_t mode;
+        const char *wantWhy;
+    } cases[] = {
+        {.folder = "tmp", .owner = kOtherUid, .mode = 0700,
          .wantWhy = "\"tmp\" is owned by uid 65534 with mode 0700"},
-        {.name = "a folder every user may write", .folder = "tmp", .owner = kRoot, .mode = 0777,
+        {.folder = "tmp", .owner = kRoot, .mode = 0777,
          .wantWhy = "\"tmp\" is owned by uid 0 with mode 0777"},
-        {.name = "another user's link to the folder", .folder = "link", .owner = kOtherUid,
-         .mode = 0700, .wantWhy = "\"link\" is a symbolic link owned by uid 65534"},
+        {.folder = "link", .owner = kOtherUid, .mode = 0700,
+         .wantWhy = "\"link\" is a symbolic link owned by uid 65534"},
     };
-    for (const RefusedCase &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.wantWhy);
         Fresh();
         const std::string folder = dir + "/" + c.folder;
         ASSERT_EQ(symlink(tmp.c_str(), (dir + "/link").c_str()), 0);
