@@ -6,12 +6,12 @@
 // environment, run the plug-in, render, report.
 
 #include "log.h"
+#include "platform.h"
 #include "print.h"
 #include "translation.h"
 
 #include <dlfcn.h>
 #include <getopt.h>
-#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,7 +239,8 @@ bool CheckLanguage(const std::string &language, const char *argv0)
 }
 
 // The logging service writes every record when DEVICE_LOG_LEVEL names no level; an operator who
-// set one meant to filter, so a misspelt level is named.
+// set one meant to filter, so a misspelt level is named. Compared as the service compares it,
+// ASCII letters only, whatever the host's locale.
 void CheckLogLevel()
 {
     const char *level = std::getenv("DEVICE_LOG_LEVEL");
@@ -247,7 +248,7 @@ void CheckLogLevel()
         return;
     }
     for (const char *known : {"ENTER", "INFO", "NOTICE", "WARN", "ERROR"}) {
-        if (strcasecmp(level, known) == 0) {
+        if (platform::AsciiEqualIgnoringCase(level, known)) {
             return;
         }
     }
