@@ -29,20 +29,13 @@ bool HasRun(const Texts &records, const Texts &run)
 Texts Tail(const Texts &texts, size_t n)
 { return Texts(texts.end() - std::min(n, texts.size()), texts.end()); }
 
-Texts Join(Texts texts, const Texts &more) // `texts`, then `more`
-{
-    texts.insert(texts.end(), more.begin(), more.end());
-    return texts;
-}
-
 // The recorded calls of `name` whose first argument is `first`.
 Texts CallsWith(const std::string &name, const std::string &first)
 {
     Texts found;
-    for (const std::string &call : faults::Calls(name)) {
+    for (const std::string &call : faults::Calls(name))
         if (call.compare(name.size() + 1, first.size() + 1, first + ",") == 0)
             found.push_back(call);
-    }
     return found;
 }
 
@@ -90,10 +83,11 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
         "INFO Use default = JTAPI_PROCESS_STATE_SENT",
         "ERROR JTAPI_STATUS_DATE_TIME is NULL. Using default", "INFO Status Date/Time =  "};
     const struct {
-        std::string rows, conf;     // job rows, device.conf
-        const char *charset;        // SYSTEM_CHARSET (NULL: unset)
-        const char *language;
-        std::string templ, body;    // the template, the body (or a line of it, for a bare marker)
+        std::string rows, conf;              // job rows, device.conf
+        const char *charset = "ISO-8859-15"; // SYSTEM_CHARSET (NULL: unset)
+        const char *language = "en";
+        std::string templ = std::string(kHead) + kMarker;
+        std::string body;           // the body (or a line of it, for a bare marker)
         std::string device;         // the device name printed
         Faults faults = {};
         int missingStatus = -1;     // the status of a missing field (-1: the job tracker's own)
@@ -101,33 +95,30 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
         Texts records;              // a run of the log's records
     } cases[] = {
         {.rows = Golden("twoJobsWithDoubles.sql"), .conf = "market.region = 2\n" + name + "lobby",
-         .charset = "ISO-8859-15", .language = "en", .templ = head + kMarker, .body = head + two,
-         .device = "lobby", .medium = "ISO_A4",
+         .body = head + two, .device = "lobby", .medium = "ISO_A4",
          .records = {"INFO Number of Addresses = 7", sent + "12/31/2011 23:59:58",
                      "INFO Completed Date/Time = 01/01/2012 00:00:02", "INFO Num Confirmed = 12",
                      "INFO Num Recipients = 7", "INFO Subject = \"\"",
                      "INFO From = \"dave@example.net\"", "INFO Number unconfirmed = -1",
                      "INFO Number failed = 2", "INFO Num Scanned = 10", "INFO Attach Size = 0",
                      "INFO Addr Type = 0", "INFO Friendly Name = \"Eve\""}},
-        {.rows = Golden("jobWithEveryFieldMissing.sql"), .conf = "", .charset = "ISO-8859-15",
-         .language = "en", .templ = head + kMarker + "X\n" + kMarker,
-         .body = head + none + "X\n" + none, .device = host.nodename,
-         .missingStatus = JTAPI_ERR_MISSING, .medium = "NA_LETTER", .records = missing},
+        {.rows = Golden("jobWithEveryFieldMissing.sql"), .conf = "",
+         .templ = head + kMarker + "X\n" + kMarker, .body = head + none + "X\n" + none,
+         .device = host.nodename, .missingStatus = JTAPI_ERR_MISSING, .medium = "NA_LETTER",
+         .records = missing},
         {.rows = Golden("jobWithEveryFieldMissing.sql"), .conf = "market.region = 7",
-         .charset = "ISO-8859-15", .language = "en", .templ = head + kMarker, .body = head + none,
-         .device = "", .faults = {{.call = "uname", .answer = EIO}}, .missingStatus = JTAPI_OK,
-         .medium = "NA_LETTER",
+         .body = head + none, .device = "", .faults = {{.call = "uname", .answer = EIO}},
+         .missingStatus = JTAPI_OK, .medium = "NA_LETTER",
          .records = {"ERROR ARL_GetSpecialAttributes(): uname() failed, errno = " +
                      std::to_string(EIO) + "."}},
         {.rows = Golden("jobWithThreeRecipients.sql"),
          .conf = days + "market.region = 5\n" + name + "Caf\xe9", .charset = nullptr,
-         .language = "de", .templ = head + kMarker, .body = head + three, .device = "Caf\xe9",
-         .medium = "ISO_A4",
+         .language = "de", .body = head + three, .device = "Caf\xe9", .medium = "ISO_A4",
          .records = {"ERROR ARL_CvtToUtf8(): getenv(SYSTEM_CHARSET) returned NULL.",
                      "INFO ARL_CvtToUtf8(): transLibEncoding = ISO-8859-15."}},
         {.rows = utf8, .conf = days + "market.region = 4\n" + name + "Caf\xe9", .charset = "UTF-8",
-         .language = "fr", .templ = head + kMarker, .body = head + three, .device = "Caf\xe9",
-         .medium = "NA_LETTER", .records = {"INFO ARL_CvtToUtf8(): transLibEncoding = UTF-8."}},
+         .language = "fr", .body = head + three, .device = "Caf\xe9", .medium = "NA_LETTER",
+         .records = {"INFO ARL_CvtToUtf8(): transLibEncoding = UTF-8."}},
         {.rows = "INSERT INTO jobs (id, subject) VALUES (1, CAST(X'd09cd0b8d180' AS TEXT));",
          .conf = "market.region = 3\n" + name + "Caf\xe9", .charset = "UTF-8", .language = "ru",
          .templ = kMarker, .body = "<bcd8e0> field_avail Substring AR_SHOW\n", .device = "",
@@ -136,7 +127,6 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
          .records = {"ERROR ARL_CvtToUtf8(): SNF_Convert(Caf\xe9, ISO-8859-15) failed.",
                      "ERROR ARL_CvtToUtf8() failed (sedCmdTable[4])."}},
         {.rows = "", .conf = "market.region = 0\n" + name + std::string(150, 'n'),
-         .charset = "ISO-8859-15", .language = "en",
          .templ = head + longLine + "X " + kMarker + "Y" + kMarker + "end",
          .body = head + longLine + "end", .device = std::string(kDeviceNameBytes, 'n'),
          .medium = "NA_LETTER", .records = {"WARN CopyString() input string being truncated."}}};
@@ -206,7 +196,7 @@ TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
     const std::string tmp = dir + "/tmp/", pointer = "ERROR CopyString() sent to or from pointer.";
     const std::string add = "INFO Add command ";
     EXPECT_EQ(Records(),
-              Join({"ENTER ARL_ActivityReport", "INFO Job Tracker data retreived successfully",
+              (Texts{"ENTER ARL_ActivityReport", "INFO Job Tracker data retreived successfully",
                     "INFO Activity Report Template file " + dir + "/template.ps opened",
                     "INFO Open temp output file \"" + tmp + "ar_output_pdl.ps\"",
                     "INFO Number of jobs = 0",
@@ -219,8 +209,7 @@ TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
                     add + "2: type=6 find=\"__system_hex_date__\" replace=\"NULL\"",
                     add + "3: type=7 find=\"__system_hex_time__\" replace=\"NULL\"",
                     add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"",
-                    "INFO ARL_GenerateActivityReport returning 0"},
-                   kCommonEnd));
+                    "INFO ARL_GenerateActivityReport returning 0", kCommonEnd[0], kCommonEnd[1]}));
     EXPECT_EQ(CallsWith("Sed_AddCommand", "__system_hex_date__"),
               Texts{"Sed_AddCommand(__system_hex_date__, 6, " + Hex("N/A") + ")"});
     EXPECT_EQ(CallsWith("Sed_AddCommand", "__system_hex_time__"),
@@ -251,6 +240,7 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
                       got = "INFO Job Tracker data retreived successfully",
                       noTemplate = "ERROR ENV ACTIVITY_REPORT_TEMPLATE not defined for Activity "
                                    "Report.",
+                      cannotOpen = "ERROR Cannot open PDL file for writing.",
                       translating = "ENTER ARL_TranslateConstantText()",
                       failed = "ERROR ARL_TranslateConstantText() failed.",
                       pass = "INFO ARL_GenerateActivityReport returning ",
@@ -259,7 +249,9 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
                       cvt = "ERROR ARL_CvtToUtf8Hex() failed (", add = "INFO Add command ",
                       font = "DefaultFontName findfont 9 scalefont setfont\n",
                       mv = "currentColumn currentRow MoveToPosition\n",
-                      col = "/currentColumn name_info_col", fail = "Trans_ConvertUTF8StringToHex(";
+                      col = "/currentColumn name_info_col";
+    const int32_t finishing = ARL_STATUS_FINISHING_FAILED,
+                  conversion = ARL_STATUS_CONVERSION_FAILED;
     // Commands added when the finishing pass stops: before the text of "Report Date:", through
     // the page tag, before string 20210.
     const size_t beforeReportDate = 3, throughPage = 8, beforeString20210 = 12;
@@ -270,6 +262,10 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
         const std::string bound = std::to_string(ARL_HEX_BUFFER_SIZE);
         return faults::Fault{.call = "Trans_ConvertUTF8StringToHex(" + text + ", " + bound + ")",
                              .answer = -1};
+    };
+    const auto addFails = [](const std::string &tag, const std::string &text, long answer) {
+        return faults::Fault{.call = "Sed_AddCommand(" + tag + ", 1, " + Hex(text) + ")",
+                             .answer = answer};
     };
     const faults::Fault releaseFails = {.call = "jtapi_release_report_data", .answer = 9};
     const struct {
@@ -288,93 +284,80 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
          .records = {enter, got, noTemplate}, .autoConvertAfter = 1},
         {.env = "TEMP_FILES_DIR=" + missing, .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE,
          .records = {enter, got, opened,
-                     "INFO Open temp output file \"" + missing + "/ar_output_pdl.ps\"",
-                     "ERROR Cannot open PDL file for writing."},
+                     "INFO Open temp output file \"" + missing + "/ar_output_pdl.ps\"", cannotOpen},
          .autoConvertAfter = 1},
         {.env = "JTAPI_DATABASE=" + missing, .wantStatus = ARL_STATUS_NO_JOB_DATA,
          .records = {enter, "ERROR jtapi_get_completed_jobs_report_data() FAILED status = 2."},
          .autoConvertAfter = 1},
         {.faults = {{.call = "malloc", .answer = 0, .nth = bodyPath}},
-         .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE,
-         .records = {enter, got, opened, "ERROR Cannot open PDL file for writing."},
+         .wantStatus = ARL_STATUS_BODY_NOT_WRITABLE, .records = {enter, got, opened, cannotOpen},
          .autoConvertAfter = 1},
         {.faults = {{.call = "malloc", .answer = 0, .nth = firstBuffer}},
          .wantStatus = ARL_STATUS_NO_MEMORY,
          .records = {"ERROR malloc() failed for replacePattern."}},
-        {.faults = {{.call = "malloc", .answer = 0, .nth = reportPath}},
-         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {{.call = "malloc", .answer = 0, .nth = reportPath}}, .wantStatus = finishing,
          .records = {"ERROR malloc() failed for the report path."}},
         {.faults = {releaseFails}, .wantStatus = ARL_STATUS_OK, .records = {pass + "0"},
          .commands = kAllCommands, .initialised = true},
-        {.faults = {releaseFails, {.call = "Sed_FileEdit", .answer = 5}},
-         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {releaseFails, {.call = "Sed_FileEdit", .answer = 5}}, .wantStatus = finishing,
          .records = {"ERROR Sed_FileEdit() failed with status 5.", pass + "3"},
          .commands = kAllCommands, .initialised = true},
         {.faults = {{.call = "jtapi_get_field_data(0/0/0)", .answer = JTAPI_ERR_MISSING}},
          .wantStatus = ARL_STATUS_OK,
          .records = {"ERROR JTAPI_NUM_JOBS is NULL. Use default = 0", "INFO Number of jobs = 0"},
          .commands = kAllCommands, .initialised = true, .autoConvertAfter = 1},
-        {.faults = {{.call = "Sed_CreateCmdArray", .answer = 0}},
-         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {{.call = "Sed_CreateCmdArray", .answer = 0}}, .wantStatus = finishing,
          .records = {"ERROR Sed_CreateCmdArray() failed.", translating,
                      "ERROR ARL_TranslateConstantText()\\tsent a NULL\\tpointer.", failed,
                      pass + "3"},
          .initialised = true},
-        {.faults = {{.call = "Trans_Init", .answer = 6}}, .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {{.call = "Trans_Init", .answer = 6}}, .wantStatus = finishing,
          .records = {"ERROR Failed to init translation library, error = 6", failed, pass + "3"}},
         {.faults = {{.call = "Trans_TranslateString(en, 20210)", .answer = 4}},
-         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+         .wantStatus = finishing,
          .records = {"ERROR Failed to translate string 20210 to [en], error = 4", failed,
                      pass + "3"},
          .commands = beforeString20210, .initialised = true},
-        {.faults = {hexFails("Report Date:")}, .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {hexFails("Report Date:")}, .wantStatus = finishing,
          .records = {hex, "ERROR ARL_CvtToUtf8Hex() failed (i = 3).", failed, pass + "3"},
          .commands = beforeReportDate, .initialised = true},
-        {.faults = {{.call = "Sed_AddCommand(__ar_const_page__, 1, " + Hex("Page") + ")",
-                     .answer = 1}},
-         .wantStatus = ARL_STATUS_FINISHING_FAILED,
+        {.faults = {addFails("__ar_const_page__", "Page", 1)}, .wantStatus = finishing,
          .records = {"ERROR Sed_AddCommand(i = 7) failed.", failed, pass + "3"},
          .commands = throughPage, .initialised = true},
-        {.faults = {hexFails("Plain")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+        {.faults = {hexFails("Plain")}, .wantStatus = conversion,
          .records = {add + "1: type=1 find=\"__media_type__\" replace=\"Plain\"", hex,
                      "ERROR ARL_CvtToUtf8Hex() failed (cmdCount = 1).", pass + "7"},
          .commands = kConstantCommands + 1, .initialised = true},
-        {.faults = {{.call = "Sed_AddCommand(__media_type__, 1, " + Hex("Plain") + ")",
-                     .answer = 9}},
-         .wantStatus = ARL_STATUS_OK,
+        {.faults = {addFails("__media_type__", "Plain", 9)}, .wantStatus = ARL_STATUS_OK,
          .records = {"ERROR Sed_AddCommand() failed.",
                      add + "2: type=6 find=\"__system_hex_date__\" replace=\"NULL\"",
                      add + "3: type=7 find=\"__system_hex_time__\" replace=\"NULL\"",
-                     add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"",
-                     pass + "0"},
+                     add + "4: type=1 find=\"__device_hex_name__\" replace=\"lobby\"", pass + "0"},
          .commands = kAllCommands, .initialised = true},
-        {.faults = {hexFails("01/05/2010")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {hex}, .autoConvertAfter = 1,
-         .bodyEnd = "<__ar_const_job_date__20> AR_SHOW\n" + font, .lastRead = "12/1/0"},
-        {.faults = {hexFails("09:07:41")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {hex}, .autoConvertAfter = 1, .bodyEnd = "/field_avail 45 def\n" + font,
-         .lastRead = "11/1/0"},
-        {.faults = {hexFails("Subject")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+        {.faults = {hexFails("01/05/2010")}, .wantStatus = conversion, .records = {hex},
+         .autoConvertAfter = 1, .bodyEnd = "<__ar_const_job_date__20> AR_SHOW\n" + font,
+         .lastRead = "12/1/0"},
+        {.faults = {hexFails("09:07:41")}, .wantStatus = conversion, .records = {hex},
+         .autoConvertAfter = 1, .bodyEnd = "/field_avail 45 def\n" + font, .lastRead = "11/1/0"},
+        {.faults = {hexFails("Subject")}, .wantStatus = conversion,
          .records = {"INFO Subject = \"Subject\"", hex, cvt + "subject)."}, .autoConvertAfter = 1,
          .bodyEnd = "/field_avail subj_width field_delta sub def\n" + font, .lastRead = "14/1/0"},
-        {.faults = {hexFails("from@example.com")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+        {.faults = {hexFails("from@example.com")}, .wantStatus = conversion,
          .records = {cvt + "from)."}, .bodyEnd = "<__ar_const_from__20> AR_SHOW\n" + font,
          .lastRead = "15/1/0"},
-        {.faults = {hexFails("Nobody")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+        {.faults = {hexFails("Nobody")}, .wantStatus = conversion,
          .records = {cvt + "to address)."}, .bodyEnd = col + "1_ind def\n" + mv,
          .lastRead = "20/1/1"},
-        {.faults = {hexFails("Carl")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {cvt + "cc address)."}, .bodyEnd = col + "1_ind def\n" + mv,
-         .lastRead = "20/1/2"},
-        {.faults = {hexFails("nobody@example.com")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
+        {.faults = {hexFails("Carl")}, .wantStatus = conversion, .records = {cvt + "cc address)."},
+         .bodyEnd = col + "1_ind def\n" + mv, .lastRead = "20/1/2"},
+        {.faults = {hexFails("nobody@example.com")}, .wantStatus = conversion,
          .records = {cvt + "email address)."}, .bodyEnd = col + "2_ind def\n" + mv,
          .lastRead = "21/1/1"},
-        {.faults = {hexFails("---")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {hex}, .bodyEnd = col + "3_ind def\n" + mv, .lastRead = "18/1/2"},
-        {.faults = {hexFails("01/07/2010")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {hex}, .bodyEnd = col + "4_ind def\n" + mv, .lastRead = "19/1/1"},
-        {.faults = {hexFails("09:06:00")}, .wantStatus = ARL_STATUS_CONVERSION_FAILED,
-         .records = {hex},
+        {.faults = {hexFails("---")}, .wantStatus = conversion, .records = {hex},
+         .bodyEnd = col + "3_ind def\n" + mv, .lastRead = "18/1/2"},
+        {.faults = {hexFails("01/07/2010")}, .wantStatus = conversion, .records = {hex},
+         .bodyEnd = col + "4_ind def\n" + mv, .lastRead = "19/1/1"},
+        {.faults = {hexFails("09:06:00")}, .wantStatus = conversion, .records = {hex},
          .bodyEnd = col + "4_ind def\n" + mv + "<" + Hex("01/07/2010") + "202020",
          .lastRead = "19/1/1"}};
     for (const auto &c : cases) {

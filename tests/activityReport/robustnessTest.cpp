@@ -4,26 +4,15 @@
 // through the real stand-in services. It links none of them itself, so unloading the plug-in
 // unloads the services too and every load starts cold. Allocations fail through the fault
 // harness (faults.h).
-#include <gtest/gtest.h>
+#include "../services/files.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "activityReport.h"
 #include "faults.h"
@@ -96,12 +85,6 @@ int32_t StatusOfLastStage(const Texts &records)
 
 using Report = int32_t (*)(const char *, const char *, const char *);
 
-std::string Read(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The plug-in loaded as the device loads it, unloaded at the end of the scope.
 class Plugin {
 public:
@@ -162,7 +145,7 @@ protected:
     // The plug-in's records in the log, as "LEVEL message".
     Texts Records() const
     {
-        std::istringstream log(Read(dir / "device.log"));
+        std::istringstream log(ReadFile(dir / "device.log"));
         Texts records;
         std::string stamp, level, where, message;
         while (log >> stamp >> level >> where && std::getline(log, message)) {
@@ -176,17 +159,12 @@ protected:
     // partial job.
     std::vector<std::string> SpooledReports() const
     {
-        std::error_code ec;  // no spool yet: no job
-        std::vector<fs::path> jobs;
-        for (const fs::directory_entry &job : fs::directory_iterator(spool, ec)) {
-            if (job.is_directory())
-                jobs.push_back(job.path());
-        }
-        std::sort(jobs.begin(), jobs.end());
-        std::vector<std::string> documents;
-        for (const fs::path &job : jobs) {
-            EXPECT_TRUE(fs::exists(job / "ticket")) << "partial job " << job;
-            documents.push_back(Read(job / "document.ps"));
+        Texts documents;
+        for (const std::string &job : fs::exists(spool) ? Entries(spool) : Texts{}) {
+            if (!fs::is_directory(spool / job))
+                continue;
+            EXPECT_TRUE(fs::exists(spool / job / "ticket")) << "partial job " << job;
+            documents.push_back(ReadFile(spool / job / "document.ps"));
         }
         return documents;
     }
@@ -264,28 +242,25 @@ TEST_F(Robustness, FilesThatAreNotRegularFilesDoNotBlock)
     fs::create_directories(catalog);
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     ASSERT_EQ(0, mkfifo((catalog / "ru.po").c_str(), 0600));
+    const char *templ = "ACTIVITY_REPORT_TEMPLATE", *jobs = "JTAPI_DATABASE";
     const struct {
         const char *variable, *value;
         int32_t wantStatus;
     } rows[] = {
-        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = fifo.c_str(),
-         .wantStatus = ARL_STATUS_NO_TEMPLATE},
-        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = "/dev/zero",
-         .wantStatus = ARL_STATUS_NO_TEMPLATE},
-        {.variable = "ACTIVITY_REPORT_TEMPLATE", .value = dir.c_str(),
-         .wantStatus = ARL_STATUS_NO_TEMPLATE},
-        {.variable = "JTAPI_DATABASE", .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
-        {.variable = "JTAPI_DATABASE", .value = dir.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
+        {.variable = templ, .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = templ, .value = "/dev/zero", .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = templ, .value = dir.c_str(), .wantStatus = ARL_STATUS_NO_TEMPLATE},
+        {.variable = jobs, .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
+        {.variable = jobs, .value = dir.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
         // Records go to standard error instead.
         {.variable = "DEVICE_LOG", .value = fifo.c_str(), .wantStatus = ARL_STATUS_OK},
         {.variable = "DEVICE_CONFIG", .value = fifo.c_str(), .wantStatus = ARL_STATUS_OK},
         {.variable = "TRANS_CATALOG_DIR", .value = catalog.c_str(),
          .wantStatus = ARL_STATUS_FINISHING_FAILED},
     };
-    for (const auto &row : rows) {
+    for (const auto &row : rows)
         EXPECT_EQ(RunInChild([&] { setenv(row.variable, row.value, 1); }), row.wantStatus)
             << row.variable << "=" << row.value;
-    }
 }
 
 // A template line with a NUL byte reaches the report whole.
