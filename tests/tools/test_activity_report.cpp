@@ -71,12 +71,10 @@ TEST(HostProgramTest, NamesWhatWentWrongWithAStatusOfItsOwn)
         const char *wantLog = "";         // a part of the log
     };
     const Case cases[] = {
-        {.arguments = "--language xx", .wantStatus = kStatusBadOptions,
-         .wantErr = {"unknown language \"xx\"", " en, "}},
         {.arguments = "--language ''", .wantStatus = kStatusBadOptions,
          .wantErr = {"unknown language \"\""}},
         {.arguments = "--language EN", .wantStatus = kStatusBadOptions,
-         .wantErr = {"unknown language \"EN\""}},
+         .wantErr = {"unknown language \"EN\"", " en, "}},
         {.arguments = "--language en_US", .wantStatus = kStatusBadOptions,
          .wantErr = {"unknown language \"en_US\""}},
         {.environment = {{"PRINT_SPOOL_DIR", "{dir}/plain-file"}},
