@@ -440,23 +440,18 @@ TEST_F(PluginTest, FormatIdsAreLookedUpOnceAndAZeroAgain)
     EXPECT_EQ(ARL_STATE.timeFormatId, 0) << "a date request needs no time-format id";
 
     const faults::Fault noDateId = {.call = "oa_xid_of(OID_ATT_DATE_FORMAT)", .answer = 0},
-                        noTimeId = {.call = "oa_xid_of(OID_ATT_TIME_FORMAT)", .answer = 0};
-    const auto once = [](faults::Fault fault) {
-        fault.once = true;
-        return fault;
-    };
+                        noTimeId = {.call = "oa_xid_of(OID_ATT_TIME_FORMAT)", .answer = 0},
+                        noDateIdOnce = {.call = noDateId.call, .answer = 0, .once = true},
+                        noTimeIdOnce = {.call = noTimeId.call, .answer = 0, .once = true};
     const struct {
         Faults faults;
-        std::string sent, completed;
+        std::string sent, completed = "01/06/2010 09:07:41";
         size_t lookups, formats; // oa_xid_of and TD_GetFormat calls
-    } cases[] = {{.faults = {}, .sent = "01/05/2010 09:05:03", .completed = "01/06/2010 09:07:41",
-                  .lookups = 2, .formats = 4},
-                 {.faults = {noDateId, noTimeId}, .sent = " ", .completed = " ", .lookups = 8,
-                  .formats = 4},
-                 {.faults = {once(noDateId)}, .sent = "1/5/2010 09:05:03",
-                  .completed = "01/06/2010 09:07:41", .lookups = 3, .formats = 3},
-                 {.faults = {once(noTimeId)}, .sent = "01/05/2010 9:5:3",
-                  .completed = "01/06/2010 09:07:41", .lookups = 3, .formats = 3}};
+    } cases[] = {
+        {.faults = {}, .sent = "01/05/2010 09:05:03", .lookups = 2, .formats = 4},
+        {.faults = {noDateId, noTimeId}, .sent = " ", .completed = " ", .lookups = 8, .formats = 4},
+        {.faults = {noDateIdOnce}, .sent = "1/5/2010 09:05:03", .lookups = 3, .formats = 3},
+        {.faults = {noTimeIdOnce}, .sent = "01/05/2010 9:5:3", .lookups = 3, .formats = 3}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.sent);
         Fresh();
