@@ -25,7 +25,6 @@ namespace {
 
 // Plain atomics, constant-initialised: allocations start before any constructor runs.
 std::atomic<bool> counting{false};
-std::atomic<bool> failLater{false};
 std::atomic<long> failAt{0};
 std::atomic<long> asked{0};
 std::atomic<long> failed{0};
@@ -36,9 +35,7 @@ bool Fails()
 {
     if (!counting.load(std::memory_order_relaxed))
         return false;
-    const long n = ++asked;
-    const long nth = failAt.load();
-    const bool fails = nth > 0 && (n == nth || (n > nth && failLater.load()));
+    const bool fails = ++asked == failAt.load();
     if (fails) {
         ++failed;
         errno = ENOMEM;
@@ -57,28 +54,18 @@ void *Counted(void *block)
 
 namespace faults {
 
-void FailAllocation(long nth, bool andLater)
+long BlocksInUse() { return inUse; }
+
+AllocationRun RunFailing(long nth, const std::function<void()> &operation)
 {
-    counting = false;
+    const long blocksBefore = BlocksInUse();
     asked = 0;
     failed = 0;
     failAt = nth;
-    failLater = andLater;
     counting = true;
-}
-
-void StopAllocationFaults() { counting = false; }
-long Allocations() { return asked; }
-long FailedAllocations() { return failed; }
-long BlocksInUse() { return inUse; }
-
-AllocationRun RunFailing(long nth, const std::function<void()> &operation, bool andLater)
-{
-    const long blocksBefore = BlocksInUse();
-    FailAllocation(nth, andLater);
     operation();
-    StopAllocationFaults();
-    return {nth, Allocations(), FailedAllocations() > 0, BlocksInUse() - blocksBefore};
+    counting = false;
+    return {nth, asked, failed > 0, BlocksInUse() - blocksBefore};
 }
 
 long FailEachAllocationInTurn(const std::function<void()> &operation,

@@ -3,9 +3,9 @@
 // Allocations (library `faults`). The program's malloc, calloc, realloc, the aligned allocators
 // and free count over the C library's own, so every allocation of the process passes here: the
 // program's, operator new's (which then throws std::bad_alloc), SQLite's, iconv's and those of
-// every library it loads. FailAllocation(n) makes the n-th allocation from then on fail with
-// ENOMEM, or every one from the n-th on; BlocksInUse() counts the blocks not yet freed, so that a
-// test can check that an operation gives back all it took. In the sanitizer build the
+// every library it loads. RunFailing(n, operation) makes the n-th allocation of the operation
+// fail; BlocksInUse() counts the blocks not yet freed, so that a test can check that an
+// operation gives back all it took. In the sanitizer build the
 // sanitizer's allocator stands behind them, and operator new is replaced too, since the
 // sanitizer's does not call malloc.
 //
@@ -29,22 +29,16 @@ namespace faults {
 
 // ---- Allocations -------------------------------------------------------------------------------
 
-// From now on counts allocations and fails the `nth` (from 1; 0 fails none), or every one from
-// the `nth` on when `andLater`. StopAllocationFaults() ends the counting; the counts stay.
-void FailAllocation(long nth, bool andLater = false);
-void StopAllocationFaults();
-long Allocations();       // asked for since FailAllocation()
-long FailedAllocations(); // of them, those that failed
-long BlocksInUse();       // allocated and not yet freed, at any time
+long BlocksInUse(); // allocated and not yet freed, at any time
 
-// One run of `operation` with FailAllocation(nth, andLater) around it alone.
+// One run of `operation` with its `nth` allocation (from 1; 0 fails none) failing with ENOMEM.
 struct AllocationRun {
     long nth;         // the allocation that was to fail
     long allocations; // asked for by the run
     bool failed;      // whether one of them failed
     long blocksKept;  // blocks in use after the run less those before
 };
-AllocationRun RunFailing(long nth, const std::function<void()> &operation, bool andLater = false);
+AllocationRun RunFailing(long nth, const std::function<void()> &operation);
 
 // Runs `operation` with its first allocation failing, then its second, and so on until a run
 // asks for fewer than the one to fail; `check(run)` after each run, outside the fault. Returns

@@ -33,51 +33,51 @@ bool NewGives()
     }
 }
 
-// Each way the program allocates: true when it got its block.
-struct Way {
-    const char *name;
-    bool (*allocates)();
-    long perFailure = 0; // allocations a failure adds (std::bad_alloc is thrown in one)
-};
-const Way kWays[] = {
-    {.name = "malloc", .allocates = [] { return Given(std::malloc(16)); }},
-    {.name = "calloc", .allocates = [] { return Given(std::calloc(2, 8)); }},
-    {.name = "realloc", .allocates = [] { return Given(std::realloc(nullptr, 8)); }},
-    {.name = "aligned_alloc", .allocates = [] { return Given(std::aligned_alloc(64, 64)); }},
-    {.name = "operator new", .allocates = NewGives, .perFailure = 1},
-};
-const long kAllocations = 3; // each test run asks for three
-
-const long kFailing = 2; // the allocation that fails
-
-// Fault: another allocation failing, the count off, an allocation failing without ENOMEM, a
-// failure that does not reach operator new, or every later one failing (or not) against the
-// mode.
-TEST(Faults, TheNthAllocationFailsAloneOrWithEveryLaterOne)
+// Fault: another allocation failing, or a later one too, the count off, a failure without ENOMEM
+// or one that does not reach operator new, a sweep that stops before a whole run.
+TEST(Faults, OnlyTheNthAllocationFailsWhicheverWayItIsAsked)
 {
-    for (const Way &way : kWays) {
-        for (const bool andLater : {false, true}) {
-            SCOPED_TRACE(std::string(way.name) + (andLater ? ", and later" : ", alone"));
-            bool got[3] = {};
-            int error = 0;
-            const faults::AllocationRun run = faults::RunFailing(
-                kFailing,
-                [&] {
-                    got[0] = way.allocates();
-                    got[1] = way.allocates();
+    const struct {
+        const char *name;
+        bool (*allocates)();
+        long perFailure = 0; // allocations a failure adds (std::bad_alloc is thrown in one)
+    } ways[] = {
+        {.name = "malloc", .allocates = [] { return Given(std::malloc(16)); }},
+        {.name = "calloc", .allocates = [] { return Given(std::calloc(2, 8)); }},
+        {.name = "realloc", .allocates = [] { return Given(std::realloc(nullptr, 8)); }},
+        {.name = "aligned_alloc", .allocates = [] { return Given(std::aligned_alloc(64, 64)); }},
+        {.name = "operator new", .allocates = NewGives, .perFailure = 1},
+    };
+    const long kAllocations = 3, kFailing = 2;
+    for (const auto &way : ways) {
+        bool got[kAllocations] = {};
+        int error = 0;
+        const faults::AllocationRun run = faults::RunFailing(kFailing, [&] {
+            for (long i = 0; i < kAllocations; ++i) {
+                got[i] = way.allocates();
+                if (i + 1 == kFailing)
                     error = errno;
-                    got[2] = way.allocates();
-                },
-                andLater);
-            EXPECT_TRUE(got[0]);
-            EXPECT_FALSE(got[1]);
-            EXPECT_EQ(got[2], !andLater);
-            EXPECT_EQ(error, ENOMEM);
-            const long failures = andLater ? 2 : 1;
-            EXPECT_EQ(run.allocations, kAllocations + way.perFailure * failures);
-            EXPECT_TRUE(run.failed);
-        }
+            }
+        });
+        EXPECT_TRUE(got[0]) << way.name;
+        EXPECT_FALSE(got[1]) << way.name;
+        EXPECT_TRUE(got[2]) << way.name;
+        EXPECT_EQ(error, ENOMEM) << way.name;
+        EXPECT_EQ(run.allocations, kAllocations + way.perFailure) << way.name;
     }
+    long runs = 0, failedRuns = 0;
+    const long whole = faults::FailEachAllocationInTurn(
+        [&] {
+            for (long i = 0; i < kAllocations; ++i)
+                ways[0].allocates();
+        },
+        [&](const faults::AllocationRun &run) {
+            ++runs;
+            failedRuns += run.failed;
+        });
+    EXPECT_EQ(whole, kAllocations);
+    EXPECT_EQ(runs, kAllocations + 1);
+    EXPECT_EQ(failedRuns, kAllocations);
 }
 
 // Fault: a block not counted when allocated or freed, by any of the entry points, or realloc
@@ -95,25 +95,6 @@ TEST(Faults, BlocksInUseComeBackWhenFreed)
     for (void *block : {blocks[0], blocks[2], blocks[3]})
         std::free(block);
     EXPECT_EQ(faults::BlocksInUse(), before);
-}
-
-// Fault: the sweep stopping before the whole run, or failing no allocation in some run.
-TEST(Faults, EachAllocationFailsInTurnUntilARunIsWhole)
-{
-    const Way &way = kWays[0];
-    long runs = 0, failedRuns = 0;
-    const long count = faults::FailEachAllocationInTurn(
-        [&] {
-            for (long i = 0; i < kAllocations; ++i)
-                way.allocates();
-        },
-        [&](const faults::AllocationRun &run) {
-            ++runs;
-            failedRuns += run.failed;
-        });
-    EXPECT_EQ(count, kAllocations);
-    EXPECT_EQ(runs, kAllocations + 1);
-    EXPECT_EQ(failedRuns, kAllocations);
 }
 
 } // namespace

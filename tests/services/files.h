@@ -4,17 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 inline std::string ReadFile(const std::filesystem::path &path)
 {
@@ -92,3 +94,37 @@ struct NoFreeDescriptors {
         setrlimit(RLIMIT_NOFILE, &saved);
     }
 };
+
+// How a child process ended (its exit status, or 128 plus the signal that ended it) and what it
+// wrote to standard error.
+struct ChildRun {
+    int ended;
+    std::string standardError;
+};
+
+// Runs `body` in a child process with SIGPIPE and SIGXFSZ at their defaults, its standard error
+// a small pipe that this process drains slowly, so that the child's writes come back short.
+inline ChildRun InChild(const std::function<void()> &body)
+{
+    const int kPipeBytes = 4096, kReadBytes = 512, kPauseMicroseconds = 100;
+    int ends[2];
+    if (pipe(ends) != 0 || fcntl(ends[0], F_SETPIPE_SZ, kPipeBytes) < 0)
+        return {-1, {}};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(ends[1], STDERR_FILENO);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGXFSZ, SIG_DFL);
+        body();
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string text;
+    char buffer[kReadBytes];
+    for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0; usleep(kPauseMicroseconds))
+        text.append(buffer, static_cast<size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), text};
+}
