@@ -15,6 +15,7 @@
 #include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,26 @@ struct NoFreeDescriptors {
             close(fd);
         setrlimit(RLIMIT_NOFILE, &saved);
     }
+};
+
+// While it lives, SIGALRM arrives every `microseconds` with a handler that does nothing, without
+// SA_RESTART: every wait and write of the process is interrupted again and again.
+struct SignalsEvery {
+    explicit SignalsEvery(suseconds_t microseconds)
+    {
+        struct sigaction tick = {};
+        tick.sa_handler = [](int) {};
+        sigaction(SIGALRM, &tick, &saved);
+        const itimerval often = {{0, microseconds}, {0, microseconds}};
+        setitimer(ITIMER_REAL, &often, nullptr);
+    }
+    ~SignalsEvery()
+    {
+        const itimerval off = {};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        sigaction(SIGALRM, &saved, nullptr);
+    }
+    struct sigaction saved = {};
 };
 
 // How a child process ended (its exit status, or 128 plus the signal that ended it) and what it

@@ -5,7 +5,6 @@
 #include "../files.h"
 #include "platform.h"
 
-#include <sys/time.h>
 
 using platform::Folder;
 
@@ -54,18 +53,6 @@ TEST(Folder, AcceptsOnlyFoldersAndLinksNoOtherUserCanChange)
     EXPECT_TRUE(Contains(refused.why(), "owned by uid 65534")) << refused.why();
 }
 
-TEST(Folder, MissingFoldersAreNotUnsafe)
-{
-    TempDir dir;
-    const std::string file = dir / "file";
-    WriteFile(file, "x");
-    for (const std::string &path : {dir / "absent", file, file + "/below"}) {
-        const Folder folder = Folder::Open(path.c_str());
-        EXPECT_EQ(folder.state(), Folder::State::kMissing) << path;
-        EXPECT_NE(folder.error(), 0) << path;
-    }
-}
-
 TEST(OwnFiles, AreCreatedPrivateAndNeverThroughALink)
 {
     TempDir dir;
@@ -93,32 +80,14 @@ TEST(OwnFiles, AreCreatedPrivateAndNeverThroughALink)
     EXPECT_TRUE(platform::OpenOwnFile(folder, "body", O_RDONLY));
 }
 
-TEST(OpenRegularFile, RefusesWhatIsNotARegularFileWithoutBlocking)
-{
-    TempDir dir;
-    const std::string fifo = dir / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string &path : {fifo, dir.path.string(), std::string("/dev/null")})
-        EXPECT_FALSE(platform::OpenRegularFile(AT_FDCWD, path.c_str(), O_RDONLY)) << path;
-    WriteFile(dir / "file", "x");
-    platform::Descriptor file =
-        platform::OpenRegularFile(AT_FDCWD, (dir / "file").c_str(), O_RDONLY);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(fcntl(file.get(), F_GETFL) & O_NONBLOCK, 0);
-}
-
 // A closed pipe or a file-size limit makes the write fail with its errno, without a signal; a
 // signal every 100 µs while a slow reader drains the pipe makes it go on until every byte is
-// written.
+// written (wantBytes: on standard error).
 TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
 {
     const int kWritten = 0, kLost = 1, kSignalled = 2;
     const size_t kMany = 1 << 20;
-    const struct {
-        const char *name;
-        void (*body)();
-        size_t wantBytes = 0; // on standard error
-    } cases[] = {
+    const struct { const char *name; void (*body)(); size_t wantBytes = 0; } cases[] = {
         {.name = "closed pipe", .body = [] {
              int ends[2];
              if (pipe(ends) != 0 || close(ends[0]) != 0 || platform::WriteAll(ends[1], "x", 1))
@@ -137,11 +106,7 @@ TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
              _exit(!written && errno == EFBIG ? kWritten : kLost);
          }},
         {.name = "signals", .body = [] {
-             struct sigaction tick = {};
-             tick.sa_handler = [](int) {};  // without SA_RESTART: writes are interrupted
-             sigaction(SIGALRM, &tick, nullptr);
-             const itimerval every100us = {{0, 100}, {0, 100}};
-             setitimer(ITIMER_REAL, &every100us, nullptr);
+             const SignalsEvery every100us(100);
              const std::string bytes(kMany, 'x');
              _exit(platform::WriteAll(STDERR_FILENO, bytes.data(), bytes.size()) ? 0 : kLost);
          }, .wantBytes = kMany},
@@ -153,12 +118,9 @@ TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
     }
 }
 
-TEST(Text, SplitPathAndCaseFoldingKeepToTheirRules)
+TEST(SplitPath, GivesTheFolderAndTheNameOfAFile)
 {
-    const struct {
-        const char *path, *wantFolder, *wantName;
-        bool wantOk;
-    } cases[] = {
+    const struct { const char *path, *wantFolder, *wantName; bool wantOk; } cases[] = {
         {.path = "/a/b", .wantFolder = "/a", .wantName = "b", .wantOk = true},
         {.path = "/b", .wantFolder = "/", .wantName = "b", .wantOk = true},
         {.path = "b", .wantFolder = "", .wantName = "b", .wantOk = true},
@@ -170,10 +132,6 @@ TEST(Text, SplitPathAndCaseFoldingKeepToTheirRules)
         EXPECT_EQ(folder, c.wantFolder) << c.path;
         EXPECT_EQ(name, c.wantName) << c.path;
     }
-    // Under a Turkish locale toupper('i') is not 'I'; ours folds ASCII letters only.
-    EXPECT_TRUE(platform::AsciiEqualIgnoringCase("info", "INFO"));
-    EXPECT_FALSE(platform::AsciiEqualIgnoringCase("inf\xc4\xb1", "INFI"));
-    EXPECT_EQ(platform::HexOf("\x01 \xff"), "0120ff");
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 
 #include <array>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -54,23 +54,12 @@ struct ConfigTest : ::testing::Test {
     }
 };
 
-struct EditCase {
-    std::string file;  // "" removes it
-    Answers want;
-};
-
-struct UnusableCase {
-    const char *name;
-    std::function<void(const std::string &path)> make;
-    std::string wantRecord;
-    bool noDescriptors;
-};
-
-} // namespace
-
 TEST_F(ConfigTest, EachEditIsAnsweredAfterAHundredMillisecondsAndItsProblemsAreLoggedOnce)
 {
-    const EditCase cases[] = {
+    const struct {
+        std::string file;  // "" removes it
+        Answers want;
+    } cases[] = {
         {.file = "", .want = kDefaults},
         // trimmed, the last line wins, 19 characters fit
         {.file = "# OID_ATT_DATE_FORMAT = %Y\n OID_ATT_DATE_FORMAT = %Y\n OID_ATT_DATE_FORMAT\t=\t"
@@ -83,7 +72,7 @@ TEST_F(ConfigTest, EachEditIsAnsweredAfterAHundredMillisecondsAndItsProblemsAreL
          .want = {"0:", "0:%H:%M:%S", "3:", "0:4294967295"}},
         {.file = "market.region = +1\nno equals sign\n = value",
          .want = {"0:%m/%d/%Y", "0:%H:%M:%S", "2:", "4:77"}}};
-    for (const EditCase &c : cases) {
+    for (const auto &c : cases) {
         c.file.empty() ? void(std::remove(path.c_str())) : WriteFile(path, c.file);
         usleep(kPastTheRecheck);
         EXPECT_EQ(Ask(), c.want) << c.file;
@@ -103,24 +92,30 @@ TEST_F(ConfigTest, AFileItCannotUseGivesTheDefaultsWithOneRecord)
 {
     const std::string defaults = "; using the built-in defaults: dates \"%m/%d/%Y\", times "
                                  "\"%H:%M:%S\", no device name, no market region";
-    const UnusableCase cases[] = {
+    const struct {
+        const char *name;
+        std::function<void(const std::string &path)> make;
+        std::string wantRecord;
+        bool noDescriptors = false;
+    } cases[] = {
         {.name = "FIFO", .make = [](const std::string &p) { mkfifo(p.c_str(), 0600); },
-         .wantRecord = " cannot be read: not a regular file" + defaults, .noDescriptors = false},
+         .wantRecord = " cannot be read: not a regular file" + defaults},
         {.name = "directory", .make = [](const std::string &p) { mkdir(p.c_str(), 0700); },
-         .wantRecord = " cannot be read: not a regular file" + defaults, .noDescriptors = false},
+         .wantRecord = " cannot be read: not a regular file" + defaults},
         {.name = "no descriptor", .make = [](const std::string &p) { WriteFile(p, "a = b\n"); },
          .wantRecord = " cannot be read: Too many open files" + defaults, .noDescriptors = true},
         {.name = "too large",
          .make = [](const std::string &p) { WriteFile(p, std::string(64 * 1024 + 1, '#')); },
-         .wantRecord = " is larger than 64 KiB" + defaults, .noDescriptors = false},
+         .wantRecord = " is larger than 64 KiB" + defaults},
     };
-    for (const UnusableCase &c : cases) {
+    for (const auto &c : cases) {
         path = dir / c.name;
         setenv("DEVICE_CONFIG", path.c_str(), 1);
         c.make(path);
         {
-            std::unique_ptr<NoFreeDescriptors> exhausted(c.noDescriptors ? new NoFreeDescriptors
-                                                                         : nullptr);
+            std::optional<NoFreeDescriptors> exhausted;
+            if (c.noDescriptors)
+                exhausted.emplace();
             alarm(1);  // a blocked open ends the test here
             EXPECT_EQ(Ask(), kDefaults) << c.name;
             EXPECT_EQ(Ask(), kDefaults) << c.name;
@@ -134,3 +129,5 @@ TEST_F(ConfigTest, AFileItCannotUseGivesTheDefaultsWithOneRecord)
         EXPECT_EQ(Ask(), (Answers{"0:%d.%m.%Y", "0:%H:%M:%S", "0:Office-7", "2:77"})) << c.name;
     }
 }
+
+} // namespace

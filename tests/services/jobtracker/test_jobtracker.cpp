@@ -7,10 +7,6 @@
 
 #include <ctime>
 #include <sqlite3.h>
-#include <csignal>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -43,6 +39,17 @@ struct JobTrackerTest : ::testing::Test {
         return std::to_string(*static_cast<const int32_t *>(value));
     }
 
+    // The tables of the sample database, and `rows` run after them.
+    void MakeDatabase(const std::string &rows)
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open(path_.c_str(), &db);
+        const std::string sql = ReadFile(SAMPLE_DATABASE) + rows;
+        const int made = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        ASSERT_EQ(made, SQLITE_OK);
+    }
+
     TempDir dir_;
     const std::string path_ = dir_ / "jobs.db";
     JTAPI_ReportData report_{nullptr};
@@ -55,10 +62,8 @@ struct JobTrackerTest : ::testing::Test {
 // released handle are refused.
 TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
 {
-    // The tables of the sample database, with these rows instead of its jobs.
-    sqlite3 *db = nullptr;
-    sqlite3_open(path_.c_str(), &db);
-    const std::string rows =
+    // These rows instead of the sample's jobs.
+    MakeDatabase(
         "DELETE FROM addresses; DELETE FROM jobs;"
         "INSERT INTO jobs VALUES (40, '2024-02-29 23:59:59', '2040-07-01 12:00:00', 3, 2, 1, 0,"
         " 12, 345678, 'Q', 'a@b'), (7, '2023-02-30 10:00:00', '2023-01-01 12:00:0x', 2147483647,"
@@ -70,11 +75,7 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         " NULL), (40, 20, -1, 3, NULL, 'S', 'b@d'),"
         // Positions that are no integers come after the integers, as SQLite orders them.
         " (50, 'b', 0, 0, NULL, 'Text', NULL), (50, 2.5, 0, 0, NULL, 'Real', NULL),"
-        " (50, 2, 0, 0, NULL, 'Two', NULL);";
-    ASSERT_EQ(sqlite3_exec(db, (ReadFile(SAMPLE_DATABASE) + rows).c_str(), nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+        " (50, 2, 0, 0, NULL, 'Two', NULL);");
     tzset(); // the zone the C library reads once and keeps is no block of a failed read
     int32_t status = JTAPI_ERR_MEMORY;
     const auto read = [&] {
@@ -178,11 +179,7 @@ TEST_F(JobTrackerTest, WaitsOutAWritersLockWhileSignalsArrive)
 {
     const useconds_t kLockHeld = 1500000;  // below the 2 s the job tracker waits
     const suseconds_t kSignalEvery = 100;
-    sqlite3 *db = nullptr;
-    sqlite3_open(path_.c_str(), &db);
-    const std::string schema = ReadFile(SAMPLE_DATABASE);
-    ASSERT_EQ(sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    MakeDatabase("");
     int locked[2];
     ASSERT_EQ(pipe(locked), 0);
     const pid_t writer = fork();
@@ -198,15 +195,11 @@ TEST_F(JobTrackerTest, WaitsOutAWritersLockWhileSignalsArrive)
     bool held = false;
     ASSERT_EQ(read(locked[0], &held, 1), 1);
     ASSERT_TRUE(held) << "the writer could not lock the database";
-    struct sigaction ignore = {}, previous;
-    ignore.sa_handler = [](int) {};  // no SA_RESTART: every wait is interrupted
-    sigaction(SIGALRM, &ignore, &previous);
-    const itimerval often = {{0, kSignalEvery}, {0, kSignalEvery}}, off = {};
-    setitimer(ITIMER_REAL, &often, nullptr);
-    const int32_t status =
-        jtapi_get_completed_jobs_report_data(JTAPI_REPORT_COMPLETED_IFAX, &report_);
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &previous, nullptr);
+    int32_t status = JTAPI_ERR_DATABASE;
+    {
+        const SignalsEvery often(kSignalEvery);
+        status = jtapi_get_completed_jobs_report_data(JTAPI_REPORT_COMPLETED_IFAX, &report_);
+    }
     int exit = 0;
     waitpid(writer, &exit, 0);
     EXPECT_EQ(status, JTAPI_OK);

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <regex>
-#include <sys/time.h>
 
 namespace {
 
@@ -231,11 +230,7 @@ TEST_F(LogTest, ARoughHostLivesAndLosesNoRecord)
              Log_SpecEntry(logSpecInfo, "f", 1, "past the limit");
          }},
         {.name = "SIGALRM every 100 µs", .body = [] {
-             struct sigaction tick = {};
-             tick.sa_handler = [](int) {};  // without SA_RESTART: writes are interrupted
-             sigaction(SIGALRM, &tick, nullptr);
-             const itimerval every100us = {{0, 100}, {0, 100}};
-             setitimer(ITIMER_REAL, &every100us, nullptr);
+             const SignalsEvery every100us(100);
              unsetenv("DEVICE_LOG");
              for (int i = 0; i < kSignalledRecords; ++i)
                  Log_SpecEntry(logSpecInfo, "f", 1, "%s", kLongMessage.c_str());

@@ -7,16 +7,11 @@
 #include "print.h"
 
 #include <chrono>
-#include <csignal>
 #include <cups/cups.h>
-#include <functional>
 #include <set>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -148,19 +143,13 @@ TEST_F(PrintTest, FullDiskLeavesNoPartialJob)
     } rows[] = {{.fileSizeLimit = 50, .wantStatus = DS_ERR_SPOOL},
                 {.fileSizeLimit = 1000, .wantStatus = DS_ERR_DOCUMENT}};
     for (const auto &row : rows) {
-        SCOPED_TRACE("limit " + std::to_string(row.fileSizeLimit));
-        const pid_t child = fork();
-        if (child == 0) {
+        const ChildRun run = InChild([&] { // SIGXFSZ at its default: the service must not need it
             const rlimit small = {row.fileSizeLimit, row.fileSizeLimit};
-            signal(SIGXFSZ, SIG_DFL);  // the service must not need it ignored
             setrlimit(RLIMIT_FSIZE, &small);
             _exit(Submit({}, document_));
-        }
-        int wait = 0;
-        waitpid(child, &wait, 0);
-        ASSERT_TRUE(WIFEXITED(wait));
-        EXPECT_EQ(WEXITSTATUS(wait), row.wantStatus);
-        EXPECT_EQ(Entries(spool_), before);
+        });
+        EXPECT_EQ(run.ended, row.wantStatus) << row.fileSizeLimit;
+        EXPECT_EQ(Entries(spool_), before) << row.fileSizeLimit;
     }
     EXPECT_EQ(ReadFile(document_), kDocument);
     EXPECT_EQ(ReadFile(spool_ / "000001" / "document.ps"), kDocument) << "an earlier job changed";
@@ -251,14 +240,11 @@ TEST_F(PrintTest, ALeftoverOfADeadSubmissionIsRemovedByTheNextOneThatRunsAlone)
         if (forked)
             return;
         forked = true;
-        const pid_t child = fork();
-        if (child == 0) {
+        const ChildRun dying = InChild([&] {
             inChild = true;
             _exit(Submit({}, document_));
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status));
+        });
+        EXPECT_EQ(dying.ended, 128 + SIGKILL);
         const size_t kTwoBeingAssembled = 2;
         EXPECT_EQ(Entries(spool_).size(), kTwoBeingAssembled);
         EXPECT_EQ(Submit({}, document_), DS_OK);
@@ -303,11 +289,10 @@ struct FakeCupsServer {
 
 TEST_F(PrintTest, AStalledOrMissingPrintServerEndsTheHandOverInTimeAndTheJobStaysSpooled)
 {
-    struct ServerCase {
+    const struct {
         Server server;
         const char *wantRecord;
-    };
-    const ServerCase cases[] = {
+    } cases[] = {
         {.server = Server::kNone, .wantRecord = "not reached within 3 s"},
         {.server = Server::kSilent, .wantRecord = "did not answer within 5 s"},
         {.server = Server::kHangsUp, .wantRecord = "refused"},
@@ -316,17 +301,16 @@ TEST_F(PrintTest, AStalledOrMissingPrintServerEndsTheHandOverInTimeAndTheJobStay
                                              DS_CUPS_REQUEST_TIMEOUT_SECONDS + 1);
     setenv("PRINT_QUEUE", "arl-test", 1);
     int jobs = 0;
-    for (const ServerCase &c : cases) {
-        const std::string socketPath = dir_ / ("cupsd-" + std::to_string(jobs) + ".sock");
+    const char *const kJobs[] = {"000001", "000002", "000003"};
+    for (const auto &c : cases) {
+        const std::string socketPath = dir_ / ("cupsd-" + std::string(kJobs[jobs]) + ".sock");
         const FakeCupsServer server(c.server, socketPath);
         setenv("CUPS_SERVER", socketPath.c_str(), 1);
         cupsSetServer(nullptr);  // libcups reads CUPS_SERVER again
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(Submit({}, document_), DS_ERR_QUEUE) << c.wantRecord;
         EXPECT_LT(std::chrono::steady_clock::now() - start, kBound) << c.wantRecord;
-        char job[8];
-        std::snprintf(job, sizeof job, "%06d", ++jobs);
-        EXPECT_EQ(ReadFile(spool_ / job / "document.ps"), kDocument) << c.wantRecord;
+        EXPECT_EQ(ReadFile(spool_ / kJobs[jobs++] / "document.ps"), kDocument) << c.wantRecord;
         EXPECT_TRUE(Contains(ReadFile(dir_ / "device.log"), c.wantRecord)) << c.wantRecord;
         // libcups ignores SIGPIPE for the whole process; the host's disposition is put back.
         EXPECT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL) << c.wantRecord;

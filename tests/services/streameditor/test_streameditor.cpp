@@ -15,7 +15,6 @@
 
 namespace {
 
-
 // `from` edited into `to` by one replacement.
 int Edit(const std::string &from, const std::string &to)
 {
@@ -23,14 +22,9 @@ int Edit(const std::string &from, const std::string &to)
     const int status = Sed_AddCommand(cmds, SED_CMD_REPLACE, "__of__", "6f66")
                            ? -1
                            : Sed_FileEdit(cmds, from.c_str(), to.c_str());
-    return Sed_FreeCommands(cmds), status;
+    Sed_FreeCommands(cmds);
+    return status;
 }
-
-struct FaultCase {
-    std::string from, to;
-    int wantStatus;
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-};
 
 // A FIFO, a device or a directory must neither block the call nor be read without end; a file
 // size limit stands for a full disk, and its SIGXFSZ, left at its default, must not end the
@@ -43,7 +37,11 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     WriteFile(in, "<__of__>" + std::string(1 << 20, 'x'));
     WriteFile(out, "previous");
-    const FaultCase cases[] = {
+    const struct {
+        std::string from, to;
+        int wantStatus;
+        rlim_t fileSizeLimit = RLIM_INFINITY;
+    } cases[] = {
         {.from = dir / "missing", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
         {.from = dir / "fifo", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
         {.from = "/dev/zero", .to = out, .wantStatus = SED_ERR_OPEN_INPUT},
@@ -54,7 +52,7 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
         {.from = in, .to = dir / "no/such/out.ps", .wantStatus = SED_ERR_OPEN_OUTPUT},
         {.from = in, .to = out, .wantStatus = SED_ERR_NO_SPACE, .fileSizeLimit = 4096}};
     std::signal(SIGXFSZ, SIG_DFL);
-    for (const FaultCase &c : cases) {
+    for (const auto &c : cases) {
         rlimit limit;
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit lowered = {std::min(c.fileSizeLimit, limit.rlim_max), limit.rlim_max};
@@ -68,12 +66,6 @@ TEST(StreamEditorTest, EachFaultGivesItsStatusAndLeavesThePreviousOutput)
     EXPECT_EQ(Edit(in, out), SED_OK);
     EXPECT_EQ(ReadFile(out), "<6f66>" + std::string(1 << 20, 'x'));
 }
-
-struct OwnerCase {
-    const char *name;
-    const char *from, *to; // in the test's folder
-    int wantStatus;
-};
 
 // Fault: an input read through a link, or one that another user owns or could swap (in a folder
 // of theirs) for a link to a root-only file; another user's output replaced in a sticky folder.
@@ -91,7 +83,10 @@ TEST(StreamEditorTest, OnlyTheCallersOwnFilesInVerifiedFoldersAreEdited)
     ASSERT_EQ(symlink("own.ps", (dir / "link.ps").c_str()), 0);
     for (const char *file : {"others.ps", "theirs", "sticky/out.ps"})
         ASSERT_EQ(chown((dir / file).c_str(), kOtherUid, kOtherUid), 0);
-    const OwnerCase cases[] = {
+    const struct {
+        const char *name, *from, *to; // in the test's folder
+        int wantStatus;
+    } cases[] = {
         {.name = "a link", .from = "link.ps", .to = "out.ps", .wantStatus = SED_ERR_OPEN_INPUT},
         {.name = "another user's input", .from = "others.ps", .to = "out.ps",
          .wantStatus = SED_ERR_OPEN_INPUT},
@@ -100,7 +95,7 @@ TEST(StreamEditorTest, OnlyTheCallersOwnFilesInVerifiedFoldersAreEdited)
         {.name = "another user's output", .from = "own.ps", .to = "sticky/out.ps",
          .wantStatus = SED_ERR_OPEN_OUTPUT},
     };
-    for (const OwnerCase &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(Edit(dir / c.from, dir / c.to), c.wantStatus) << c.name;
     EXPECT_EQ(ReadFile(dir / "sticky/out.ps"), "<__of__>");
 }

@@ -158,7 +158,8 @@ TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
 
 // Fault: a failed allocation, each in turn, ending otherwise than with TRANS_ERR_NO_MEMORY or
 // std::bad_alloc; a failure remembered, so that a later call does not translate; a lack of
-// descriptors answered with a default. A FIFO replaced by a catalogue not read.
+// descriptors answered with a default, or taken for an unknown charset. A FIFO replaced by a
+// catalogue not read.
 TEST(Translation, FailuresAreNotRemembered)
 {
     WriteFile(kDir / "new.po",
@@ -224,36 +225,35 @@ TEST(Translation, FailuresAreNotRemembered)
     if (!kSanitizerNeedsDescriptors) {
         NoFreeDescriptors exhausted;
         EXPECT_THROW(Translater("lost2"), std::system_error) << "no descriptor for the catalogue";
-        EXPECT_THROW(Convert("UTF-8", "ISO-8859-4", "\u0101"), std::system_error) << "iconv";
+        try {
+            Convert("UTF-8", "ISO-8859-4", "\u0101");
+            ADD_FAILURE() << "converted without a descriptor";
+        } catch (const std::system_error &failure) {
+            EXPECT_EQ(failure.code().value(), EMFILE) << "taken for an unknown charset";
+        }
     }
+    EXPECT_EQ(Convert("UTF-8", "ISO-8859-4", "\u0101"), "UTF-8 \xe0") << "a shortage remembered";
 }
 
-// A catalogue read while it was being copied is read again once the copy is complete.
-TEST(Translation, ACatalogueCompletedAfterAFailedReadIsRead)
+// A catalogue read while it was being copied is read again once it changes: cut between two
+// entries (the text is unknown), then inside a string (the catalogue is bad), then whole.
+TEST(Translation, ACatalogueIsReadAgainOnceItChanges)
 {
-    const std::string whole = "msgid \"\" msgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+    const std::string path = kDir / "copied.po",
+                      whole = "msgid \"\" msgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
                               "msgctxt \"1\" msgid \"One\" msgstr \"Eins\"\n"
                               "msgctxt \"2\" msgid \"Two\" msgstr \"Zwei\"\n";
-    const struct {
-        const char *language, *firstPart, *wantBefore;
-    } cases[] = {
-        {.language = "cut-between-entries", .firstPart = "msgctxt \"2\"", .wantBefore = "4 NULL"},
-        {.language = "cut-inside-a-string", .firstPart = "Zwei", .wantBefore = "3 NULL"},
-    };
-    for (const auto &c : cases) {
-        const std::string path = kDir / (std::string(c.language) + ".po");
-        const auto writeAndTranslate = [&](const std::string &text, useconds_t wait) {
-            return [&, text, wait] {
-                WriteFile(path, text);
-                usleep(wait);
-                return Translate(c.language, 2);
-            };
+    const auto copiedUpTo = [&](const std::string &end) {
+        return [&, end] {
+            WriteFile(path, whole.substr(0, whole.find(end)));
+            usleep(kPastTheRecheck);
+            return Translate("copied", 2);
         };
-        const Steps steps = {writeAndTranslate(whole.substr(0, whole.find(c.firstPart)), 0),
-                             writeAndTranslate(whole, kPastTheRecheck)};
-        EXPECT_EQ(WithCharset("UTF-8", steps), (std::vector<std::string>{c.wantBefore, "0 Zwei"}))
-            << c.language;
-    }
+    };
+    const char *const kWhole = "<not in the text>";
+    const Steps steps = {copiedUpTo("msgctxt \"2\""), copiedUpTo("Zwei"), copiedUpTo(kWhole)};
+    EXPECT_EQ(WithCharset("UTF-8", steps),
+              (std::vector<std::string>{"4 NULL", "3 NULL", "0 Zwei"}));
 }
 
 TEST(Translation, ConversionsNeverFailOnDataNorPassTextUnconverted)
