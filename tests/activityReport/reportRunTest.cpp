@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <map>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -159,6 +161,65 @@ TEST_F(PluginTest, RunsRenderTheCheckedBodiesAndPrintThem)
                                    "defaulting to Usco"}),
                   c.conf.find("market.region") == std::string::npos);
         EXPECT_EQ(Entries(dir + "/tmp"), Texts{"activityReport.lock"}) << "the report is spooled";
+    }
+}
+
+std::string Times(int count, const std::string &text)
+{
+    std::string repeated;
+    for (int i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+// Fault: a subject cut by UTF-8 rules in its printer encoding (ISO-8859-5 capitals look like
+// continuation bytes, and the subject vanished), a character split or a byte the bound allows
+// dropped; on a device whose system charset is a national one, the job's or the catalogue's texts
+// read as anything but that charset.
+TEST_F(PluginTest, SubjectsKeepWhatTheBoundAllowsAndNationalDevicesPrintTheirOwnTexts)
+{
+    const struct {
+        const char *charset, *language; std::string subject, label, printed;
+    } cases[] = { // the label (Subject:) and the subject in the printer encoding, in hex
+        {.charset = "UTF-8", .language = "ja", .subject = "1" + Times(299, "表"),
+         .label = "8c8f96bc8146", .printed = "31" + Times(127, "955c")},
+        {.charset = "UTF-8", .language = "zh_CN", .subject = "1" + Times(299, "丂"),
+         .label = "d6f7cce2a3ba", .printed = "31" + Times(127, "8140")},
+        {.charset = "UTF-8", .language = "zh_TW", .subject = "1" + Times(299, "一"),
+         .label = "a544a6aea147", .printed = "31" + Times(127, "a440")},
+        {.charset = "UTF-8", .language = "ko", .subject = "1" + Times(299, "갂"),
+         .label = "c1a6b8f13a", .printed = "31" + Times(127, "8141")},
+        {.charset = "UTF-8", .language = "ru", .subject = Times(300, "П"), .label = "c2d5dcd03a",
+         .printed = Times(255, "bf")},
+        {.charset = "SHIFT_JIS", .language = "ja", .subject = "\x95\x5c\x83\x5c\xb1",
+         .label = "8c8f96bc8146", .printed = "955c835cb1"},
+        {.charset = "EUC-JP", .language = "ja", .subject = "\xc9\xbd\xa5\xbd\x8e\xb1",
+         .label = "8c8f96bc8146", .printed = "955c835cb1"},
+        {.charset = "GBK", .language = "zh_CN", .subject = "\xd2\xbb", .label = "d6f7cce2a3ba",
+         .printed = "d2bb"},
+        {.charset = "BIG5", .language = "zh_TW", .subject = "\xa4\x40", .label = "a544a6aea147",
+         .printed = "a440"},
+        {.charset = "EUC-KR", .language = "ko", .subject = "\xc7\xd1\xb1\xb9",
+         .label = "c1a6b8f13a", .printed = "c7d1b1b9"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.charset) + " " + c.language);
+        Fresh();
+        Database("INSERT INTO jobs (id, subject) VALUES (1, CAST(X'" + Hex(c.subject) +
+                 "' AS TEXT));");
+        // The translation service reads the system charset once per process: a run of its own.
+        const pid_t run = fork();
+        if (run == 0) {
+            setenv("SYSTEM_CHARSET", c.charset, 1);
+            SetSystemCharset(nullptr);
+            _exit(ARL_ActivityReport("Plain", "Blue", c.language));
+        }
+        int status = -1;
+        EXPECT_EQ(waitpid(run, &status, 0), run);
+        EXPECT_EQ(status, 0);
+        const std::string report = Spooled("document.ps");
+        EXPECT_NE(report.find("<" + c.label + "20> AR_SHOW\n"), std::string::npos) << report;
+        EXPECT_NE(report.find("<" + c.printed + "> field_avail Substring AR_SHOW\n"),
+                  std::string::npos);
     }
 }
 
