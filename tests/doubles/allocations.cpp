@@ -27,7 +27,7 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> failAt{0};
 std::atomic<long> asked{0};
-std::atomic<long> failed{0};
+std::atomic<bool> failed{false};
 std::atomic<long> inUse{0};
 
 // Counts one allocation asked for; true when it is to fail.
@@ -37,7 +37,7 @@ bool Fails()
         return false;
     const bool fails = ++asked == failAt.load();
     if (fails) {
-        ++failed;
+        failed = true;
         errno = ENOMEM;
     }
     return fails;
@@ -60,12 +60,12 @@ AllocationRun RunFailing(long nth, const std::function<void()> &operation)
 {
     const long blocksBefore = BlocksInUse();
     asked = 0;
-    failed = 0;
+    failed = false;
     failAt = nth;
     counting = true;
     operation();
     counting = false;
-    return {nth, asked, failed > 0, BlocksInUse() - blocksBefore};
+    return {nth, asked, failed, BlocksInUse() - blocksBefore};
 }
 
 long FailEachAllocationInTurn(const std::function<void()> &operation,
@@ -124,10 +124,7 @@ void *memalign(size_t alignment, size_t size) noexcept
     return Fails() ? nullptr : Counted(REAL(memalign)(alignment, size));
 }
 
-void *aligned_alloc(size_t alignment, size_t size) noexcept
-{
-    return memalign(alignment, size);
-}
+void *aligned_alloc(size_t alignment, size_t size) noexcept { return memalign(alignment, size); }
 
 int posix_memalign(void **block, size_t alignment, size_t size) noexcept
 {

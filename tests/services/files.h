@@ -31,11 +31,12 @@ inline void WriteFile(const std::filesystem::path &path, const std::string &text
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// The names in `folder`, sorted.
+// The names in `folder`, hidden ones included, sorted; none when it cannot be read.
 inline std::vector<std::string> Entries(const std::filesystem::path &folder)
 {
     std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(folder))
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error))
         names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;

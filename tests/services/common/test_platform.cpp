@@ -1,6 +1,6 @@
 // The platform layer's promises, each of which a service's safety rests on: a folder another user
-// could change is refused, a file is only ever one of the service's own, and a write never raises
-// a signal in the host.
+// could change is refused, and a write never raises a signal in the host. (That a service's file
+// is only ever its own, each service's tests show: a planted link or another user's file.)
 
 #include "../files.h"
 #include "platform.h"
@@ -51,33 +51,6 @@ TEST(Folder, AcceptsOnlyFoldersAndLinksNoOtherUserCanChange)
     const Folder refused = Folder::Open(planted.c_str());
     EXPECT_EQ(refused.state(), Folder::State::kUnsafe);
     EXPECT_TRUE(Contains(refused.why(), "owned by uid 65534")) << refused.why();
-}
-
-TEST(OwnFiles, AreCreatedPrivateAndNeverThroughALink)
-{
-    TempDir dir;
-    const Folder folder = Folder::Open(dir.path.c_str());
-    ASSERT_TRUE(folder.verified());
-    const std::string victim = dir / "victim";
-    WriteFile(victim, "precious");
-    ASSERT_EQ(symlink(victim.c_str(), (dir / "body").c_str()), 0);
-    ASSERT_EQ(link(victim.c_str(), (dir / "linked").c_str()), 0);
-    const mode_t previousMask = umask(0);
-
-    // Without replace, a planted name makes the create fail; with it, the name is removed first.
-    EXPECT_FALSE(platform::CreateOwnFile(folder, "body", O_WRONLY, false));
-    platform::Descriptor body = platform::CreateOwnFile(folder, "body", O_WRONLY, true);
-    umask(previousMask);
-    ASSERT_TRUE(body);
-    struct stat status;
-    ASSERT_EQ(fstat(body.get(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-    EXPECT_EQ(ReadFile(victim), "precious");
-
-    // A file with a second link is not the service's own: another user may hold the other one.
-    EXPECT_FALSE(platform::OpenOwnFile(folder, "linked", O_RDONLY));
-    EXPECT_EQ(errno, EPERM);
-    EXPECT_TRUE(platform::OpenOwnFile(folder, "body", O_RDONLY));
 }
 
 // A closed pipe or a file-size limit makes the write fail with its errno, without a signal; a

