@@ -34,7 +34,8 @@ bool NewGives()
 }
 
 // Fault: another allocation failing, or a later one too, the count off, a failure without ENOMEM
-// or one that does not reach operator new, a sweep that stops before a whole run.
+// or one that does not reach operator new. (A sweep that stops before a whole run fails the
+// services' tests, which expect the last run whole.)
 TEST(Faults, OnlyTheNthAllocationFailsWhicheverWayItIsAsked)
 {
     const struct {
@@ -65,19 +66,6 @@ TEST(Faults, OnlyTheNthAllocationFailsWhicheverWayItIsAsked)
         EXPECT_EQ(error, ENOMEM) << way.name;
         EXPECT_EQ(run.allocations, kAllocations + way.perFailure) << way.name;
     }
-    long runs = 0, failedRuns = 0;
-    const long whole = faults::FailEachAllocationInTurn(
-        [&] {
-            for (long i = 0; i < kAllocations; ++i)
-                ways[0].allocates();
-        },
-        [&](const faults::AllocationRun &run) {
-            ++runs;
-            failedRuns += run.failed;
-        });
-    EXPECT_EQ(whole, kAllocations);
-    EXPECT_EQ(runs, kAllocations + 1);
-    EXPECT_EQ(failedRuns, kAllocations);
 }
 
 // Fault: a block not counted when allocated or freed, by any of the entry points, or realloc

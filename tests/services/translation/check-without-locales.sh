@@ -19,20 +19,16 @@ if ! "${namespace[@]}" true 2>/dev/null; then
   echo "cannot make a private mount namespace here (${namespace[*]})" >&2
   [ -n "${CI:-}" ] && exit 1 || exit 77
 fi
-# Prints the report of one run, locales hidden when the first argument is "hidden".
+# Prints the report of one run into OUT, locales hidden when the first argument is "hidden".
 run() { # hidden|installed LANGUAGE CHARSET OUT
-  local dir=$work/$1-$2-$3
+  local dir=$work/$1-$2-$3 hide=()
+  [ "$1" = hidden ] && hide=("${namespace[@]}" sh -c 'mount -t tmpfs none /usr/lib/locale &&
+      [ "$(LC_ALL=C.UTF-8 locale charmap 2>/dev/null)" != UTF-8 ] && exec "$@"' run)
   mkdir -p "$dir" && sqlite3 "$dir/jobs.db" < "$repo/examples/jobs.sql" || return 1
-  local command=(env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE
-    JTAPI_DATABASE="$dir/jobs.db" DEVICE_CONFIG="$work/device.conf"
-    PRINT_SPOOL_DIR="$dir/spool" TEMP_FILES_DIR="$dir/tmp" SYSTEM_CHARSET="$3"
-    DEVICE_LOG="$dir/device.log" ${ARL_EMULATOR:-} "$host" --language "$2")
-  if [ "$1" = hidden ]; then
-    "${namespace[@]}" sh -c 'mount -t tmpfs none /usr/lib/locale &&
-      [ "$(LC_ALL=C.UTF-8 locale charmap 2>/dev/null)" != UTF-8 ] && exec "$@"' run "${command[@]}"
-  else
-    "${command[@]}"
-  fi > "$dir/host.out" 2>&1 ||
+  "${hide[@]}" env -u ACTIVITY_REPORT_TEMPLATE -u TRANS_CATALOG_DIR -u PRINT_QUEUE \
+    JTAPI_DATABASE="$dir/jobs.db" DEVICE_CONFIG="$work/device.conf" PRINT_SPOOL_DIR="$dir/spool" \
+    TEMP_FILES_DIR="$dir/tmp" SYSTEM_CHARSET="$3" DEVICE_LOG="$dir/device.log" \
+    ${ARL_EMULATOR:-} "$host" --language "$2" > "$dir/host.out" 2>&1 ||
     { echo "FAIL: $1 $2 $3: status $?" >&2; tail -n 3 "$dir/device.log" >&2; return 1; }
   cp "$(ls -d "$dir"/spool/[0-9]*/ | tail -n 1)/document.ps" "$4"
 }
