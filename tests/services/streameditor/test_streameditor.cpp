@@ -100,9 +100,10 @@ TEST(StreamEditorTest, OnlyTheCallersOwnFilesInVerifiedFoldersAreEdited)
     EXPECT_EQ(ReadFile(dir / "sticky/out.ps"), "<__of__>");
 }
 
-// Fault: the output created with the umask's mode; a temporary output of a call that died left
-// for good; one of a live call, a name the editor never makes, or another output's removed.
-TEST(StreamEditorTest, OutputIsPrivateAndOnlyLeftoversOfDeadCallsAreRemoved)
+// Fault: a temporary output of a call that died left for good; one of a live call, a name the
+// editor never makes, or another output's removed. (That the output is private whatever the
+// umask, the plug-in's tests of its working folder show.)
+TEST(StreamEditorTest, OnlyLeftoversOfDeadCallsAreRemoved)
 {
     TempDir dir;
     setenv("DEVICE_LOG", (dir / "log").c_str(), 1);
@@ -115,14 +116,8 @@ TEST(StreamEditorTest, OutputIsPrivateAndOnlyLeftoversOfDeadCallsAreRemoved)
     struct flock whole = {};
     whole.l_type = F_WRLCK;
     ASSERT_EQ(fcntl(live, F_OFD_SETLK, &whole), 0) << "as a live call holds its output";
-    const mode_t mask = umask(0);
-
     EXPECT_EQ(Edit(dir / "in.ps", dir / "out.ps"), SED_OK);
-    umask(mask);
     close(live);
-    struct stat output;
-    ASSERT_EQ(stat((dir / "out.ps").c_str(), &output), 0);
-    EXPECT_EQ(output.st_mode & 07777, 0600u);
     EXPECT_EQ(Entries(dir.path), kept);
 }
 
