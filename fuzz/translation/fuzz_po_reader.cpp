@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (ReadPo(std::string(reinterpret_cast<const char *>(data), size)).problems.size() > 10)
+    const std::string bytes(reinterpret_cast<const char *>(data), size);
+    if (translation::ReadPo(bytes).problems.size() > 10)
         std::abort();
     return 0;
 }

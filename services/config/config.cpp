@@ -8,7 +8,10 @@
 // Nothing here allocates: the file's text and its entries live in fixed storage. A device short
 // of memory still gets its date and time formats, which a report cannot do without.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "config.h"
+#pragma GCC visibility pop
 
 #include "keyfile.h"
 #include "logrecord.h"

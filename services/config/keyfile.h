@@ -9,8 +9,6 @@
 #include <cstddef>
 #include <string_view>
 
-#define CONFIG_INTERNAL __attribute__((visibility("hidden")))
-
 namespace config {
 
 /* One "key = value" line of the file, as views into the file's text. */
@@ -22,8 +20,7 @@ struct Entry {
  * of their lines, as config.h describes the format, and returns how many. A malformed line, and
  * every line beyond `capacity` entries, is skipped and logged with `path` and its line number.
  * Allocates nothing: the entries point into `text`. */
-CONFIG_INTERNAL size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries,
-                                    size_t capacity);
+size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries, size_t capacity);
 
 } // namespace config
 

@@ -10,7 +10,10 @@
 //   4. field look-up;
 //   5. the C interface.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "jtapi.h"
+#pragma GCC visibility pop
 
 #include "logrecord.h"
 #include "platform.h"

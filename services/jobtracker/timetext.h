@@ -10,14 +10,12 @@
 #include <optional>
 #include <string_view>
 
-#define JOBTRACKER_INTERNAL __attribute__((visibility("hidden")))
-
 namespace jobtracker {
 
 /* 'ParseLocalTime()' - reads 'YYYY-MM-DD HH:MM:SS' (device local time) into a struct tm with
  * every member filled: weekday, day of year, and daylight saving time from the device's zone
  * rules. Empty for any other text and for a date that does not exist (2023-02-30). */
-JOBTRACKER_INTERNAL std::optional<std::tm> ParseLocalTime(std::string_view text);
+std::optional<std::tm> ParseLocalTime(std::string_view text);
 
 } // namespace jobtracker
 

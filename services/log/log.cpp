@@ -4,7 +4,10 @@
 // with a few allocations, and a failure there is a refusal like any other. Nothing throws: a
 // logging call cannot fail its caller.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "log.h"
+#pragma GCC visibility pop
 
 #include "platform.h"
 

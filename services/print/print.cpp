@@ -9,7 +9,10 @@
 // away; then the CUPS hand-over. Until the rename nothing is visible to readers, and every
 // failure before it removes what was written, so a failure never leaves a partial job.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "print.h"
+#pragma GCC visibility pop
 
 #include "logrecord.h"
 #include "platform.h"

@@ -5,7 +5,10 @@
 // Layout: the conversion every function goes through; the Unicode forms; the charset detection;
 // then the three functions of the header.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "sniffer.h"
+#pragma GCC visibility pop
 
 #include "charset.h"
 #include "logrecord.h"

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace translation {
 namespace {
 
 // A broken file is unusable whatever follows; a few lines are enough to find the trouble.
@@ -201,3 +202,5 @@ PoFile ReadPo(const std::string &bytes)
 {
     return Reader(bytes).read();
 }
+
+} // namespace translation

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace translation {
+
 struct PoEntry {
     bool hasContext = false;
     std::string context, source, translation; // msgctxt, msgid, msgstr (or msgstr[0])
@@ -30,5 +32,7 @@ struct PoFile {
  * msgstr[n], strings "..." with C escapes concatenated over lines, '#' comments. Stops after a few
  * problems. Throws only std::bad_alloc. */
 PoFile ReadPo(const std::string &bytes);
+
+} // namespace translation
 
 #endif

@@ -5,7 +5,10 @@
 // Layout: the lenient conversion; how an encoding's characters follow each other; catalogue
 // files and the catalogue cache; hex text; then the C functions and the two classes of the header.
 
+// The library exports the functions its contract header declares, and nothing else.
+#pragma GCC visibility push(default)
 #include "translation.h"
+#pragma GCC visibility pop
 
 #include "charset.h"
 #include "logrecord.h"
@@ -35,6 +38,11 @@
 #endif
 
 namespace {
+
+using translation::PoEntry;
+using translation::PoFile;
+using translation::PoProblem;
+using translation::ReadPo;
 
 const char kLogFile[] = "translation";
 const char kDefaultSystemCharset[] = "ISO-8859-15";

@@ -53,11 +53,13 @@
 #ifndef SERVICES_TRANSLATION_TRANSLATION_H
 #define SERVICES_TRANSLATION_TRANSLATION_H
 
+#ifdef __cplusplus
 #include <memory>
 #include <string>
 #include <utility>
 
 extern "C" {
+#endif
 
 /* Status codes of the C functions. */
 enum {
@@ -98,10 +100,15 @@ int Trans_TranslateString(const char *language, unsigned int stringId, const cha
  * fits. */
 int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes);
 
+#ifdef __cplusplus
 } /* extern "C" */
+#endif
 
 /* The printer encoding answered for a language that has no catalogue. */
 #define TRANS_DEFAULT_PRINT_ENCODING "ISO-8859-15"
+
+/* The language side and the converter are C++ classes: a C caller has the functions above. */
+#ifdef __cplusplus
 
 /* 'Translater' - the language side of the service. Cheap to construct: catalogues are cached. */
 class Translater {
@@ -161,5 +168,6 @@ private:
     std::string from_;
     std::string to_;
 };
+#endif /* __cplusplus */
 
 #endif
