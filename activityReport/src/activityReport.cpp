@@ -567,8 +567,9 @@ size_t ReadPiece(FILE *templateFile, char *piece)
 }
 
 /* 'CopyTemplate()' - copies the template into the body in pieces of at most 254 bytes. A piece
- * holding the marker is replaced by the entries of every job. Returns 0, or 7 when a text of a
- * job entry cannot be converted (the copy stops there). */
+ * holding the marker is replaced by the entries of every job. Returns ARL_STATUS_OK, or
+ * ARL_STATUS_CONVERSION_FAILED when a text of a job entry cannot be converted (the copy stops
+ * there). */
 int32_t CopyTemplate(FILE *templateFile, FILE *body, JTAPI_ReportData *report, int32_t jobCount,
                      const char *language)
 {
@@ -770,8 +771,8 @@ ARL_INTERNAL long runLockWaitMilliseconds = 30000;
 
 /* 'ARL_ActivityReport()' - one report run, from the job data to the print job. Calls of several
  * threads, and of several processes sharing the working folder, run one after the other; a run
- * that finds the folder held by another for runLockWaitMilliseconds ends with status 6 before
- * it starts, having written nothing. */
+ * that finds the folder held by another for runLockWaitMilliseconds ends with
+ * ARL_STATUS_BODY_NOT_WRITABLE before it starts, having written nothing. */
 extern "C" int32_t ARL_ActivityReport(const char *mediaType, const char *mediaColor,
                                       const char *language)
 {
@@ -986,7 +987,7 @@ const JobTimeLayout kCompletionTime = {JTAPI_COMPLETE_DATE_TIME,
                                        "<20__ar_const_completion_time__20> AR_SHOW\n", false};
 
 /* 'WriteJobTime()' - writes a job time: the date label, the date, the time label and the time.
- * Returns 0, or 7 when a text cannot be converted. */
+ * Returns ARL_STATUS_OK, or ARL_STATUS_CONVERSION_FAILED when a text cannot be converted. */
 int32_t WriteJobTime(FILE *body, int32_t jobIndex, const JobTimeLayout &layout)
 {
     GetDateTimeText(layout.field, jobIndex, 0);
@@ -1162,8 +1163,9 @@ int32_t ListedAddressCount(JTAPI_ReportData *report, int32_t jobIndex)
 } // namespace
 
 /* 'WriteJobEntry()' - writes one job's entry: page-break prologue, three job rows, the heading
- * row of its recipient table, and its recipient rows. Returns 0, or 7 when a text cannot be
- * converted; what was written so far stays in the body. */
+ * row of its recipient table, and its recipient rows. Returns ARL_STATUS_OK, or
+ * ARL_STATUS_CONVERSION_FAILED when a text cannot be converted; what was written so far stays
+ * in the body. */
 ARL_INTERNAL int32_t WriteJobEntry(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                                    const char *language)
 {
@@ -1292,7 +1294,8 @@ int32_t WriteStatusCell(FILE *body, int32_t jobIndex, int32_t addressIndex)
 } // namespace
 
 /* 'WriteRecipientRows()' - writes the font preamble and one row for each of the first
- * `addressCount` addresses. Returns 0, or 7 when a text cannot be converted. */
+ * `addressCount` addresses. Returns ARL_STATUS_OK, or ARL_STATUS_CONVERSION_FAILED when a text
+ * cannot be converted. */
 ARL_INTERNAL int32_t WriteRecipientRows(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
                                         int32_t addressCount, const char *language)
 {
@@ -1611,8 +1614,8 @@ ARL_INTERNAL void CopyString(char *dst, const char *src, uint32_t maxBytes, int3
  * ========================================================================================== */
 
 /* 'PrepareReplacementBuffers()' - gives each text record of sedCmdTable its buffer (first run
- * only) and resets every buffer to its default. Returns 0, or 5 when a buffer cannot be
- * allocated; buffers allocated so far are kept for the next run. */
+ * only) and resets every buffer to its default. Returns ARL_STATUS_OK, or ARL_STATUS_NO_MEMORY
+ * when a buffer cannot be allocated; buffers allocated so far are kept for the next run. */
 ARL_INTERNAL int32_t PrepareReplacementBuffers()
 {
     for (VariableCmd &record : sedCmdTable) {
@@ -1656,7 +1659,8 @@ void GetDeviceName(char *name, size_t size)
 }
 
 /* 'AddVariableCommands()' - adds the commands of the variable tags. A refused command only
- * leaves its tag in the report; a replacement that cannot be converted stops with status 7. */
+ * leaves its tag in the report; a replacement that cannot be converted stops with
+ * ARL_STATUS_CONVERSION_FAILED. */
 int32_t AddVariableCommands(SedCmdArray *cmdArray, const char *language)
 {
     char hex[ARL_HEX_BUFFER_SIZE];
@@ -1699,8 +1703,8 @@ private:
 } // namespace
 
 /* 'ARL_GenerateActivityReport()' - writes the report file from the body file with every tag
- * replaced. Returns 0, 3 (translation or stream editor failed) or 7 (a variable replacement
- * cannot be converted). */
+ * replaced. Returns ARL_STATUS_OK, ARL_STATUS_FINISHING_FAILED (translation or stream editor
+ * failed) or ARL_STATUS_CONVERSION_FAILED (a variable replacement cannot be converted). */
 ARL_INTERNAL int32_t ARL_GenerateActivityReport(const char *mediaType, const char *mediaColor,
                                                 const char *bodyPath, const char *reportPath,
                                                 const char *language)

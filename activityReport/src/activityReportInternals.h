@@ -68,11 +68,12 @@ extern ARL_INTERNAL VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
 
 /* ---- Report run and submission ---------------------------------------------------------- */
 
-/* Allocates the missing replacement buffers and resets all to their defaults; 0 or status 5. */
+/* Allocates the missing replacement buffers and resets all to their defaults; ARL_STATUS_OK or
+ * ARL_STATUS_NO_MEMORY. */
 ARL_INTERNAL int32_t PrepareReplacementBuffers();
 
 /* How long a run waits for another that holds its working folder before it gives up with
- * status 6 (30 s; tests make it short). */
+ * ARL_STATUS_BODY_NOT_WRITABLE (30 s; tests make it short). */
 extern ARL_INTERNAL long runLockWaitMilliseconds;
 
 /* Submits the report file as a one-copy simplex print job on the market region's paper. */
