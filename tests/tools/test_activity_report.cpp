@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <map>
-#include <regex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -19,7 +18,6 @@ const int kStatusBodyNotWritable = 6;
 const int kStatusBadOptions = 64;
 const int kStatusRenderFailed = 73;
 const int kStatusNotSubmitted = 74;
-const size_t kMaxHelpColumns = 80;
 
 struct Outcome {
     int status;
@@ -60,6 +58,7 @@ Outcome RunHost(const fs::path &dir, const std::string &arguments,
             ReadFile(dir / "err")};
 }
 
+// Fault: an operator's mistake reported as another, with the wrong status, or not at all.
 TEST(HostProgramTest, NamesWhatWentWrongWithAStatusOfItsOwn)
 {
     struct Case {
@@ -71,12 +70,8 @@ TEST(HostProgramTest, NamesWhatWentWrongWithAStatusOfItsOwn)
         const char *wantLog = "";         // a part of the log
     };
     const Case cases[] = {
-        {.arguments = "--language ''", .wantStatus = kStatusBadOptions,
-         .wantErr = {"unknown language \"\""}},
         {.arguments = "--language EN", .wantStatus = kStatusBadOptions,
          .wantErr = {"unknown language \"EN\"", " en, "}},
-        {.arguments = "--language en_US", .wantStatus = kStatusBadOptions,
-         .wantErr = {"unknown language \"en_US\""}},
         {.environment = {{"PRINT_SPOOL_DIR", "{dir}/plain-file"}},
          .wantStatus = kStatusNotSubmitted,
          .wantErr = {"finished but not submitted", "{dir}/plain-file"}},
@@ -112,29 +107,6 @@ TEST(HostProgramTest, NamesWhatWentWrongWithAStatusOfItsOwn)
         EXPECT_EQ(fs::exists(dir / "work"), wantWorkFolder)
             << "the working folder is made for a run, never for one that is refused";
     }
-}
-
-// --help and the man page list every variable of the README's environment table; --help fits in
-// 80 columns.
-TEST(HostProgramTest, HelpListsEveryVariableInEightyColumns)
-{
-    const TempDir dir;
-    const Outcome help = RunHost(dir.path, "--help");
-    ASSERT_EQ(help.status, kStatusOk);
-    const std::string readme = ReadFile(SOURCE_DIR "/README.md");
-    const std::string manPage = ReadFile(SOURCE_DIR "/docs/activity-report.1");
-    const std::regex variableRow("\n\\| `([A-Z_]+)` \\|");
-    int variables = 0;
-    for (std::sregex_iterator row(readme.begin(), readme.end(), variableRow), end; row != end;
-         ++row) {
-        ++variables;
-        EXPECT_TRUE(Contains(help.out, "  " + (*row)[1].str() + " ")) << (*row)[1];
-        EXPECT_TRUE(Contains(manPage, "\n.TP\n.B " + (*row)[1].str() + "\n")) << (*row)[1];
-    }
-    EXPECT_GT(variables, 0) << "no environment table in the README";
-    std::istringstream lines(help.out);
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_LE(line.size(), kMaxHelpColumns) << line;
 }
 
 } // namespace
