@@ -1,8 +1,9 @@
 // pluginFixture.h - the plug-in's tests run it through the real services, in a private directory.
 //
 // Every test starts from the process-wide state of a freshly loaded plug-in, with no fault
-// programmed (faults.h), and a temporary directory holding an empty job database, device.conf,
-// a template with one marker line, the log (DEVICE_LOG), the print spool and TEMP_FILES_DIR.
+// programmed (faults.h), and a temporary directory holding an empty job database, device.conf
+// (market region 1, device "lobby"), a template with one marker line, the log (DEVICE_LOG), the
+// print spool and TEMP_FILES_DIR.
 // Log records and spooled jobs are read back from their files, in the formats of log.h and
 // print.h; the body file as it was when the run removed it.
 #ifndef TESTS_ACTIVITYREPORT_PLUGINFIXTURE_H
@@ -63,7 +64,7 @@ protected:
             setenv(name.c_str(), value.c_str(), 1);
         logRead = 0;
         Template("%!PS\n__GENERATE_BODY_HERE__\n");
-        Conf("market.region = 1\n");
+        Conf("market.region = 1\nconnectivity.SNMP.systemGroup.sysName = lobby\n");
         Database("");
         faults::state = {};
         SetSystemCharset("ISO-8859-15");

@@ -233,7 +233,6 @@ TEST_F(PluginTest, EveryConstantTagPrintsItsText)
 // the fallback logged once though the directory is read for both paths.
 TEST_F(PluginTest, RunWithoutJobsLogsEveryStepInOrder)
 {
-    Conf("market.region = 1\nconnectivity.SNMP.systemGroup.sysName = lobby\n");
     EXPECT_EQ(ARL_ActivityReport(nullptr, nullptr, "en"), ARL_STATUS_OK);
     EXPECT_EQ(Records(), GoldenRecords("runWithoutJobs.log", dir));
     EXPECT_EQ(CallsWith("Sed_AddCommand", "__system_hex_date__"),
@@ -377,7 +376,6 @@ TEST_F(PluginTest, FailuresEndTheRunWithTheStatusOfTheirStage)
                  " NULL, NULL, NULL, 'Second', NULL); INSERT INTO addresses VALUES (1, 1, 0, 1,"
                  " '2010-01-07 09:06:00', 'Nobody', 'nobody@example.com'), (1, 2, 7, 9, NULL,"
                  " 'Carl', 'carl@example.com');");
-        Conf("market.region = 1\nconnectivity.SNMP.systemGroup.sysName = lobby\n");
         const size_t equals = c.env.find('=');
         if (equals != std::string::npos)
             setenv(c.env.substr(0, equals).c_str(), c.env.substr(equals + 1).c_str(), 1);

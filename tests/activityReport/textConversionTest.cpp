@@ -90,14 +90,12 @@ TEST_F(PluginTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
         std::string result;        // empty: any text
     } cases[] = {
         {.encoding = 1, .flag = 0, .call = utf8, .result = text},
-        {.encoding = 1, .flag = 1, .call = utf8, .answer = 2, .result = text},
-        {.encoding = 1, .flag = 0, .call = utf8, .answer = -1, .result = text},
+        {.encoding = 1, .flag = 1, .call = utf8, .answer = -1, .result = text},
         {.encoding = 1, .flag = 0, .call = utf8, .answer = 0, .result = "NULL"},
         {.encoding = 3, .flag = 1, .call = latin9, .result = "Caf\xc3\x83\xc2\xa9"},
         {.encoding = 3, .flag = 0, .call = latin9, .answer = 0, .result = "NULL"},
         {.encoding = 2, .flag = 1, .call = automatic, .result = ""},
         {.encoding = 2, .flag = 1, .call = automatic, .answer = 2, .result = "NULL"},
-        {.encoding = 2, .flag = 0, .call = unicode, .result = text},
         {.encoding = 2, .flag = 2, .call = unicode, .result = text},
         {.encoding = 2, .flag = 0, .call = unicode, .answer = 2, .result = "NULL"},
         {.encoding = 2, .flag = -1, .call = unicode, .answer = 0, .result = "NULL"},

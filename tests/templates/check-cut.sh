@@ -7,7 +7,6 @@ set -uo pipefail
 source "$(dirname "$0")/common.sh"
 template=$1 encoding=$2 && export LC_ALL=C.UTF-8
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-hex_of() { od -An -v -tx1 | tr -d ' \n'; }
 bytes_of() { printf '%b' "$(sed 's/../\\x&/g' <<<"$1")"; }
 
 # Capital Cyrillic letters are bytes B0-CF in ISO-8859-5; the other texts mix one- and two-byte
@@ -17,7 +16,7 @@ case $encoding in
   *) unit="Re: $(script_subject "$encoding") " ;;
 esac
 text=$unit && while [ ${#text} -lt 300 ]; do text+=$unit; done && text=${text:0:300}
-hex=$(printf '%s' "$text" | iconv -f UTF-8 -t "$encoding" | hex_of)
+hex=$(printf '%s' "$text" | iconv -f UTF-8 -t "$encoding" | od -An -v -tx1 | tr -d ' \n')
 ellipsis=$(sed -n 's/^\/ar_ellipsis <\([0-9A-Fa-f]*\)> def$/\1/p' "$template" | tr A-F a-f)
 [ -n "$hex" ] && [ -n "$ellipsis" ] ||
   { echo "FAIL: no text in $encoding or no ellipsis in $template" >&2; exit 1; }
