@@ -446,21 +446,11 @@ TEST_F(PluginTest, LaterRunsShareOnlyTheProcessState)
               "Sed_AddCommand(__media_type__, 1, " + Hex("Standard") + ")");
 }
 
-// Fault: a format id looked up for every time field or not stored, the time id looked up for a
-// date request; the format text cached; an id that is neither format's accepted; a lookup that
-// yielded 0 cached as an id; the fallback texts with leading zeros, the month counted from 0, the
-// year from 1900 or the fields in another order.
+// Fault: a format id looked up for every time field or not stored; the format text cached; a
+// lookup that yielded 0 cached as an id; the fallback texts with leading zeros, the month counted
+// from 0, the year from 1900 or the fields in another order.
 TEST_F(PluginTest, FormatIdsAreLookedUpOnceAndAZeroAgain)
 {
-    const struct tm t = {3, 5, 9, 5, 0, 110, 0, 0, 0, 0, nullptr};
-    char out[51] = "untouched";
-    EXPECT_EQ(FormatDateTime(OA_XID_DATE_FORMAT + 2, &t, out), 0);
-    EXPECT_STREQ(out, "untouched");
-    ARL_STATE.timeFormatId = 0;
-    EXPECT_EQ(FormatDateTime(OA_XID_DATE_FORMAT, &t, out), 1);
-    EXPECT_STREQ(out, "01/05/2010");
-    EXPECT_EQ(ARL_STATE.timeFormatId, 0) << "a date request needs no time-format id";
-
     const faults::Fault noDateId = {.call = "oa_xid_of(OID_ATT_DATE_FORMAT)", .answer = 0},
                         noTimeId = {.call = "oa_xid_of(OID_ATT_TIME_FORMAT)", .answer = 0},
                         noDateIdOnce = {.call = noDateId.call, .answer = 0, .once = true},
