@@ -72,7 +72,13 @@ protected:
         autoConvert = 1;
     }
 
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    // A fault programmed but never reached tests nothing.
+    void TearDown() override
+    {
+        for (const faults::Fault &fault : faults::state.faults)
+            EXPECT_GT(fault.matched, 0) << fault.call << " was never called";
+        std::filesystem::remove_all(dir);
+    }
 
     // The next row of a table starts afresh, in the same directory.
     void Fresh()
