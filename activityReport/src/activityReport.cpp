@@ -73,7 +73,7 @@ namespace {
 const char kMarker[] = "__GENERATE_BODY_HERE__";
 const char kDefaultTempDir[] = "/tmp/tmpfiles";
 const char kBodyFileName[] = "ar_output_pdl.ps";
-char bodyBuffer[64 * 1024];  // the body stream's buffer; one run at a time uses it
+char bodyBuffer[64 * 1024]; // the body stream's buffer; one run at a time uses it
 const char kReportFileName[] = "activityReport.ps";
 const char kLockFileName[] = "activityReport.lock";
 
@@ -294,7 +294,7 @@ bool TrustedOwner(uid_t owner)
 
 WorkFolder::WorkFolder(const char *path) : path_(path)
 {
-    char pending[PATH_MAX];  // what is left of the path, links replaced by their targets
+    char pending[PATH_MAX]; // what is left of the path, links replaced by their targets
     if (std::snprintf(pending, sizeof pending, "%s", path) >= int(sizeof pending) ||
         !Begin(pending[0] == '/'))
         return;
@@ -345,8 +345,7 @@ bool WorkFolder::Follow(const char *name, uid_t owner, char *pending, size_t *at
     char target[PATH_MAX];
     const ssize_t length = readlinkat(fd_.get(), name, target, sizeof target);
     const size_t rest = std::strlen(pending + *at);
-    if (++linksFollowed_ > kMostLinksFollowed || length <= 0 ||
-        size_t(length) + rest >= PATH_MAX)
+    if (++linksFollowed_ > kMostLinksFollowed || length <= 0 || size_t(length) + rest >= PATH_MAX)
         return false;
     std::memmove(pending + length, pending + *at, rest + 1);
     std::memcpy(pending, target, size_t(length));
@@ -377,7 +376,7 @@ FILE *CreateBody(const WorkFolder &folder)
     if (fstatat(folder.fd(), kBodyFileName, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         if (folder.shared() && existing.st_uid != geteuid())
             return nullptr;
-        unlinkat(folder.fd(), kBodyFileName, 0);  // a folder stays, and the create fails
+        unlinkat(folder.fd(), kBodyFileName, 0); // a folder stays, and the create fails
     }
     Descriptor file(openat(folder.fd(), kBodyFileName,
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
@@ -393,8 +392,7 @@ FILE *CreateBody(const WorkFolder &folder)
 void SleepMilliseconds(long milliseconds)
 {
     timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000};
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {}
 }
 
 long MillisecondsSince(const timespec &start)
@@ -418,14 +416,14 @@ public:
     Outcome Take(const WorkFolder &folder);
 
 private:
-    Descriptor file_;  // closing it drops the lock
+    Descriptor file_; // closing it drops the lock
 };
 
 RunLock::Outcome RunLock::Take(const WorkFolder &folder)
 {
-    file_ = Descriptor(openat(folder.fd(), kLockFileName,
-                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                              0600));
+    file_ =
+        Descriptor(openat(folder.fd(), kLockFileName,
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600));
     struct stat status;
     if (!file_ || fstat(file_.get(), &status) != 0) {
         // Something that is not the run's file in its place, or a folder the run cannot write.
@@ -489,8 +487,7 @@ private:
         sigemptyset(&one);
         sigaddset(&one, signal);
         const timespec now = {0, 0};
-        while (sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
-        }
+        while (sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {}
     }
 
     sigset_t previous_, pendingBefore_;
@@ -635,7 +632,7 @@ public:
     {
         if (held_)
             jtapi_release_report_data(&data_);
-        runScratch.report = nullptr;  // the handle lives on this run's stack
+        runScratch.report = nullptr; // the handle lives on this run's stack
     }
     ReportData(const ReportData &) = delete;
     ReportData &operator=(const ReportData &) = delete;
@@ -1016,8 +1013,7 @@ int32_t WriteJobTime(FILE *body, int32_t jobIndex, const JobTimeLayout &layout)
 }
 
 /* First row: sent time, completion time, and "<confirmed> of <recipients> acknowledged". */
-int32_t WriteFirstRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                      int32_t *confirmed)
+int32_t WriteFirstRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, int32_t *confirmed)
 {
     if (WriteJobTime(body, jobIndex, kSentTime) != ARL_STATUS_OK)
         return ARL_STATUS_CONVERSION_FAILED;
@@ -1050,8 +1046,7 @@ int32_t WriteFirstRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
 
 /* Second row: subject (cut to its field) and sender. The first successful subject conversion
  * of a run clears autoConvert: only the run's first text asks the sniffer to detect. */
-int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                       const char *language)
+int32_t WriteSecondRow(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, const char *language)
 {
     MoveToColumn(body, "LM_ind");
     const char *subject = ReadText(report, JTAPI_SUBJECT, jobIndex, 0);
@@ -1204,8 +1199,8 @@ const char *const kProcessStateCells[][2] = {
 const uint32_t kKnownProcessStates = sizeof kProcessStateCells / sizeof kProcessStateCells[0];
 
 /* The name cell: "To" for address type 0, "Cc" for every other value, then the name. */
-int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                      int32_t addressIndex, const char *language)
+int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, int32_t addressIndex,
+                      const char *language)
 {
     const void *typeValue = ReadField(report, JTAPI_ADDR_TYPE, jobIndex, addressIndex);
     int32_t type = typeValue ? *static_cast<const int32_t *>(typeValue) : JTAPI_TYPE_TO;
@@ -1232,8 +1227,8 @@ int32_t WriteNameCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
     return ARL_STATUS_OK;
 }
 
-int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                       int32_t addressIndex, const char *language)
+int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, int32_t addressIndex,
+                       const char *language)
 {
     MoveToColumn(body, "name_info_col2_ind");
     const char *email = ReadText(report, JTAPI_EMAIL_ADDRESS, jobIndex, addressIndex);
@@ -1252,8 +1247,7 @@ int32_t WriteEmailCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
 }
 
 /* A state outside the six known ones shows "---", untranslated and uncut. */
-int32_t WriteStateCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex,
-                       int32_t addressIndex)
+int32_t WriteStateCell(FILE *body, JTAPI_ReportData *report, int32_t jobIndex, int32_t addressIndex)
 {
     MoveToColumn(body, "name_info_col3_ind");
     const void *value = ReadField(report, JTAPI_PROC_STATE, jobIndex, addressIndex);
@@ -1379,7 +1373,7 @@ ARL_INTERNAL int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char 
     TD_GetFormat(formatId, format);
     format[sizeof format - 1] = '\0';
     if (std::strftime(out, 50, format, t) == 0)
-        out[0] = '\0';  // the C library leaves a result that does not fit undefined
+        out[0] = '\0'; // the C library leaves a result that does not fit undefined
     return 1;
 }
 
@@ -1397,8 +1391,7 @@ ARL_INTERNAL void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addre
             std::snprintf(runScratch.dateText, 50, "%d/%d/%d", WrappingAdd(t->tm_mon, 1),
                           t->tm_mday, WrappingAdd(t->tm_year, 1900));
         if (!FormatDateTime(TimeFormatId(), t, runScratch.timeText))
-            std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min,
-                          t->tm_sec);
+            std::snprintf(runScratch.timeText, 50, "%d:%d:%d", t->tm_hour, t->tm_min, t->tm_sec);
     }
     LogTimeField(field, value == nullptr);
 }
@@ -1478,8 +1471,7 @@ void CopyEscaped(char *dst, const char *src, uint32_t maxBytes)
 
 /* 'ARL_CvtToUtf8()' - a new UTF-8 copy of `inStr` that the caller frees, or NULL. On a system
  * whose charset is not UTF-8 the copy is unchanged: device texts are already printable there. */
-ARL_INTERNAL char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding,
-                                 int32_t autoConvertFlag)
+ARL_INTERNAL char *ARL_CvtToUtf8(const char *inStr, int32_t inStrEncoding, int32_t autoConvertFlag)
 {
     static const char kName[] = "ARL_CvtToUtf8";
     if (!inStr) {
@@ -1535,7 +1527,7 @@ ARL_INTERNAL char *ARL_CvtToUtf8Hex(const char *inStr, int32_t inStrEncoding,
     static const char kName[] = "ARL_CvtToUtf8Hex";
     if (!inStr) {
         LOG_RECORD(logSpecError, "%s(): received NULL argument (%p, %p).", kName,
-                 static_cast<const void *>(inStr), static_cast<void *>(out));
+                   static_cast<const void *>(inStr), static_cast<void *>(out));
         return nullptr;
     }
     HeapText utf8(ARL_CvtToUtf8(inStr, inStrEncoding, autoConvertFlag));
@@ -1651,7 +1643,7 @@ void GetDeviceName(char *name, size_t size)
     struct utsname host;
     if (uname(&host) != 0) {
         LOG_RECORD(logSpecError, "%s(): uname() failed, errno = %i.", "ARL_GetSpecialAttributes",
-                 errno);
+                   errno);
         name[0] = '\0';
         return;
     }
@@ -1667,8 +1659,8 @@ int32_t AddVariableCommands(SedCmdArray *cmdArray, const char *language)
     for (int i = 0; i < ARL_NUM_VARIABLE_CMDS; ++i) {
         VariableCmd &record = sedCmdTable[i];
         LOG_RECORD(logSpecInfo, "Add command %d: type=%d find=\"%s\" replace=\"%s\"", i,
-                 record.cmdType, record.findPattern,
-                 record.replacePattern ? record.replacePattern : "NULL");
+                   record.cmdType, record.findPattern,
+                   record.replacePattern ? record.replacePattern : "NULL");
         const char *replacement = record.replacePattern ? record.replacePattern : "N/A";
         if (!ARL_CvtToUtf8Hex(replacement, kInStrSystemCharset, autoConvert, hex,
                               ARL_HEX_BUFFER_SIZE, language)) {
@@ -1768,11 +1760,10 @@ ARL_INTERNAL int32_t ARL_TranslateConstantText(const char *language, SedCmdArray
         int error = Trans_TranslateString(language, row.stringId, &text);
         if (error != 0) {
             LOG_RECORD(logSpecError, "Failed to translate string %d to [%s], error = %d",
-                     row.stringId, language ? language : "(null)", error);
+                       row.stringId, language ? language : "(null)", error);
             return 0;
         }
-        if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, 0, hex, ARL_HEX_BUFFER_SIZE,
-                              language)) {
+        if (!ARL_CvtToUtf8Hex(text, kInStrSystemCharset, 0, hex, ARL_HEX_BUFFER_SIZE, language)) {
             LOG_RECORD(logSpecError, "ARL_CvtToUtf8Hex() failed (i = %i).", i);
             return 0;
         }
@@ -1811,7 +1802,7 @@ ARL_INTERNAL void ARL_GetSpecialAttributes(const char *mediaType, const char *me
             break;
         }
         default:
-            break;  // the system date and time come from the stream editor itself
+            break; // the system date and time come from the stream editor itself
         }
     }
 }

@@ -25,7 +25,7 @@ struct ArlState {
     const char *transLibEncoding; /* system charset name; NULL until the first conversion */
     uint16_t dateFormatId;        /* configuration attribute ids, 0 = not yet looked up */
     uint16_t timeFormatId;
-    int32_t transInitialised;     /* 1 once Trans_Init() has succeeded */
+    int32_t transInitialised; /* 1 once Trans_Init() has succeeded */
 };
 extern ARL_INTERNAL ArlState ARL_STATE;
 

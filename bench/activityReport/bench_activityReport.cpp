@@ -19,7 +19,7 @@ const char kLatin9Text[] = "R\xe9sum\xe9 d\xe9j\xe0 envoy\xe9 \xe0 l'\xe9quipe i
 
 void ConvertWithSystemCharset(benchmark::State &state, const char *charset, const char *text)
 {
-    ARL_STATE.transLibEncoding = charset;  // as if the first conversion had looked it up
+    ARL_STATE.transLibEncoding = charset; // as if the first conversion had looked it up
     char hex[ARL_HEX_BUFFER_SIZE];
     for (auto _ : state)
         benchmark::DoNotOptimize(ARL_CvtToUtf8Hex(text, 1, 0, hex, sizeof hex, "en"));

@@ -23,26 +23,33 @@ namespace fs = std::filesystem;
 // The sample database's tables filled with `jobs` generated jobs; the path of a cached copy.
 std::string Database(int jobs, bool jobByJob)
 {
-    const fs::path path = fs::temp_directory_path() /
-                          ("bench-jobtracker-" + std::to_string(jobs) + (jobByJob ? "-j.db" : "-r.db"));
+    const fs::path path = fs::temp_directory_path() / ("bench-jobtracker-" + std::to_string(jobs) +
+                                                       (jobByJob ? "-j.db" : "-r.db"));
     if (fs::exists(path))
         return path;
     std::ostringstream schema;
     schema << std::ifstream(SAMPLE_DATABASE).rdbuf();
-    const std::string sql = schema.str() +
+    const std::string sql =
+        schema.str() +
         "BEGIN; DELETE FROM addresses; DELETE FROM jobs; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL"
-        " SELECT i + 1 FROM n WHERE i < " + std::to_string(jobs) + ") INSERT INTO jobs SELECT i,"
-        " datetime('2024-03-11 08:00:00', '+' || i || ' minutes'), datetime('2024-03-11 08:03:00', '+' || i"
-        " || ' minutes'), 5, 4, 1, 0, i % 40 + 1, 1000 * i, 'Angebot Nr. ' || i || ' – Fassadenplanung',"
+        " SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(jobs) +
+        ") INSERT INTO jobs SELECT i,"
+        " datetime('2024-03-11 08:00:00', '+' || i || ' minutes'), datetime('2024-03-11 08:03:00', "
+        "'+' || i"
+        " || ' minutes'), 5, 4, 1, 0, i % 40 + 1, 1000 * i, 'Angebot Nr. ' || i || ' – "
+        "Fassadenplanung',"
         " 'juergen.weisskopf' || i % 17 || '@atelier-lumen.example' FROM n;"
-        "WITH RECURSIVE p(a) AS (SELECT 1 UNION ALL SELECT a + 1 FROM p WHERE a < 5) INSERT INTO addresses"
+        "WITH RECURSIVE p(a) AS (SELECT 1 UNION ALL SELECT a + 1 FROM p WHERE a < 5) INSERT INTO "
+        "addresses"
         " SELECT id, a, a > 3, (id + a) % 6, datetime(completed_time, '+' || a || ' seconds'),"
         " 'Hélène Crépin-' || a, 'h.crepin' || a || '@bureau-etudes.example' FROM " +
         (jobByJob ? "jobs, p ORDER BY id, a;" : "p, jobs ORDER BY a, id;") + "COMMIT;";
     sqlite3 *db = nullptr;
     sqlite3_open(path.c_str(), &db);
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        std::fprintf(stderr, "cannot build %s: %s\n", path.c_str(), sqlite3_errmsg(db)), std::exit(1);
+        std::fprintf(stderr, "cannot build %s: %s\n", path.c_str(), sqlite3_errmsg(db)),
+            std::exit(1);
     sqlite3_close(db);
     return path;
 }
@@ -57,8 +64,14 @@ void LoadReport(benchmark::State &state, bool jobByJob)
         jtapi_release_report_data(&report);
     }
 }
-BENCHMARK_CAPTURE(LoadReport, addresses_job_by_job, true)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(LoadReport, addresses_recipient_by_recipient, false)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadReport, addresses_job_by_job, true)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadReport, addresses_recipient_by_recipient, false)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond);
 
 // Every job field and five recipients' fields of every job, as a report run asks for them.
 void ReadEveryField(benchmark::State &state)
@@ -70,10 +83,12 @@ void ReadEveryField(benchmark::State &state)
     for (auto _ : state)
         for (int32_t job = 1; job <= 1000; ++job) {
             for (int32_t field = JTAPI_NUM_RECIP; field <= JTAPI_NUM_ADDRESSES; ++field)
-                benchmark::DoNotOptimize(jtapi_get_field_data(&report, field, job, 0, &value, nullptr));
+                benchmark::DoNotOptimize(
+                    jtapi_get_field_data(&report, field, job, 0, &value, nullptr));
             for (int32_t address = 1; address <= 5; ++address)
                 for (int32_t field = JTAPI_ADDR_TYPE; field <= JTAPI_EMAIL_ADDRESS; ++field)
-                    benchmark::DoNotOptimize(jtapi_get_field_data(&report, field, job, address, &value, nullptr));
+                    benchmark::DoNotOptimize(
+                        jtapi_get_field_data(&report, field, job, address, &value, nullptr));
         }
     jtapi_release_report_data(&report);
 }

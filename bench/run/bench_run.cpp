@@ -89,8 +89,7 @@ const JobTexts kLatinTexts = {
     "'juergen.weisskopf' || (i % 17) || '@atelier-lumen.example'", "'Hélène Crépin-' || a",
     "'h.crepin' || a || '@bureau-etudes.example'"};
 const JobTexts kJapaneseTexts = {
-    "ja",
-    "'見積書 第' || i || '号 – 外装パネル工事（B棟）、ご質問は金曜日まで'",
+    "ja", "'見積書 第' || i || '号 – 外装パネル工事（B棟）、ご質問は金曜日まで'",
     "'田中' || (i % 17) || '@田中建築設計.example'", "'山本 美咲-' || a",
     "'m.yamamoto' || a || '@kouzou-sekkei.example'"};
 
@@ -110,10 +109,13 @@ void BuildDatabase(const fs::path &path, int jobs, const JobTexts &texts = kLati
         std::to_string(jobs) +
         ") INSERT INTO jobs SELECT i, datetime('2024-03-11 08:00:00', '+' || i || ' minutes'),"
         " datetime('2024-03-11 08:03:00', '+' || i || ' minutes'), 5, 4, 1, 0, i % 40 + 1,"
-        " 1000 * i, " + texts.subject + ", " + texts.sender + " FROM n;"
+        " 1000 * i, " +
+        texts.subject + ", " + texts.sender +
+        " FROM n;"
         "WITH RECURSIVE p(a) AS (SELECT 1 UNION ALL SELECT a + 1 FROM p WHERE a < 5)"
         " INSERT INTO addresses SELECT id, a, a > 3, (id + a) % 6,"
-        " datetime(completed_time, '+' || a || ' seconds'), " + texts.name + ", " + texts.email +
+        " datetime(completed_time, '+' || a || ' seconds'), " +
+        texts.name + ", " + texts.email +
         " FROM jobs, p;"
         "COMMIT;";
     char *error = nullptr;
@@ -183,7 +185,8 @@ void CopyFile(const fs::path &from, const fs::path &to)
 
 // The least any run must spend on its output: the report written twice and the log once. Gives
 // the wall time and, in `cpuSeconds`, the processor time (which a loaded machine inflates less).
-double Floor(const fs::path &report, const fs::path &log, const fs::path &scratch, double &cpuSeconds)
+double Floor(const fs::path &report, const fs::path &log, const fs::path &scratch,
+             double &cpuSeconds)
 {
     rusage before, after;
     getrusage(RUSAGE_SELF, &before);
@@ -274,7 +277,8 @@ void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
         fs::remove(log);
         RunFigures run = Run({host});
         if (!run.ok)
-            Fail("the host program failed on " + std::to_string(jobs) + " jobs; see " + log.string());
+            Fail("the host program failed on " + std::to_string(jobs) + " jobs; see " +
+                 log.string());
         if (i == 0 || run.seconds < best.seconds)
             best = run;
         report = SpooledReport(spool);
@@ -290,9 +294,10 @@ void MeasureSize(const std::string &host, const fs::path &scratch, int jobs)
                 best.seconds, floor, best.seconds / floor, best.cpuSeconds, floorCpu,
                 best.cpuSeconds / std::max(floorCpu, 1e-3), straced / double(jobs),
                 best.ioCalls / double(jobs), best.peakRssKb / 1024.0, reportMb, logMb);
-    std::printf("        its %zu log records appended in a plain loop, one write each: %.3f s"
-                " (%.1f times the floor)\n",
-                records, logLoop, logLoop / floor);
+    std::printf(
+        "        its %zu log records appended in a plain loop, one write each: %.3f s"
+        " (%.1f times the floor)\n",
+        records, logLoop, logLoop / floor);
     std::fflush(stdout);
 }
 
@@ -314,10 +319,11 @@ void CompareJapanese(const std::string &host, const fs::path &scratch, int jobs)
                 best[k] = run;
         }
     }
-    std::printf("%d jobs in Japanese (CP932, every text through iconv) against English: wall %.3f s"
-                " / %.3f s = %.2f, processor %.3f s / %.3f s = %.2f (target <= 1.5)\n",
-                jobs, best[1].seconds, best[0].seconds, best[1].seconds / best[0].seconds,
-                best[1].cpuSeconds, best[0].cpuSeconds, best[1].cpuSeconds / best[0].cpuSeconds);
+    std::printf(
+        "%d jobs in Japanese (CP932, every text through iconv) against English: wall %.3f s"
+        " / %.3f s = %.2f, processor %.3f s / %.3f s = %.2f (target <= 1.5)\n",
+        jobs, best[1].seconds, best[0].seconds, best[1].seconds / best[0].seconds,
+        best[1].cpuSeconds, best[0].cpuSeconds, best[1].cpuSeconds / best[0].cpuSeconds);
     std::fflush(stdout);
 }
 
@@ -353,13 +359,16 @@ int main(int argc, char **argv)
 
     std::printf("Whole runs of %s, five recipients a job, log to a file; best of %d.\n",
                 host.c_str(), kRepetitions);
-    std::printf("          wall time (s)             processor time (s)   system calls a job   peak   "
-                "output (MB)\n");
-    std::printf("  jobs     run   floor  ratio     run   floor  ratio  (strace) (/proc io)  RSS MB  "
-                "report     log\n");
+    std::printf(
+        "          wall time (s)             processor time (s)   system calls a job   peak   "
+        "output (MB)\n");
+    std::printf(
+        "  jobs     run   floor  ratio     run   floor  ratio  (strace) (/proc io)  RSS MB  "
+        "report     log\n");
     for (int jobs : sizes)
         MeasureSize(host, scratch, jobs);
-    std::printf("Targets at 10000 jobs: wall ratio <= 5, system calls <= 40 a job, RSS <= 32 MB.\n");
+    std::printf(
+        "Targets at 10000 jobs: wall ratio <= 5, system calls <= 40 a job, RSS <= 32 MB.\n");
     CompareJapanese(host, scratch, kCompareJobs);
     if (keep)
         std::printf("Scratch folder kept: %s\n", scratch.c_str());

@@ -82,11 +82,15 @@ const char kMeasureComment[] =
 const char kMeasure[] =
     "currentpoint pop % get the current x,y position, push onto stack, then pop y to discard.\n";
 
-std::string DateText(int job) { return Hex(std::to_string(1 + job % 12) + "/" +
-                                           std::to_string(10 + job % 18) + "/2024"); }
-std::string TimeText(int job) { return Hex(std::to_string(10 + job % 13) + ":" +
-                                           std::to_string(10 + job % 49) + ":0" +
-                                           std::to_string(job % 10)); }
+std::string DateText(int job)
+{
+    return Hex(std::to_string(1 + job % 12) + "/" + std::to_string(10 + job % 18) + "/2024");
+}
+std::string TimeText(int job)
+{
+    return Hex(std::to_string(10 + job % 13) + ":" + std::to_string(10 + job % 49) + ":0" +
+               std::to_string(job % 10));
+}
 
 void WritePrologue(std::ostream &out, int recipients)
 {
@@ -112,76 +116,89 @@ void WriteJobRows(std::ostream &out, int job)
     out << kBold << "/currentColumn LM_ind def\nVERTICAL_SPACE_SEPARATOR\n";
     if (job > 1)
         out << "VERTICAL_SPACE_SEPARATOR\n";
-    out << kMove << kBold << "<__ar_const_job_date__20> AR_SHOW\n" << kRegular << "<"
-        << DateText(job) << "> AR_SHOW\n" << kBold << "<20__ar_const_job_time__20> AR_SHOW\n"
+    out << kMove << kBold << "<__ar_const_job_date__20> AR_SHOW\n"
+        << kRegular << "<" << DateText(job) << "> AR_SHOW\n"
+        << kBold << "<20__ar_const_job_time__20> AR_SHOW\n"
         << kMeasureComment << kMeasure << "/field_delta exch def\n"
-        << "/field_avail job_date_col2_ind field_delta sub def\n" << kRegular << "<"
-        << TimeText(job) << "> field_avail Substring AR_SHOW\n\n"
-        << "/currentColumn job_date_col2_ind def\n" << kMove << kBold
-        << "<__ar_const_completion_date__20> AR_SHOW\n" << kRegular << "<" << DateText(job + 1)
-        << "> AR_SHOW\n" << kBold << "<20__ar_const_completion_time__20> AR_SHOW\n"
-        << kMeasureComment << "/field_avail 45 def\n" << kRegular << "<" << TimeText(job + 7)
-        << "> field_avail Substring AR_SHOW\n\n" << "/currentColumn RM_ind def\n" << kMove
-        << kBold << "<" << Hex(std::to_string(job % 6)) << "20__ar_const_of__20"
+        << "/field_avail job_date_col2_ind field_delta sub def\n"
+        << kRegular << "<" << TimeText(job) << "> field_avail Substring AR_SHOW\n\n"
+        << "/currentColumn job_date_col2_ind def\n"
+        << kMove << kBold << "<__ar_const_completion_date__20> AR_SHOW\n"
+        << kRegular << "<" << DateText(job + 1) << "> AR_SHOW\n"
+        << kBold << "<20__ar_const_completion_time__20> AR_SHOW\n"
+        << kMeasureComment << "/field_avail 45 def\n"
+        << kRegular << "<" << TimeText(job + 7) << "> field_avail Substring AR_SHOW\n\n"
+        << "/currentColumn RM_ind def\n"
+        << kMove << kBold << "<" << Hex(std::to_string(job % 6)) << "20__ar_const_of__20"
         << Hex("5") << "20__ar_const_recipients_acknowledged__2020"
-        << "> ack_width Substring RIGHT_SHOW\n" << kNextRow;
-
-    out << "/currentColumn LM_ind def\n" << kMove << kBold << "<__ar_const_subject__20> AR_SHOW\n"
-        << kMeasureComment << kMeasure << "/field_delta exch LM_ind sub def\n"
-        << "/field_avail subj_width field_delta sub def\n" << kRegular << "<"
-        << Hex("Quarterly figures, scan " + std::to_string(job))
-        << "> field_avail Substring AR_SHOW\n\n" << "/currentColumn subj_head_col2_ind def\n"
-        << kMove << kBold << "<__ar_const_from__20> AR_SHOW\n" << kRegular << "<"
-        << Hex("scanner" + std::to_string(job % 40) + "@branch.example.org") << "> AR_SHOW\n"
+        << "> ack_width Substring RIGHT_SHOW\n"
         << kNextRow;
 
-    out << "/currentColumn LM_ind def\n" << kMove << kBold
-        << "<__ar_const_internet_fax_job_status__20> AR_SHOW\n" << kMeasureComment << kMeasure
-        << "/field_delta exch LM_ind sub def\n"
-        << "/field_avail job_status_width field_delta sub def\n" << kRegular << "<"
-        << Hex(std::to_string(job % 6)) << "20__ar_const_ifax_job_status_successful__20"
-        << Hex("1") << "20__ar_const_ifax_job_status_unconfirmed__20" << Hex("0")
+    out << "/currentColumn LM_ind def\n"
+        << kMove << kBold << "<__ar_const_subject__20> AR_SHOW\n"
+        << kMeasureComment << kMeasure << "/field_delta exch LM_ind sub def\n"
+        << "/field_avail subj_width field_delta sub def\n"
+        << kRegular << "<" << Hex("Quarterly figures, scan " + std::to_string(job))
+        << "> field_avail Substring AR_SHOW\n\n"
+        << "/currentColumn subj_head_col2_ind def\n"
+        << kMove << kBold << "<__ar_const_from__20> AR_SHOW\n"
+        << kRegular << "<" << Hex("scanner" + std::to_string(job % 40) + "@branch.example.org")
+        << "> AR_SHOW\n"
+        << kNextRow;
+
+    out << "/currentColumn LM_ind def\n"
+        << kMove << kBold << "<__ar_const_internet_fax_job_status__20> AR_SHOW\n"
+        << kMeasureComment << kMeasure << "/field_delta exch LM_ind sub def\n"
+        << "/field_avail job_status_width field_delta sub def\n"
+        << kRegular << "<" << Hex(std::to_string(job % 6))
+        << "20__ar_const_ifax_job_status_successful__20" << Hex("1")
+        << "20__ar_const_ifax_job_status_unconfirmed__20" << Hex("0")
         << "20__ar_const_ifax_job_status_failed__> field_avail Substring AR_SHOW\n\n"
-        << "/currentColumn subj_head_col2_ind def\n" << kMove << kBold
-        << "<__ar_const_pages_scanned__20> AR_SHOW\n" << kRegular << "<"
-        << Hex(std::to_string(1 + job % 30)) << "> AR_SHOW\n" << kBold
-        << "<202020__ar_const_attachment_size__20> AR_SHOW\n" << kRegular << "<"
-        << Hex(std::to_string(20000 + job * 37 % 900000)) << "> AR_SHOW\n" << kNextRow;
+        << "/currentColumn subj_head_col2_ind def\n"
+        << kMove << kBold << "<__ar_const_pages_scanned__20> AR_SHOW\n"
+        << kRegular << "<" << Hex(std::to_string(1 + job % 30)) << "> AR_SHOW\n"
+        << kBold << "<202020__ar_const_attachment_size__20> AR_SHOW\n"
+        << kRegular << "<" << Hex(std::to_string(20000 + job * 37 % 900000)) << "> AR_SHOW\n"
+        << kNextRow;
 }
 
 void WriteHeadingRow(std::ostream &out)
 {
-    out << "/currentColumn name_info_col1_ind def\n" << kMove << kRegular
+    out << "/currentColumn name_info_col1_ind def\n"
+        << kMove << kRegular
         << "<__ar_const_friendly_name__> fname_width Substring UNDERLINE_SHOW\n\n"
-        << "/currentColumn name_info_col2_ind def\n" << kMove
-        << "<__ar_const_email_address__> email_width Substring UNDERLINE_SHOW\n\n"
-        << "/currentColumn name_info_col3_ind def\n" << kMove
-        << "<__ar_const_process_state__> pstate_width Substring UNDERLINE_SHOW\n\n"
-        << "/currentColumn name_info_col4_ind def\n" << kMove
-        << "<__ar_const_status_date_time__> UNDERLINE_SHOW\n" << kNextRow;
+        << "/currentColumn name_info_col2_ind def\n"
+        << kMove << "<__ar_const_email_address__> email_width Substring UNDERLINE_SHOW\n\n"
+        << "/currentColumn name_info_col3_ind def\n"
+        << kMove << "<__ar_const_process_state__> pstate_width Substring UNDERLINE_SHOW\n\n"
+        << "/currentColumn name_info_col4_ind def\n"
+        << kMove << "<__ar_const_status_date_time__> UNDERLINE_SHOW\n"
+        << kNextRow;
 }
 
 void WriteRecipientRows(std::ostream &out, int job, int recipients)
 {
-    static const char *const kStates[] = {"processState_Sent", "processState_Delivered",
+    static const char *const kStates[] = {"processState_Sent",      "processState_Delivered",
                                           "processState_Processed", "processState_Error",
-                                          "processState_Failed", "processState_Rejected"};
+                                          "processState_Failed",    "processState_Rejected"};
     out << "% Print recipients info\n"
         << "DefaultFontName findfont DefaultFontSize scalefont setfont\n\n";
     for (int a = 1; a <= recipients; ++a) {
         int state = (job + a) % 6;
-        const char *stateTail = state < 3 ? "> pstate_width Substring AR_SHOW\n"
-                                          : "> pstate_width Substring AR_SHOW\n";
-        out << "/currentColumn name_info_col1_ind def\n" << kMove
-            << (a == 1 ? "<__ar_const_to__20" : "<__ar_const_cc__20")
+        const char *stateTail =
+            state < 3 ? "> pstate_width Substring AR_SHOW\n" : "> pstate_width Substring AR_SHOW\n";
+        out << "/currentColumn name_info_col1_ind def\n"
+            << kMove << (a == 1 ? "<__ar_const_to__20" : "<__ar_const_cc__20")
             << Hex("Recipient " + std::to_string(a) + " of job " + std::to_string(job))
             << "> fname_width Substring AR_SHOW\n"
-            << "/currentColumn name_info_col2_ind def\n" << kMove << "<"
-            << Hex("fax" + std::to_string(job * 5 + a) + "@partner.example.com")
+            << "/currentColumn name_info_col2_ind def\n"
+            << kMove << "<" << Hex("fax" + std::to_string(job * 5 + a) + "@partner.example.com")
             << "> email_width Substring AR_SHOW\n"
-            << "/currentColumn name_info_col3_ind def\n" << kMove << "<" << kStates[state]
-            << stateTail << "/currentColumn name_info_col4_ind def\n" << kMove << "<"
-            << DateText(job + a) << "202020" << TimeText(job + a) << "> AR_SHOW\n" << kNextRow;
+            << "/currentColumn name_info_col3_ind def\n"
+            << kMove << "<" << kStates[state] << stateTail
+            << "/currentColumn name_info_col4_ind def\n"
+            << kMove << "<" << DateText(job + a) << "202020" << TimeText(job + a) << "> AR_SHOW\n"
+            << kNextRow;
     }
 }
 
@@ -315,7 +332,8 @@ int main(int argc, char **argv)
         bool same = ReadFile(ours) == ReadFile(theirs);
         std::printf("stream editor, %zu commands, to a new file: %8.1f MB/s  (%.3f s, best of 5)\n",
                     reportCommands.size(), megabytes / oursSeconds, oursSeconds);
-        std::printf("peak memory growth during the edits: %ld KiB\n", after.ru_maxrss - before.ru_maxrss);
+        std::printf("peak memory growth during the edits: %ld KiB\n",
+                    after.ru_maxrss - before.ru_maxrss);
         std::printf("GNU sed -f, %zu s///g commands, new file:   %8.1f MB/s  (%.3f s)\n",
                     fixedCommands.size(), megabytes / sedSeconds, sedSeconds);
         std::printf("ratio, new files: %.1fx\n", sedSeconds / oursSeconds);

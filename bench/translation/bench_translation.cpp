@@ -18,7 +18,8 @@
 namespace {
 
 // 40 bytes of UTF-8 with six accented letters.
-const std::string kAccentedText = "R\u00e9sum\u00e9 d\u00e9j\u00e0 envoy\u00e9 \u00e0 l'\u00e9quipe ici";
+const std::string kAccentedText =
+    "R\u00e9sum\u00e9 d\u00e9j\u00e0 envoy\u00e9 \u00e0 l'\u00e9quipe ici";
 const std::string kAsciiText = "h.crepin4@bureau-etudes.example";
 // An en dash, which ISO-8859-15 lacks.
 const std::string kTransliteratedText = "Angebot Nr. 17 \u2013 Fassadenplanung Haus B";
@@ -57,7 +58,8 @@ void WriteHex(benchmark::State &state)
 {
     char hex[511];
     for (auto _ : state)
-        benchmark::DoNotOptimize(Trans_ConvertUTF8StringToHex(hex, kAccentedText.c_str(), sizeof hex));
+        benchmark::DoNotOptimize(
+            Trans_ConvertUTF8StringToHex(hex, kAccentedText.c_str(), sizeof hex));
 }
 BENCHMARK(WriteHex);
 

@@ -136,7 +136,8 @@ size_t CharacterLength(Form form, const char *in, size_t left)
     bool truncated = false;
     size_t length = 1;
     if (form == Form::Utf8)
-        length = std::max<size_t>(1, SequenceLength(reinterpret_cast<const unsigned char *>(in), left, truncated));
+        length = std::max<size_t>(
+            1, SequenceLength(reinterpret_cast<const unsigned char *>(in), left, truncated));
     else if (form == Form::Utf16)
         length = 2;
     else if (form == Form::Utf32)
@@ -201,8 +202,7 @@ const char *ReplacementsOf(char32_t character)
     const Transliteration *found = std::lower_bound(
         kTransliterations, end, character,
         [](const Transliteration &entry, char32_t c) { return entry.character < c; });
-    return found != end && found->character == character ? kReplacements + found->offset
-                                                         : nullptr;
+    return found != end && found->character == character ? kReplacements + found->offset : nullptr;
 }
 
 // Writes a character that the target lacks as the C.UTF-8 locale would have iconv write it: the
@@ -317,7 +317,7 @@ private:
         if (length == 0)
             return true;
         const iconv_t descriptor = Opened(encode_, "UTF-8", to_);
-        written.resize(length * 4 + 16);  // a replacement is a few characters
+        written.resize(length * 4 + 16); // a replacement is a few characters
         char *input = const_cast<char *>(utf8), *output = &written[0];
         size_t inputLeft = length, outputLeft = written.size();
         if (iconv(descriptor, &input, &inputLeft, &output, &outputLeft) == kFailed ||
@@ -427,9 +427,11 @@ bool GivesBackUnchanged(iconv_t descriptor, const char *text, size_t length)
     char *in = const_cast<char *>(text), *written = out;
     size_t inLeft = length, outLeft = sizeof out;
     iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-    const bool converted = iconv(descriptor, &in, &inLeft, &written, &outLeft) != kFailed && inLeft == 0 &&
+    const bool converted = iconv(descriptor, &in, &inLeft, &written, &outLeft) != kFailed &&
+                           inLeft == 0 &&
                            iconv(descriptor, nullptr, nullptr, &written, &outLeft) != kFailed;
-    return converted && static_cast<size_t>(written - out) == length && std::memcmp(out, text, length) == 0;
+    return converted && static_cast<size_t>(written - out) == length &&
+           std::memcmp(out, text, length) == 0;
 }
 
 // The empty text, every ASCII character alone and all of them in a row come back unchanged: then
@@ -440,7 +442,8 @@ bool GivesAsciiBackUnchanged(iconv_t descriptor)
     char ascii[128];
     for (size_t c = 0; c < sizeof ascii; ++c)
         ascii[c] = static_cast<char>(c);
-    if (!GivesBackUnchanged(descriptor, ascii, 0) || !GivesBackUnchanged(descriptor, ascii, sizeof ascii))
+    if (!GivesBackUnchanged(descriptor, ascii, 0) ||
+        !GivesBackUnchanged(descriptor, ascii, sizeof ascii))
         return false;
     for (size_t c = 0; c < sizeof ascii; ++c) {
         if (!GivesBackUnchanged(descriptor, ascii + c, 1))
@@ -453,9 +456,11 @@ bool GivesAsciiBackUnchanged(iconv_t descriptor)
 // byte-order mark included). The probe holds the boundaries of each sequence length to it.
 bool GivesUtf8BackUnchanged(iconv_t descriptor)
 {
-    static const char kBoundaries[] = "\xEF\xBB\xBF\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
-                                      "\xEF\xBF\xBD\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
-    return GivesAsciiBackUnchanged(descriptor) && GivesBackUnchanged(descriptor, kBoundaries, sizeof kBoundaries - 1);
+    static const char kBoundaries[] =
+        "\xEF\xBB\xBF\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
+        "\xEF\xBF\xBD\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+    return GivesAsciiBackUnchanged(descriptor) &&
+           GivesBackUnchanged(descriptor, kBoundaries, sizeof kBoundaries - 1);
 }
 
 // The bytes a target writes for the two-byte UTF-8 characters, U+0080 to U+07FF (Latin, Greek,
@@ -532,9 +537,9 @@ struct Pair {
     std::string from, to;
     bool transliterate;
     iconv_t descriptor;
-    Form form;          // of the source
-    bool utf8ToUtf8;    // a well-formed UTF-8 text comes out as it went in
-    bool asciiToItself; // a text of ASCII only comes out as it went in
+    Form form;                                  // of the source
+    bool utf8ToUtf8;                            // a well-formed UTF-8 text comes out as it went in
+    bool asciiToItself;                         // a text of ASCII only comes out as it went in
     std::unique_ptr<TwoByteCharacters> twoByte; // from UTF-8 into a target that gives ASCII back
     std::unique_ptr<Transliterator> transliterator; // when the pair transliterates
 };
@@ -583,8 +588,7 @@ public:
             pair->twoByte->convert(pair->descriptor, transliterator, text, length, out))
             return Outcome::Converted;
         iconv(pair->descriptor, nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        return ConvertWith(pair->descriptor, pair->form, text, length, policy, transliterator,
-                           out);
+        return ConvertWith(pair->descriptor, pair->form, text, length, policy, transliterator, out);
     }
 
 private:
@@ -602,8 +606,8 @@ private:
     // descriptor opens, so that nothing can throw while it is not yet kept.
     Pair *add(const std::string &from, const std::string &to, bool transliterate)
     {
-        Pair pair = {from, to, transliterate, kNoDescriptor, FormOf(from), false, false,
-                     nullptr, nullptr};
+        Pair pair = {from,  to,    transliterate, kNoDescriptor, FormOf(from),
+                     false, false, nullptr,       nullptr};
         std::unique_ptr<TwoByteCharacters> twoByte(IsUtf8Name(from) ? new TwoByteCharacters
                                                                     : nullptr);
         if (transliterate)
@@ -691,8 +695,8 @@ Outcome Convert(const std::string &from, const std::string &to, const char *text
         descriptor.release();
         return Outcome::UnknownCharset;
     }
-    std::unique_ptr<Transliterator> transliterator(
-        transliterate ? new Transliterator(from, target) : nullptr);
+    std::unique_ptr<Transliterator> transliterator(transliterate ? new Transliterator(from, target)
+                                                                 : nullptr);
     return ConvertWith(static_cast<iconv_t>(descriptor.get()), FormOf(from), text, length, policy,
                        transliterator.get(), out);
 }

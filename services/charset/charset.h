@@ -33,7 +33,8 @@ bool IsName(const std::string &encoding, const char *name);
 /* The layout of `encoding`: UTF-8, UTF-16/UCS-2, UTF-32/UCS-4, or one byte per unit otherwise. */
 Form FormOf(const std::string &encoding);
 
-/* True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. */
+/* True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
+ * U+10FFFF. */
 bool IsValidUtf8(const char *text, size_t length);
 
 /* What to do with a character that cannot be decoded or written. */

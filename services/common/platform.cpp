@@ -333,8 +333,7 @@ void TakeBack(int signal)
     sigemptyset(&one);
     sigaddset(&one, signal);
     const timespec now = {0, 0};
-    while (::sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
-    }
+    while (::sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {}
 }
 
 sigset_t WriteSignals()
@@ -407,7 +406,9 @@ timespec After(long milliseconds)
 
 } // namespace
 
-Deadline::Deadline(long milliseconds) noexcept : at_(After(milliseconds)) {}
+Deadline::Deadline(long milliseconds) noexcept : at_(After(milliseconds))
+{
+}
 
 long Deadline::Remaining() const noexcept
 {
@@ -426,8 +427,7 @@ bool Deadline::Passed() const noexcept
 void SleepMilliseconds(long milliseconds) noexcept
 {
     const timespec until = After(milliseconds);
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {}
 }
 
 namespace {

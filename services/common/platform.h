@@ -108,9 +108,9 @@ Descriptor OpenRegularFile(int dirFd, const char *path, int flags, mode_t mode =
 class Folder {
 public:
     enum class State {
-        kVerified,  // accepted: fd() is its descriptor
-        kMissing,   // a folder on the way is missing, not a directory, or cannot be searched
-        kUnsafe,    // a folder or link on the way has an owner or mode that others could abuse
+        kVerified, // accepted: fd() is its descriptor
+        kMissing,  // a folder on the way is missing, not a directory, or cannot be searched
+        kUnsafe,   // a folder or link on the way has an owner or mode that others could abuse
     };
 
     /* 'Open()' - opens and checks the folder at `path` ("" is the current folder). Never throws;
@@ -231,8 +231,14 @@ inline char AsciiLower(char c) noexcept
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-inline bool IsAsciiDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-inline bool IsAsciiAlpha(char c) noexcept { return AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z'; }
+inline bool IsAsciiDigit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
+inline bool IsAsciiAlpha(char c) noexcept
+{
+    return AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z';
+}
 inline bool IsAsciiSpace(char c) noexcept
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';

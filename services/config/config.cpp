@@ -47,7 +47,7 @@ enum { kMaxFileSize = 64 * 1024, kMaxEntries = 1024 };
 struct Configuration {
     std::mutex mutex;
     bool loaded = false;
-    char path[PATH_MAX] = "";  // the DEVICE_CONFIG it was read from
+    char path[PATH_MAX] = ""; // the DEVICE_CONFIG it was read from
     platform::FileVersion version;
     platform::RecheckTimer recheck{kCheckIntervalMilliseconds};
     char text[kMaxFileSize];
@@ -77,9 +77,10 @@ void AnnounceDefaults(const char *path, const platform::FileVersion &version, Lo
     if (c.defaultsAnnounced && version == c.announcedVersion &&
         std::strncmp(c.announcedPath, path, sizeof c.announcedPath) == 0)
         return;
-    LOG_RECORD(kind, "configuration file %s %s%s; using the built-in defaults: dates \"%s\", "
-               "times \"%s\", no device name, no market region", path, reason, detail,
-               kDefaultDateFormat, kDefaultTimeFormat);
+    LOG_RECORD(kind,
+               "configuration file %s %s%s; using the built-in defaults: dates \"%s\", "
+               "times \"%s\", no device name, no market region",
+               path, reason, detail, kDefaultDateFormat, kDefaultTimeFormat);
     c.defaultsAnnounced = true;
     c.announcedVersion = version;
     std::strncpy(c.announcedPath, path, sizeof c.announcedPath - 1);
@@ -138,7 +139,7 @@ void Load(const char *path, bool present, const platform::FileVersion &current)
     else if (outcome == Read::kTooLarge)
         AnnounceDefaults(path, read, logSpecError, "is larger than 64 KiB", "");
     else
-        c.defaultsAnnounced = false;  // the file answers: its next absence is news again
+        c.defaultsAnnounced = false; // the file answers: its next absence is news again
     c.version = read;
     c.loaded = true;
 }
@@ -152,8 +153,8 @@ void Refresh()
     if (std::strlen(path) >= sizeof c.path) {
         c.loaded = false;
         c.count = 0;
-        AnnounceDefaults(path, platform::FileVersion(), logSpecError, "cannot be read: ",
-                         "its name is too long");
+        AnnounceDefaults(path, platform::FileVersion(), logSpecError,
+                         "cannot be read: ", "its name is too long");
         return;
     }
     const bool samePath = std::strcmp(c.path, path) == 0;
@@ -273,9 +274,8 @@ extern "C" int CfgSrvGetMarketRegion(int instance, uint32_t *region)
             return CFG_ERR_ABSENT;
         if (!ParseRegion(*text, region)) {
             if (!configuration.regionReported)
-                LOG_RECORD(logSpecError,
-                           "%s \"%.*s\" is not an unsigned 32-bit number", kMarketRegionKey,
-                           static_cast<int>(text->size()), text->data());
+                LOG_RECORD(logSpecError, "%s \"%.*s\" is not an unsigned 32-bit number",
+                           kMarketRegionKey, static_cast<int>(text->size()), text->data());
             configuration.regionReported = true;
             return CFG_ERR_MALFORMED;
         }

@@ -50,10 +50,10 @@ enum { TD_FORMAT_SIZE = 20 };
 /* Status codes. */
 enum {
     CFG_OK = 0,
-    CFG_ERR_ARGUMENT = 1,  /* a NULL pointer, a zero size, an unknown attribute id */
-    CFG_ERR_ABSENT = 2,    /* the key is not in the configuration */
-    CFG_ERR_TOO_LONG = 3,  /* the value does not fit the caller's buffer */
-    CFG_ERR_MALFORMED = 4, /* the value is not of the key's kind */
+    CFG_ERR_ARGUMENT = 1,   /* a NULL pointer, a zero size, an unknown attribute id */
+    CFG_ERR_ABSENT = 2,     /* the key is not in the configuration */
+    CFG_ERR_TOO_LONG = 3,   /* the value does not fit the caller's buffer */
+    CFG_ERR_MALFORMED = 4,  /* the value is not of the key's kind */
     CFG_ERR_UNAVAILABLE = 5 /* the configuration cannot be consulted now (its lock failed) */
 };
 

@@ -31,14 +31,12 @@ bool ParseLine(std::string_view line, const char *path, int lineNumber, Entry &e
         return false;
     const size_t equals = content.find('=');
     if (equals == std::string_view::npos) {
-        LOG_RECORD(logSpecWarn, "%s:%d: no '=' in line, skipped", path,
-                   lineNumber);
+        LOG_RECORD(logSpecWarn, "%s:%d: no '=' in line, skipped", path, lineNumber);
         return false;
     }
     const std::string_view key = Trimmed(content.substr(0, equals));
     if (key.empty()) {
-        LOG_RECORD(logSpecWarn, "%s:%d: empty key, line skipped", path,
-                   lineNumber);
+        LOG_RECORD(logSpecWarn, "%s:%d: empty key, line skipped", path, lineNumber);
         return false;
     }
     entry = {key, Trimmed(content.substr(equals + 1))};
@@ -58,8 +56,7 @@ size_t ParseKeyFile(std::string_view text, const char *path, Entry *entries, siz
             if (count < capacity)
                 entries[count++] = entry;
             else
-                LOG_RECORD(logSpecWarn,
-                           "%s:%d: more than %zu keys, line skipped", path, lineNumber,
+                LOG_RECORD(logSpecWarn, "%s:%d: more than %zu keys, line skipped", path, lineNumber,
                            capacity);
         }
         start = end + 1;

@@ -73,14 +73,14 @@ public:
             free_ += size;
             left_ -= size;
         }
-        if (!text.empty())  // an empty BLOB's bytes are a null pointer, which memcpy may not take
+        if (!text.empty()) // an empty BLOB's bytes are a null pointer, which memcpy may not take
             std::memcpy(copy, text.data(), text.size());
         copy[text.size()] = '\0';
         return copy;
     }
 
 private:
-    static constexpr size_t kBlockSize = 64 * 1024;  // below malloc's mmap threshold
+    static constexpr size_t kBlockSize = 64 * 1024; // below malloc's mmap threshold
     std::vector<std::unique_ptr<char[]>> blocks_;
     char *free_ = nullptr;
     size_t left_ = 0;
@@ -102,7 +102,7 @@ public:
     size_t size() const { return size_; }
 
 private:
-    static constexpr size_t kPerBlock = 256;  // a power of two: indexing is a shift and a mask
+    static constexpr size_t kPerBlock = 256; // a power of two: indexing is a shift and a mask
     std::vector<std::unique_ptr<Record[]>> blocks_;
     size_t size_ = 0;
 };
@@ -116,8 +116,16 @@ struct Values {
     const char *texts[Texts] = {};
 };
 
-enum JobCount { kRecipients, kConfirmed, kUnconfirmed, kFailed, kPagesScanned, kAttachmentSize,
-                kAddressCount, kJobCounts };
+enum JobCount {
+    kRecipients,
+    kConfirmed,
+    kUnconfirmed,
+    kFailed,
+    kPagesScanned,
+    kAttachmentSize,
+    kAddressCount,
+    kJobCounts
+};
 enum JobTime { kSentTime, kCompletedTime, kJobTimes };
 enum JobText { kSubject, kSender, kJobTexts };
 enum AddressCount { kType, kProcessState, kAddressCounts };
@@ -128,13 +136,13 @@ using Address = Values<kAddressCounts, kAddressTimes, kAddressTexts>;
 
 struct Job : Values<kJobCounts, kJobTimes, kJobTexts> {
     sqlite3_int64 id = 0;
-    uint32_t firstAddress = 0;  // its addresses are Report::addresses[firstAddress ...]
+    uint32_t firstAddress = 0; // its addresses are Report::addresses[firstAddress ...]
 };
 
 struct Report {
-    int32_t jobCount = 0;  // set from jobs.size() once every job is read
+    int32_t jobCount = 0; // set from jobs.size() once every job is read
     RecordStore<Job> jobs;
-    RecordStore<Address> addresses;  // each job's together, in position order
+    RecordStore<Address> addresses; // each job's together, in position order
     TextStore texts;
 };
 
@@ -149,7 +157,8 @@ std::optional<int32_t> ReadCount(sqlite3_stmt *row, int column)
     if (sqlite3_column_type(row, column) != SQLITE_INTEGER)
         return std::nullopt;
     sqlite3_int64 number = sqlite3_column_int64(row, column);
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
+    if (number < std::numeric_limits<int32_t>::min() ||
+        number > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     return static_cast<int32_t>(number);
 }
@@ -161,9 +170,14 @@ std::optional<std::string_view> ReadBytes(sqlite3_stmt *row, int column)
 {
     const void *bytes = nullptr;
     switch (sqlite3_column_type(row, column)) {
-    case SQLITE_TEXT: bytes = sqlite3_column_text(row, column); break;
-    case SQLITE_BLOB: bytes = sqlite3_column_blob(row, column); break;
-    default: return std::nullopt;
+    case SQLITE_TEXT:
+        bytes = sqlite3_column_text(row, column);
+        break;
+    case SQLITE_BLOB:
+        bytes = sqlite3_column_blob(row, column);
+        break;
+    default:
+        return std::nullopt;
     }
     int size = sqlite3_column_bytes(row, column);
     if (!bytes) {
@@ -208,8 +222,8 @@ const char *DatabasePath()
 // JTAPI_ERR_DATABASE otherwise.
 int32_t LogDatabaseError(sqlite3 *db, const char *what, const char *path)
 {
-    LOG_RECORD(logSpecError, "%s(): %s \"%s\": %s",
-               "jtapi_get_completed_jobs_report_data", what, path, sqlite3_errmsg(db));
+    LOG_RECORD(logSpecError, "%s(): %s \"%s\": %s", "jtapi_get_completed_jobs_report_data", what,
+               path, sqlite3_errmsg(db));
     const int code = sqlite3_extended_errcode(db);
     return code == SQLITE_NOMEM || code == SQLITE_IOERR_NOMEM ? JTAPI_ERR_MEMORY
                                                               : JTAPI_ERR_DATABASE;
@@ -303,7 +317,7 @@ int32_t LoadJobs(sqlite3 *db, const char *path, Report &report)
         job.counts[kFailed] = ReadCount(row, 6);
         job.counts[kPagesScanned] = ReadCount(row, 7);
         job.counts[kAttachmentSize] = ReadCount(row, 8);
-        job.counts[kAddressCount] = 0;  // counted while the addresses are read
+        job.counts[kAddressCount] = 0; // counted while the addresses are read
         job.texts[kSubject] = ReadText(row, 9, report.texts);
         job.texts[kSender] = ReadText(row, 10, report.texts);
     });
@@ -317,7 +331,7 @@ long FindJob(Report &report, sqlite3_int64 id, size_t guess)
 {
     if (guess < report.jobs.size() && report.jobs[guess].id == id)
         return static_cast<long>(guess);
-    size_t low = 0, high = report.jobs.size();  // the jobs are in ascending id order
+    size_t low = 0, high = report.jobs.size(); // the jobs are in ascending id order
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
         if (report.jobs[middle].id < id)
@@ -332,8 +346,9 @@ long FindJob(Report &report, sqlite3_int64 id, size_t guess)
 // and in order.
 int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
 {
-    const char *sql = "SELECT job_id, addr_type, proc_state, status_time, friendly_name, email"
-                      " FROM addresses ORDER BY job_id, position";
+    const char *sql =
+        "SELECT job_id, addr_type, proc_state, status_time, friendly_name, email"
+        " FROM addresses ORDER BY job_id, position";
     long orphans = 0;
     size_t guess = 0;
     int32_t status = ForEachRow(db, path, sql, [&](sqlite3_stmt *row) {
@@ -368,7 +383,7 @@ int32_t LoadAddresses(sqlite3 *db, const char *path, Report &report)
 // std::bad_alloc when our own containers run out of memory.
 int32_t LoadReport(const char *path, std::unique_ptr<Report> &report)
 {
-    BusyWait busyWait;  // outlives the connection that calls it
+    BusyWait busyWait; // outlives the connection that calls it
     Connection db(nullptr, &sqlite3_close);
     int32_t status = OpenDatabase(path, db, busyWait);
     if (status != JTAPI_OK)
@@ -442,7 +457,8 @@ void *ValueAt(Values<Counts, Times, Texts> &values, FieldPlace place)
         std::optional<std::tm> &time = values.times[place.slot];
         return time ? &*time : nullptr;
     }
-    case Kind::Text: return const_cast<char *>(values.texts[place.slot]);
+    case Kind::Text:
+        return const_cast<char *>(values.texts[place.slot]);
     }
     return nullptr;
 }
@@ -481,7 +497,8 @@ int32_t FindField(Report &report, int32_t field, int32_t jobIndex, int32_t addre
                         place);
         return JTAPI_OK;
     }
-    case Level::Unknown: break;
+    case Level::Unknown:
+        break;
     }
     return JTAPI_ERR_NO_SUCH_FIELD;
 }
@@ -503,8 +520,7 @@ extern "C" int32_t jtapi_get_completed_jobs_report_data(int32_t kind, JTAPI_Repo
     // The caller's handle may hold anything before this call; on failure it is left empty.
     report->data = nullptr;
     if (kind != JTAPI_REPORT_COMPLETED_IFAX) {
-        LOG_RECORD(logSpecError, "%s(): unknown report kind %d", function,
-                   static_cast<int>(kind));
+        LOG_RECORD(logSpecError, "%s(): unknown report kind %d", function, static_cast<int>(kind));
         return JTAPI_ERR_ARGUMENT;
     }
     try {

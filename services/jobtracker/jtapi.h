@@ -92,13 +92,13 @@ enum {
 /* Status codes. */
 enum {
     JTAPI_OK = 0,
-    JTAPI_ERR_ARGUMENT = 1,    /* a NULL pointer, an unknown report kind */
-    JTAPI_ERR_DATABASE = 2,    /* the database is absent, not a regular file, unreadable or
+    JTAPI_ERR_ARGUMENT = 1,      /* a NULL pointer, an unknown report kind */
+    JTAPI_ERR_DATABASE = 2,      /* the database is absent, not a regular file, unreadable or
                                   malformed */
-    JTAPI_ERR_MEMORY = 3,      /* memory ran out while reading the report */
-    JTAPI_ERR_NOT_LOADED = 4,  /* the handle holds no report data */
+    JTAPI_ERR_MEMORY = 3,        /* memory ran out while reading the report */
+    JTAPI_ERR_NOT_LOADED = 4,    /* the handle holds no report data */
     JTAPI_ERR_NO_SUCH_FIELD = 5, /* unknown field id, or an index out of range */
-    JTAPI_ERR_MISSING = 6      /* the field exists but holds no value (NULL column, bad time) */
+    JTAPI_ERR_MISSING = 6        /* the field exists but holds no value (NULL column, bad time) */
 };
 
 /* The caller's handle on the report data. Allocate it yourself; treat it as opaque. */

@@ -29,7 +29,10 @@ int ReadDigits(std::string_view text, size_t at, size_t width)
     return number;
 }
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year)
+{
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month)
 {
@@ -55,7 +58,7 @@ void FillZoneFields(std::tm &time, std::time_t wall)
     // Every value is a time here, -1 too (1969-12-31 23:59:59, which mktime() and timegm() would
     // answer with their failure value): the calendar is our own arithmetic.
     if (!localtime_r(&wall, &probe))
-        return;  // leaves tm_isdst at -1: not known
+        return; // leaves tm_isdst at -1: not known
     // A second correction, as the offset at the clock's own reading may be the other side of a
     // change; it asks again only when the first one moved the instant.
     std::time_t instant = wall - probe.tm_gmtoff;
@@ -65,7 +68,7 @@ void FillZoneFields(std::tm &time, std::time_t wall)
     if (corrected != instant && !localtime_r(&corrected, &probe))
         return;
     time.tm_isdst = probe.tm_isdst;
-    time.tm_gmtoff = probe.tm_gmtoff;  // zone members of the GNU C library's struct tm
+    time.tm_gmtoff = probe.tm_gmtoff; // zone members of the GNU C library's struct tm
     time.tm_zone = probe.tm_zone;
 }
 
@@ -93,7 +96,7 @@ std::optional<std::tm> ParseLocalTime(std::string_view text)
     time.tm_sec = second;
     time.tm_yday = kDaysBeforeMonth[month] + (month > 1 && IsLeapYear(year)) + day - 1;
     const long long days = DaysBeforeYear(year) + time.tm_yday;
-    time.tm_wday = static_cast<int>((days + 1) % 7);  // 0001-01-01 was a Monday
+    time.tm_wday = static_cast<int>((days + 1) % 7); // 0001-01-01 was a Monday
     time.tm_isdst = -1;
     const long long wall =
         (days - kDaysBeforeEpoch) * kSecondsPerDay + hour * 3600 + minute * 60 + second;

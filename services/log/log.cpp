@@ -36,12 +36,12 @@ const LogSpec logSpecError = {LOG_SPEC_ERROR, "ERROR"};
 
 namespace {
 
-const size_t kRecordSize = 8192;                   // the longest record, as log.h promises
-const size_t kStampLength = 23;                    // "YYYY-MM-DDTHH:MM:SS.mmm"
-const long kRotationCheckNanoseconds = 100000000;  // look for a rotated file every 100 ms...
-const unsigned kRotationCheckRecords = 256;        // ...or every 256 records, whichever is first
-const char *const kOwnFile = "log";                // the file name in the log's own records
-const size_t kZoneRoom = 256;                      // a longer TZ value counts as changed each time
+const size_t kRecordSize = 8192;                  // the longest record, as log.h promises
+const size_t kStampLength = 23;                   // "YYYY-MM-DDTHH:MM:SS.mmm"
+const long kRotationCheckNanoseconds = 100000000; // look for a rotated file every 100 ms...
+const unsigned kRotationCheckRecords = 256;       // ...or every 256 records, whichever is first
+const char *const kOwnFile = "log";               // the file name in the log's own records
+const size_t kZoneRoom = 256;                     // a longer TZ value counts as changed each time
 
 // Level names from the least to the most severe; DEVICE_LOG_LEVEL names the least one written.
 const char *const kLevelOrder[] = {"ENTER", "INFO", "NOTICE", "WARN", "ERROR"};
@@ -54,18 +54,18 @@ struct LogFile {
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     platform::Descriptor file;
     platform::Folder folder;
-    char path[PATH_MAX] = "";  // the DEVICE_LOG value `file` was opened from
-    size_t nameOffset = 0;     // where the file's name within `folder` starts in `path`
-    bool guarded = true;       // a file-size limit was set when last looked at
+    char path[PATH_MAX] = ""; // the DEVICE_LOG value `file` was opened from
+    size_t nameOffset = 0;    // where the file's name within `folder` starts in `path`
+    bool guarded = true;      // a file-size limit was set when last looked at
     dev_t device = 0;
     ino_t inode = 0;
     timespec lastCheck = {0, 0};
     unsigned recordsSinceCheck = 0;
-    char refused[PATH_MAX] = "";  // the last DEVICE_LOG value whose refusal was recorded
+    char refused[PATH_MAX] = ""; // the last DEVICE_LOG value whose refusal was recorded
     time_t stampSecond = -1;
-    char stamp[kStampLength + 8] = "";  // "YYYY-MM-DDTHH:MM:SS" of stampSecond
+    char stamp[kStampLength + 8] = ""; // "YYYY-MM-DDTHH:MM:SS" of stampSecond
     bool zoneKnown = false, zoneSet = false;
-    char zone[kZoneRoom] = "";  // the TZ value the stamp was made under
+    char zone[kZoneRoom] = ""; // the TZ value the stamp was made under
 
     ~LogFile() { Close(); }
     // Closed for good when the library is unloaded: a record written later goes to a path
@@ -85,15 +85,15 @@ int RankOf(const char *levelName)
         if (std::strcmp(levelName, kLevelOrder[rank]) == 0)
             return rank;
     }
-    return kInfoRank;  // "L<n>" records of Log_Entry
+    return kInfoRank; // "L<n>" records of Log_Entry
 }
 
 // The variables that steer a record, found in one pass over the environment: every record reads
 // them, and getenv would walk the environment once for each.
 struct Settings {
-    const char *sink = nullptr;          // DEVICE_LOG; empty counts as unset
-    const char *minimumLevel = nullptr;  // DEVICE_LOG_LEVEL
-    const char *zone = nullptr;          // TZ, as it stands (empty is a zone of its own)
+    const char *sink = nullptr;         // DEVICE_LOG; empty counts as unset
+    const char *minimumLevel = nullptr; // DEVICE_LOG_LEVEL
+    const char *zone = nullptr;         // TZ, as it stands (empty is a zone of its own)
 };
 
 constexpr std::array<bool, 256> kSettingInitial = [] {
@@ -154,7 +154,7 @@ void NoticeZone(const char *zone)
         return;
     tzset();
     const bool fits = !set || std::strlen(zone) < sizeof logFile.zone;
-    logFile.zoneKnown = fits;  // a value cut to fit is never taken for the same
+    logFile.zoneKnown = fits; // a value cut to fit is never taken for the same
     logFile.zoneSet = set;
     std::snprintf(logFile.zone, sizeof logFile.zone, "%s", set && fits ? zone : "");
     logFile.stampSecond = -1;
@@ -380,7 +380,7 @@ int FormatPlain(char *out, size_t room, const char *format, va_list args)
             length =
                 static_cast<size_t>(PutDecimal(number, va_arg(args, unsigned), false) - number);
             break;
-        default:  // flags, widths, other conversions, or a '%' that ends the format
+        default: // flags, widths, other conversions, or a '%' that ends the format
             return -1;
         }
         if (length > static_cast<size_t>(end - at))
@@ -406,9 +406,8 @@ size_t PutMessage(char *out, size_t room, const char *format, va_list args)
         length = std::snprintf(out, room, "(unprintable) %s", format);
     else if (length < 0)
         length = std::snprintf(out, room, "(null format)");
-    const size_t formatted = static_cast<size_t>(length) < room
-                                 ? static_cast<size_t>(length)
-                                 : CharacterBoundary(out, room - 1);
+    const size_t formatted = static_cast<size_t>(length) < room ? static_cast<size_t>(length)
+                                                                : CharacterBoundary(out, room - 1);
     return EscapeInPlace(out, formatted, room - 1);
 }
 
@@ -442,7 +441,7 @@ char *PutHead(char *out, const char *levelName, const char *file, size_t fileRoo
 size_t BuildRecord(char *record, const char *levelName, const char *file, int line,
                    const char *format, va_list args)
 {
-    const size_t headRoom = kRecordSize / 2 - 32;  // level name, separators and line number fit
+    const size_t headRoom = kRecordSize / 2 - 32; // level name, separators and line number fit
     size_t length = PutHead(record + kStampLength, levelName, file, headRoom, line) - record;
     length += PutMessage(record + length, kRecordSize - 1 - length, format, args);
     record[length++] = '\n';
@@ -495,9 +494,8 @@ bool OpenLogFile(const char *path, const timespec &now, char (&why)[512])
     if (!folder.verified())
         return Refuse(why, "its folder cannot be opened: %s", std::strerror(folder.error()));
     struct stat status;
-    platform::Descriptor file =
-        platform::OpenRegularFile(folder.fd(), name.c_str(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644, &status);
+    platform::Descriptor file = platform::OpenRegularFile(
+        folder.fd(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644, &status);
     if (!file) {
         // A link fails with ELOOP, or with EACCES where the kernel protects links in sticky
         // folders; either way the record should say what stands there.
@@ -623,7 +621,7 @@ void Emit(const char *levelName, const char *file, int line, const char *format,
     clock_gettime(CLOCK_REALTIME, &now);
     PutTimestamp(record, now, settings.zone);
     const char *sink = settings.sink;
-    char why[512];  // not cleared: 512 bytes a record cost more than the rest of the head
+    char why[512]; // not cleared: 512 bytes a record cost more than the rest of the head
     why[0] = '\0';
     if (sink && std::strcmp(sink, "syslog") == 0) {
         syslog(LOG_USER | SyslogPriority(levelName), "%s", record + kStampLength + 1);
@@ -641,7 +639,7 @@ void Emit(const char *levelName, const char *file, int line, const char *format,
 
 extern "C" void Log_SpecEntry(LogSpec kind, const char *file, int line, const char *format, ...)
 {
-    int savedErrno = errno;  // logging must not disturb the caller's errno
+    int savedErrno = errno; // logging must not disturb the caller's errno
     va_list args;
     va_start(args, format);
     Emit(kind.name ? kind.name : "INFO", file, line, format, args);
@@ -654,10 +652,17 @@ extern "C" void Log_Entry(int level, const char *file, int line, const char *for
     int savedErrno = errno;
     char name[16];
     switch (level) {
-    case LOG_LEVEL_INFO: std::strcpy(name, "INFO"); break;
-    case LOG_LEVEL_ERROR: std::strcpy(name, "ERROR"); break;
-    case LOG_LEVEL_NOTICE: std::strcpy(name, "NOTICE"); break;
-    default: std::snprintf(name, sizeof name, "L%d", level);
+    case LOG_LEVEL_INFO:
+        std::strcpy(name, "INFO");
+        break;
+    case LOG_LEVEL_ERROR:
+        std::strcpy(name, "ERROR");
+        break;
+    case LOG_LEVEL_NOTICE:
+        std::strcpy(name, "NOTICE");
+        break;
+    default:
+        std::snprintf(name, sizeof name, "L%d", level);
     }
     va_list args;
     va_start(args, format);

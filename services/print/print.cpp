@@ -63,7 +63,7 @@ const char *const kLockName = ".lock";
 // the jobs up runs as another user and must read them.
 const mode_t kSpoolMode = 0755, kJobFolderMode = 0755, kJobFileMode = 0644, kLockMode = 0600;
 const int kMostMissingFolders = 16;       // of the spool's path, made when missing
-const long kLockWaitMilliseconds = 10000;  // for a submission that clears leftovers
+const long kLockWaitMilliseconds = 10000; // for a submission that clears leftovers
 const long kLockRetryMilliseconds = 5;
 
 // ------------------------------------------------------------------------------------------------
@@ -179,9 +179,9 @@ void RemoveTransient(const char *path, const Document &document)
 std::string TicketText(const std::vector<std::string> &attributes, const char *user,
                        const char *jobName, Ds_precedence precedence, const char *operation)
 {
-    std::string text = std::string("user=") + user + "\njob-name=" + jobName + "\noperation=" +
-                       operation + "\nprecedence=" + std::to_string(static_cast<int>(precedence)) +
-                       "\n";
+    std::string text = std::string("user=") + user + "\njob-name=" + jobName +
+                       "\noperation=" + operation +
+                       "\nprecedence=" + std::to_string(static_cast<int>(precedence)) + "\n";
     for (const std::string &attribute : attributes) {
         text += attribute + "\n";
     }
@@ -264,8 +264,7 @@ void ForEachEntry(const Folder &spool, Visit visit)
 // user, and in it only the files a job holds.
 void RemoveLeftover(const Folder &spool, const char *name)
 {
-    Descriptor folder(
-        ::openat(spool.fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor folder(::openat(spool.fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status;
     if (!folder || ::fstat(folder.get(), &status) != 0 || status.st_uid != ::geteuid())
         return;
@@ -303,7 +302,7 @@ public:
                 if (IsIncomingName(entry.d_name))
                     RemoveLeftover(spool, entry.d_name);
             });
-            return Lock(F_RDLCK);  // turned into a shared lock at once, never let go
+            return Lock(F_RDLCK); // turned into a shared lock at once, never let go
         }
         for (platform::Deadline deadline(kLockWaitMilliseconds); !Lock(F_RDLCK);) {
             if (deadline.Passed()) {
@@ -430,13 +429,13 @@ public:
         if (!made)
             return false;
         AtAssemblyPoint("made", spool_.fd(), name_);
-        dir_ = Descriptor(::openat(spool_.fd(), name_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-                                                           O_CLOEXEC));
+        dir_ = Descriptor(
+            ::openat(spool_.fd(), name_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         replaced_ = !dir_ && (errno == ELOOP || errno == ENOTDIR || errno == ENOENT);
         if (!dir_ || ::fstat(dir_.get(), &made_) != 0)
             return false;
-        replaced_ = made_.st_uid != ::geteuid() || made_.st_nlink != 2 ||
-                    (made_.st_mode & 077) != 0;
+        replaced_ =
+            made_.st_uid != ::geteuid() || made_.st_nlink != 2 || (made_.st_mode & 077) != 0;
         if (replaced_) {
             dir_ = Descriptor();
             return false;
@@ -518,8 +517,8 @@ private:
 
     Descriptor CreateFile(const char *name)
     {
-        Descriptor file(::openat(dir_.get(), name,
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Descriptor file(
+            ::openat(dir_.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         return file && ::fchmod(file.get(), kJobFileMode) == 0 ? std::move(file) : Descriptor();
     }
 
@@ -593,10 +592,8 @@ const ValueMapping kMedia[] = {{"ISO_A4", "iso_a4_210x297mm"},
                                {"ISO_A5", "iso_a5_148x210mm"},
                                {"NA_LETTER", "na_letter_8.5x11in"},
                                {"NA_LEGAL", "na_legal_8.5x14in"}};
-const ValueMapping kOrientations[] = {{"portrait", "3"},
-                                      {"landscape", "4"},
-                                      {"reverse-landscape", "5"},
-                                      {"reverse-portrait", "6"}};
+const ValueMapping kOrientations[] = {
+    {"portrait", "3"}, {"landscape", "4"}, {"reverse-landscape", "5"}, {"reverse-portrait", "6"}};
 const ValueMapping kStartSheets[] = {{"none", "none"}, {"standard", "standard"}};
 
 // Attributes that only concern the spool, never CUPS.
@@ -718,8 +715,8 @@ int PrintOnCups(const char *queue, int document, const char *documentPath, const
 // Submits the spooled document to the CUPS queue `queue`. libcups writes to its socket without
 // MSG_NOSIGNAL, and ignores SIGPIPE for the whole process at its first use: the guard keeps the
 // signal from the host, and the host's disposition is put back while the guard still blocks it.
-bool SubmitToCups(const char *queue, const IncomingJob &job, const char *user,
-                  const char *jobName, int numOptions, cups_option_t *options)
+bool SubmitToCups(const char *queue, const IncomingJob &job, const char *user, const char *jobName,
+                  int numOptions, cups_option_t *options)
 {
     const std::string documentPath = job.JobDir() + "/" + kDocumentName;
     const Descriptor document = job.OpenSpooledDocument();
@@ -786,8 +783,8 @@ int SpoolJob(IncomingJob &job, const std::string &spoolPath, const std::string &
 
 // Hands a spooled job to the CUPS queue that PRINT_QUEUE names; DS_OK when none is named. The job
 // is already spooled, so running out of memory here is a failed hand-over like any other.
-int HandToCups(const std::vector<std::string> &attributes, const IncomingJob &job,
-               const char *user, const char *jobName, int32_t firstPage, int32_t lastPage)
+int HandToCups(const std::vector<std::string> &attributes, const IncomingJob &job, const char *user,
+               const char *jobName, int32_t firstPage, int32_t lastPage)
 {
     const char *queue = platform::EnvValue("PRINT_QUEUE");
     if (!queue) {

@@ -38,10 +38,12 @@ const charset::Policy kStrict = {"", true, false};
 
 // Converts `length` bytes of `text` from `charset` into UTF-8 in `out`. False when iconv does not
 // know the charset, or with kStrict when a unit does not decode. Throws on a shortage.
-bool ToUtf8(const char *text, size_t length, const char *charset, const charset::Policy &policy, std::string &out)
+bool ToUtf8(const char *text, size_t length, const char *charset, const charset::Policy &policy,
+            std::string &out)
 {
     static const std::string kUtf8 = "UTF-8"; // made once: every text is converted into it
-    return charset::Convert(charset, kUtf8, text, length, policy, out) == charset::Outcome::Converted;
+    return charset::Convert(charset, kUtf8, text, length, policy, out) ==
+           charset::Outcome::Converted;
 }
 
 // Puts a malloc'd, NUL-terminated copy of `utf8` into `*result`. 1, or 0 when memory runs out.
@@ -136,7 +138,8 @@ int ConvertUnicode(const char *text, size_t length, char **result)
     UnicodeForm form = FormOfByteOrderMark(bytes, length);
     if (form.charset == nullptr)
         form = FormOfBytePattern(bytes, length);
-    return ConvertAndHandOut(text + form.markLength, length - form.markLength, form.charset, result);
+    return ConvertAndHandOut(text + form.markLength, length - form.markLength, form.charset,
+                             result);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -180,7 +183,8 @@ int AutoConvert(const char *text, size_t length, char **result)
         return HandOut(std::string(), result);
     // Zero bytes never occur in 8-bit text, and uchardet only tells UTF-16 by its mark.
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
-    if (FormOfByteOrderMark(bytes, length).charset != nullptr || std::memchr(text, '\0', length) != nullptr)
+    if (FormOfByteOrderMark(bytes, length).charset != nullptr ||
+        std::memchr(text, '\0', length) != nullptr)
         return ConvertUnicode(text, length, result);
 
     const std::string detected = DetectCharset(text, length);
@@ -192,7 +196,8 @@ int AutoConvert(const char *text, size_t length, char **result)
         return 1;
     LOG_RECORD(logSpecWarn,
                "SNF_AutoConvert(): detected charset \"%s\" is unknown to iconv; read as UTF-8 "
-               "or %s.", detected.c_str(), kEightBitFallback);
+               "or %s.",
+               detected.c_str(), kEightBitFallback);
     return ConvertUndetected(text, length, result);
 }
 
@@ -242,10 +247,12 @@ extern "C" int SNF_Convert(const char *text, size_t length, const char *fromChar
 
 extern "C" int SNF_ConvertUTF(const char *text, size_t length, char **result)
 {
-    return Guarded("SNF_ConvertUTF", text, result, [=] { return ConvertUnicode(text, length, result); });
+    return Guarded("SNF_ConvertUTF", text, result,
+                   [=] { return ConvertUnicode(text, length, result); });
 }
 
 extern "C" int SNF_AutoConvert(const char *text, size_t length, char **result)
 {
-    return Guarded("SNF_AutoConvert", text, result, [=] { return AutoConvert(text, length, result); });
+    return Guarded("SNF_AutoConvert", text, result,
+                   [=] { return AutoConvert(text, length, result); });
 }

@@ -85,8 +85,8 @@ void FindMatcher::BuildPrefixTable()
     if (blockBytes_ != 2)
         return;
     for (const std::string &find : finds_)
-        startsText_[static_cast<unsigned char>(find[0]) |
-                    static_cast<unsigned char>(find[1]) << 8] = true;
+        startsText_[static_cast<unsigned char>(find[0]) | static_cast<unsigned char>(find[1])
+                                                              << 8] = true;
 }
 
 bool FindMatcher::MatchAt(const unsigned char *data, size_t position, size_t end, unsigned block,

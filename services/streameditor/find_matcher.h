@@ -32,8 +32,8 @@ public:
     // On a match, returns true with `*position` its start and `*findIndex` the index of the
     // find text. Otherwise returns false with `*position` the first start position that is not
     // yet decided (`end` when `atEnd`): every byte before it can be copied unchanged.
-    bool FindNext(const unsigned char *data, size_t from, size_t end, bool atEnd,
-                  size_t *position, size_t *findIndex) const;
+    bool FindNext(const unsigned char *data, size_t from, size_t end, bool atEnd, size_t *position,
+                  size_t *findIndex) const;
 
 private:
     template <int BlockBytes>

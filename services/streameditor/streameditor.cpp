@@ -175,9 +175,8 @@ std::string UniqueSuffix(unsigned attempt)
 bool IsTemporaryNameOf(const char *entry, const std::string &name)
 {
     const size_t length = std::strlen(entry);
-    if (length != name.size() + 1 + kSuffixLength || name.compare(0, name.size(), entry,
-                                                                   name.size()) != 0 ||
-        entry[name.size()] != '.')
+    if (length != name.size() + 1 + kSuffixLength ||
+        name.compare(0, name.size(), entry, name.size()) != 0 || entry[name.size()] != '.')
         return false;
     const char *suffix = entry + name.size() + 1;
     return std::strspn(suffix, kSuffixChars) == kSuffixLength;
@@ -283,7 +282,7 @@ private:
     std::string outPath_;
     platform::Folder folder_;
     std::string name_;
-    std::string tempName_;  // empty once renamed into place or removed
+    std::string tempName_; // empty once renamed into place or removed
     platform::Descriptor file_;
     struct stat created_ = {};
     std::vector<char> buffer_;
@@ -312,8 +311,7 @@ int OutputTarget::Open(const char *outPath)
     }
     RemoveLeftovers(folder_, name_);
     if (!CreateTemporary()) {
-        LOG_RECORD(logSpecError, "cannot create output for %s: %s", outPath,
-                   std::strerror(errno));
+        LOG_RECORD(logSpecError, "cannot create output for %s: %s", outPath, std::strerror(errno));
         return SED_ERR_OPEN_OUTPUT;
     }
     buffer_.resize(kWriteBufferSize);
@@ -326,10 +324,9 @@ bool OutputTarget::CreateTemporary()
 {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         tempName_ = name_ + "." + UniqueSuffix(attempt);
-        platform::Descriptor file(openat(folder_.fd(), tempName_.c_str(),
-                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC |
-                                             O_NOCTTY,
-                                         0600));
+        platform::Descriptor file(
+            openat(folder_.fd(), tempName_.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
         if (!file && errno == EEXIST)
             continue;
         file = platform::Descriptor(platform::KeepAboveStandardStreams(file.Release()));
@@ -397,8 +394,8 @@ int OutputTarget::Finish()
     }
     if (!NameIsStill(folder_, tempName_, created_) ||
         renameat(folder_.fd(), tempName_.c_str(), folder_.fd(), name_.c_str()) != 0) {
-        LOG_RECORD(logSpecError, "cannot rename %s to %s: %s", tempName_.c_str(),
-                   outPath_.c_str(), std::strerror(errno));
+        LOG_RECORD(logSpecError, "cannot rename %s to %s: %s", tempName_.c_str(), outPath_.c_str(),
+                   std::strerror(errno));
         return SED_ERR_RENAME;
     }
     tempName_.clear();

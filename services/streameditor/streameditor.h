@@ -62,14 +62,14 @@ enum {
 /* Status codes of Sed_FileEdit. */
 enum {
     SED_OK = 0,
-    SED_ERR_ARGUMENT = 1,   /* a NULL handle or path */
-    SED_ERR_OPEN_INPUT = 2, /* the input cannot be opened or is not the caller's own file */
-    SED_ERR_READ = 3,       /* reading the input failed */
+    SED_ERR_ARGUMENT = 1,    /* a NULL handle or path */
+    SED_ERR_OPEN_INPUT = 2,  /* the input cannot be opened or is not the caller's own file */
+    SED_ERR_READ = 3,        /* reading the input failed */
     SED_ERR_OPEN_OUTPUT = 4, /* outPath or its folder is refused, or no file can be created */
-    SED_ERR_WRITE = 5,      /* writing, flushing or closing the output failed */
-    SED_ERR_NO_SPACE = 6,   /* no room for the output: disk full, quota or file size limit */
-    SED_ERR_RENAME = 7,     /* the finished output cannot be renamed onto outPath */
-    SED_ERR_MEMORY = 8      /* out of memory */
+    SED_ERR_WRITE = 5,       /* writing, flushing or closing the output failed */
+    SED_ERR_NO_SPACE = 6,    /* no room for the output: disk full, quota or file size limit */
+    SED_ERR_RENAME = 7,      /* the finished output cannot be renamed onto outPath */
+    SED_ERR_MEMORY = 8       /* out of memory */
 };
 
 typedef struct SedCmdArray SedCmdArray;

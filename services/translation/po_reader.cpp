@@ -93,7 +93,8 @@ private:
         } else if (word == "msgstr" && field_ == Field::Source) {
             field_ = Field::Translation;
             target = &entry_.translation;
-        } else if (word.compare(0, 7, "msgstr[") == 0 && (field_ == Field::Plural || field_ == Field::Translation)) {
+        } else if (word.compare(0, 7, "msgstr[") == 0 &&
+                   (field_ == Field::Plural || field_ == Field::Translation)) {
             field_ = Field::Translation;
             target = word == "msgstr[0]" ? &entry_.translation : nullptr;
         } else {
@@ -142,11 +143,13 @@ private:
         const std::string digits = hex ? "0123456789abcdefABCDEF" : "01234567";
         const size_t first = position_ + (hex ? 1 : 0), maxDigits = hex ? 2 : 3;
         size_t count = 0;
-        while (count < maxDigits && first + count < text_.size() && digits.find(text_[first + count]) != std::string::npos)
+        while (count < maxDigits && first + count < text_.size() &&
+               digits.find(text_[first + count]) != std::string::npos)
             ++count;
         if (count == 0)
             return false;
-        out += static_cast<char>(std::strtoul(text_.substr(first, count).c_str(), nullptr, hex ? 16 : 8));
+        out += static_cast<char>(
+            std::strtoul(text_.substr(first, count).c_str(), nullptr, hex ? 16 : 8));
         position_ = first + count - 1;
         return true;
     }

@@ -14,8 +14,8 @@ namespace translation {
 struct PoEntry {
     bool hasContext = false;
     std::string context, source, translation; // msgctxt, msgid, msgstr (or msgstr[0])
-    bool fuzzy = false;                        // flagged "#, fuzzy"
-    size_t line = 0;                           // where the entry starts
+    bool fuzzy = false;                       // flagged "#, fuzzy"
+    size_t line = 0;                          // where the entry starts
 };
 
 struct PoProblem {
@@ -24,8 +24,8 @@ struct PoProblem {
 };
 
 struct PoFile {
-    std::vector<PoEntry> entries;     // in file order, header included, obsolete ("#~") ones left out
-    std::vector<PoProblem> problems;  // syntax errors; the file is unusable when there is any
+    std::vector<PoEntry> entries; // in file order, header included, obsolete ("#~") ones left out
+    std::vector<PoProblem> problems; // syntax errors; the file is unusable when there is any
 };
 
 /* 'ReadPo()' - parses the bytes of a PO file: keywords msgctxt, msgid, msgid_plural, msgstr and

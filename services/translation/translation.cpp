@@ -60,8 +60,8 @@ const charset::Policy kLenient = {"?", false, false};
 // the same whatever locale the host has installed or uses. A name with a suffix of its own
 // ("//IGNORE") keeps it and is not transliterated. False when iconv knows either encoding not
 // (logged).
-bool ConvertLeniently(const std::string &from, const std::string &encoding,
-                      const std::string &text, std::string &out)
+bool ConvertLeniently(const std::string &from, const std::string &encoding, const std::string &text,
+                      std::string &out)
 {
     charset::Policy policy = kLenient;
     policy.transliterate = encoding.find("//") == std::string::npos;
@@ -107,18 +107,21 @@ struct LayoutName {
 };
 
 const LayoutName kMultiByteNames[] = {
-    {"CP932", Layout::ShiftJis}, {"SHIFTJIS", Layout::ShiftJis}, {"SJIS", Layout::ShiftJis},
-    {"MS932", Layout::ShiftJis}, {"WINDOWS31J", Layout::ShiftJis}, {"MSKANJI", Layout::ShiftJis},
-    {"CSSHIFTJIS", Layout::ShiftJis}, {"SHIFTJISX0213", Layout::ShiftJis},
-    {"EUCJP", Layout::EucJp}, {"EUCJPMS", Layout::EucJp}, {"EUCJISX0213", Layout::EucJp},
-    {"UJIS", Layout::EucJp}, {"GB18030", Layout::Gb18030},
-    {"GBK", Layout::DoubleByte}, {"CP936", Layout::DoubleByte}, {"MS936", Layout::DoubleByte},
+    {"CP932", Layout::ShiftJis},        {"SHIFTJIS", Layout::ShiftJis},
+    {"SJIS", Layout::ShiftJis},         {"MS932", Layout::ShiftJis},
+    {"WINDOWS31J", Layout::ShiftJis},   {"MSKANJI", Layout::ShiftJis},
+    {"CSSHIFTJIS", Layout::ShiftJis},   {"SHIFTJISX0213", Layout::ShiftJis},
+    {"EUCJP", Layout::EucJp},           {"EUCJPMS", Layout::EucJp},
+    {"EUCJISX0213", Layout::EucJp},     {"UJIS", Layout::EucJp},
+    {"GB18030", Layout::Gb18030},       {"GBK", Layout::DoubleByte},
+    {"CP936", Layout::DoubleByte},      {"MS936", Layout::DoubleByte},
     {"WINDOWS936", Layout::DoubleByte}, {"GB2312", Layout::DoubleByte},
-    {"EUCCN", Layout::DoubleByte},
-    {"BIG5", Layout::DoubleByte}, {"BIGFIVE", Layout::DoubleByte}, {"CNBIG5", Layout::DoubleByte},
-    {"CP950", Layout::DoubleByte}, {"BIG5HKSCS", Layout::DoubleByte},
-    {"CP949", Layout::DoubleByte}, {"UHC", Layout::DoubleByte}, {"EUCKR", Layout::DoubleByte},
-    {"JOHAB", Layout::DoubleByte}, {"CP1361", Layout::DoubleByte},
+    {"EUCCN", Layout::DoubleByte},      {"BIG5", Layout::DoubleByte},
+    {"BIGFIVE", Layout::DoubleByte},    {"CNBIG5", Layout::DoubleByte},
+    {"CP950", Layout::DoubleByte},      {"BIG5HKSCS", Layout::DoubleByte},
+    {"CP949", Layout::DoubleByte},      {"UHC", Layout::DoubleByte},
+    {"EUCKR", Layout::DoubleByte},      {"JOHAB", Layout::DoubleByte},
+    {"CP1361", Layout::DoubleByte},
 };
 
 Layout LayoutOf(const std::string &encoding)
@@ -183,10 +186,10 @@ std::string SourceEncoding(const std::string &from, const std::string &text)
 const long kRecheckMilliseconds = 100;
 
 struct Catalogue {
-    platform::FileVersion version;   // of the file its texts were read from
+    platform::FileVersion version; // of the file its texts were read from
     platform::RecheckTimer recheck{kRecheckMilliseconds};
-    std::string charset = "UTF-8";   // of the texts below, from the header's Content-Type
-    std::string printEncoding;       // empty when the header names none
+    std::string charset = "UTF-8"; // of the texts below, from the header's Content-Type
+    std::string printEncoding;     // empty when the header names none
     std::unordered_map<unsigned int, std::string> texts;
     // Texts handed out by Trans_TranslateString in the system charset. Never erased, so the
     // pointers handed out stay valid until the library is unloaded.
@@ -276,7 +279,8 @@ void KeepEntries(const PoFile &po, const std::string &path, Catalogue &catalogue
     for (const PoEntry &entry : po.entries) {
         unsigned int id = 0;
         if (!entry.hasContext && entry.source.empty()) {
-            const std::string charset = CharsetOfContentType(HeaderField(entry.translation, "Content-Type"));
+            const std::string charset =
+                CharsetOfContentType(HeaderField(entry.translation, "Content-Type"));
             if (!charset.empty())
                 catalogue.charset = charset;
             catalogue.printEncoding = HeaderField(entry.translation, "X-Printer-Encoding");
@@ -285,8 +289,9 @@ void KeepEntries(const PoFile &po, const std::string &path, Catalogue &catalogue
                        "catalogue %s, line %zu: entry \"%s\" has no decimal string id as "
                        "msgctxt; ignored.",
                        path.c_str(), entry.line, entry.source.c_str());
-        } else if (!catalogue.texts.emplace(id, entry.translation.empty() || entry.fuzzy ? entry.source
-                                                                                           : entry.translation)
+        } else if (!catalogue.texts
+                        .emplace(id, entry.translation.empty() || entry.fuzzy ? entry.source
+                                                                              : entry.translation)
                         .second) {
             LOG_RECORD(logSpecWarn,
                        "catalogue %s, line %zu: string id %u appears twice; the first entry "
@@ -299,13 +304,16 @@ void KeepEntries(const PoFile &po, const std::string &path, Catalogue &catalogue
 bool IconvKnows(const std::string &charset)
 {
     std::string unused;
-    return charset::Convert(charset, "UTF-8", "", 0, kLenient, unused) == charset::Outcome::Converted;
+    return charset::Convert(charset, "UTF-8", "", 0, kLenient, unused) ==
+           charset::Outcome::Converted;
 }
 
 void LogUnusable(const std::string &path, const char *reason)
 {
-    LOG_RECORD(logSpecError, "catalogue %s is not usable (%s); its language "
-               "gets no translations and the default printer encoding.", path.c_str(), reason);
+    LOG_RECORD(logSpecError,
+               "catalogue %s is not usable (%s); its language "
+               "gets no translations and the default printer encoding.",
+               path.c_str(), reason);
 }
 
 // Parses the file; false (logged with each problem's line) when it is not a usable catalogue.
@@ -313,8 +321,8 @@ bool ParseCatalogue(const std::string &bytes, const std::string &path, Catalogue
 {
     const PoFile po = ReadPo(bytes);
     for (const PoProblem &problem : po.problems) {
-        LOG_RECORD(logSpecError, "catalogue %s, line %zu: %s", path.c_str(),
-                   problem.line, problem.message.c_str());
+        LOG_RECORD(logSpecError, "catalogue %s, line %zu: %s", path.c_str(), problem.line,
+                   problem.message.c_str());
     }
     if (!po.problems.empty()) {
         LogUnusable(path, "syntax errors, logged above with their lines");
@@ -417,7 +425,7 @@ private:
     // What is known of a file that was no usable catalogue, as long as it stays that version.
     struct Problem {
         platform::FileVersion version;
-        bool readAndRefused;  // parsed and found unusable: not read again while unchanged
+        bool readAndRefused; // parsed and found unusable: not read again while unchanged
     };
 
     // True when the file is still the version the catalogue was read from (asked of the file
@@ -474,13 +482,14 @@ private:
     static void LogUnreadable(const std::string &path, int error)
     {
         if (IsShortage(error)) {
-            LOG_RECORD(logSpecError, "catalogue %s cannot be read now (%s); the call fails and "
-                       "the next one reads it again.", path.c_str(), std::strerror(error));
+            LOG_RECORD(logSpecError,
+                       "catalogue %s cannot be read now (%s); the call fails and "
+                       "the next one reads it again.",
+                       path.c_str(), std::strerror(error));
             return;
         }
-        const std::string reason =
-            std::string("cannot be read: ") +
-            (error == EINVAL ? "not a regular file" : std::strerror(error));
+        const std::string reason = std::string("cannot be read: ") +
+                                   (error == EINVAL ? "not a regular file" : std::strerror(error));
         LogUnusable(path, reason.c_str());
     }
 
@@ -503,7 +512,7 @@ private:
     Catalogue *last_ = nullptr;
     std::string lastDirectory_, lastLanguage_;
     std::unordered_map<std::string, std::unique_ptr<Catalogue>> usable_;
-    std::vector<std::unique_ptr<Catalogue>> retired_;  // texts handed out from them stay valid
+    std::vector<std::unique_ptr<Catalogue>> retired_; // texts handed out from them stay valid
     std::unordered_map<std::string, Problem> problems_;
 };
 
@@ -532,8 +541,7 @@ int TranslateInto(const char *language, unsigned int stringId, const char *&text
     if (converted == handedOut.end()) {
         std::string text;
         if (!ConvertLeniently(catalogue->charset, systemCharset, source->second, text)) {
-            LOG_RECORD(logSpecError,
-                       "system charset \"%s\" is unknown; no text can be handed out.",
+            LOG_RECORD(logSpecError, "system charset \"%s\" is unknown; no text can be handed out.",
                        systemCharset.c_str());
             return TRANS_ERR_CONVERSION;
         }
@@ -725,7 +733,8 @@ extern "C" int Trans_TranslateString(const char *language, unsigned int stringId
 extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes)
 {
     if (out == nullptr || text == nullptr || maxBytes < 1) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__, "Trans_ConvertUTF8StringToHex(): bad argument (%p, %p, %d).",
+        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
+                      "Trans_ConvertUTF8StringToHex(): bad argument (%p, %p, %d).",
                       static_cast<void *>(out), static_cast<const void *>(text), maxBytes);
         return -1;
     }
@@ -734,7 +743,8 @@ extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int max
     if (text[length] != '\0') {
         length = WholeCharacters(text, room, recentResults.layoutOf(text));
         Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                      "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.", length, maxBytes);
+                      "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.",
+                      length, maxBytes);
     }
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < length; ++i)

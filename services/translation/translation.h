@@ -70,7 +70,7 @@ enum {
     TRANS_ERR_UNKNOWN_STRING = 4,   /* the language has no entry with that string id */
     TRANS_ERR_CONVERSION = 5,       /* the system charset is unknown to iconv, or iconv failed */
     TRANS_ERR_CATALOG_DIR = 6,      /* the catalogue directory cannot be read */
-    TRANS_ERR_NO_MEMORY = 7         /* memory ran out; nothing was kept, the next call tries again */
+    TRANS_ERR_NO_MEMORY = 7 /* memory ran out; nothing was kept, the next call tries again */
 };
 
 /* 'Trans_Init()' - checks that the catalogue directory can be read. 0, TRANS_ERR_CATALOG_DIR or

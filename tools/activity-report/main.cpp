@@ -136,15 +136,32 @@ bool ParseOptions(int argc, char **argv, Options &options)
     };
     for (int choice; (choice = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1;) {
         switch (choice) {
-        case LANGUAGE: options.language = optarg; break;
-        case MEDIA_TYPE: options.mediaType = optarg; break;
-        case MEDIA_COLOR: options.mediaColor = optarg; break;
-        case PLUGIN: options.plugin = optarg; break;
-        case PDF: options.pdf = optarg; break;
-        case PNG: options.pngDir = optarg; break;
-        case HELP: options.help = true; break;
-        case VERSION: options.version = true; break;
-        default: return false; // getopt_long has said what was wrong
+        case LANGUAGE:
+            options.language = optarg;
+            break;
+        case MEDIA_TYPE:
+            options.mediaType = optarg;
+            break;
+        case MEDIA_COLOR:
+            options.mediaColor = optarg;
+            break;
+        case PLUGIN:
+            options.plugin = optarg;
+            break;
+        case PDF:
+            options.pdf = optarg;
+            break;
+        case PNG:
+            options.pngDir = optarg;
+            break;
+        case HELP:
+            options.help = true;
+            break;
+        case VERSION:
+            options.version = true;
+            break;
+        default:
+            return false; // getopt_long has said what was wrong
         }
     }
     if (optind < argc) {
@@ -174,8 +191,10 @@ void PrepareTempDir()
         return;
     }
     if (fs::exists(fs::symlink_status(dir, error))) {
-        std::fprintf(stderr, "activity-report: TEMP_FILES_DIR %s is not a folder; running the "
-                     "plug-in anyway\n", dir.c_str());
+        std::fprintf(stderr,
+                     "activity-report: TEMP_FILES_DIR %s is not a folder; running the "
+                     "plug-in anyway\n",
+                     dir.c_str());
         return;
     }
     fs::create_directories(dir.parent_path(), error);
@@ -252,8 +271,10 @@ void CheckLogLevel()
             return;
         }
     }
-    std::fprintf(stderr, "activity-report: DEVICE_LOG_LEVEL \"%s\" is not ENTER, INFO, NOTICE, "
-                 "WARN or ERROR; every record is logged\n", level);
+    std::fprintf(stderr,
+                 "activity-report: DEVICE_LOG_LEVEL \"%s\" is not ENTER, INFO, NOTICE, "
+                 "WARN or ERROR; every record is logged\n",
+                 level);
 }
 
 // The plug-in installed with this program; in a build tree, the one beside the services.
@@ -309,8 +330,8 @@ bool RunPlugin(const std::string &pluginPath, const Options &options, int &statu
     }
     auto activityReport = reinterpret_cast<ActivityReportFunction>(dlsym(plugin, kEntryPoint));
     if (!activityReport) {
-        std::fprintf(stderr, "activity-report: %s has no %s: %s\n", pluginPath.c_str(),
-                     kEntryPoint, dlerror());
+        std::fprintf(stderr, "activity-report: %s has no %s: %s\n", pluginPath.c_str(), kEntryPoint,
+                     dlerror());
         return false;
     }
     status = activityReport(options.mediaType ? options.mediaType->c_str() : nullptr,
@@ -412,8 +433,7 @@ std::string RunProgram(const std::vector<std::string> &arguments)
     }
     int status = 0;
     pid_t waited = -1;
-    while (child > 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-    }
+    while (child > 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {}
     const std::string failure = waited == child ? EndingFailure(status) : std::strerror(errno);
     if (messages >= 0) {
         LogProgramMessages(argv[0], messages, !failure.empty());
@@ -425,8 +445,8 @@ std::string RunProgram(const std::vector<std::string> &arguments)
 bool RunGhostscript(const std::string &device, const std::vector<std::string> &extra,
                     const std::string &output, const fs::path &document)
 {
-    std::vector<std::string> arguments = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                          "-sDEVICE=" + device};
+    std::vector<std::string> arguments = {"gs",      "-q",        "-dSAFER",
+                                          "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back("-sOutputFile=" + output);
     arguments.push_back(document.string());
@@ -555,16 +575,24 @@ bool NotSubmitted(const RunReport &report)
 const char *StatusMeaning(int status)
 {
     switch (status) {
-    case 0: return "report finished and submitted";
-    case 1: return "template not available: ACTIVITY_REPORT_TEMPLATE is unset or the file cannot "
-                   "be read";
-    case 3: return "finishing pass failed: the report texts could not be translated or the report "
-                   "file could not be written (see the log)";
-    case 4: return "no job-tracker report data: check JTAPI_DATABASE";
-    case 5: return "a replacement buffer could not be allocated";
-    case 6: return "the working file cannot be written: check TEMP_FILES_DIR";
-    case 7: return "a text could not be converted for the report (see the log)";
-    default: return "unknown status";
+    case 0:
+        return "report finished and submitted";
+    case 1:
+        return "template not available: ACTIVITY_REPORT_TEMPLATE is unset or the file cannot "
+               "be read";
+    case 3:
+        return "finishing pass failed: the report texts could not be translated or the report "
+               "file could not be written (see the log)";
+    case 4:
+        return "no job-tracker report data: check JTAPI_DATABASE";
+    case 5:
+        return "a replacement buffer could not be allocated";
+    case 6:
+        return "the working file cannot be written: check TEMP_FILES_DIR";
+    case 7:
+        return "a text could not be converted for the report (see the log)";
+    default:
+        return "unknown status";
     }
 }
 
@@ -578,7 +606,8 @@ void PrintSummary(const Options &options, const RunReport &report)
                      StatusMeaning(report.status));
     }
     if (NotSubmitted(report)) {
-        std::fprintf(stderr, "activity-report: the report was finished but not submitted: no job "
+        std::fprintf(stderr,
+                     "activity-report: the report was finished but not submitted: no job "
                      "reached the print spool %s (see the log)\n",
                      EnvironmentOr("PRINT_SPOOL_DIR", kDefaultSpoolDir).c_str());
     }
