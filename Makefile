@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo test-sanitize fuzz bench package sdk cross clean
+.PHONY: all deps build test demo test-sanitize fuzz bench package sdk cross lint clean
 
 all: build
 
@@ -83,6 +83,11 @@ cross: build
 
 # make demo LANGUAGE=ja prints the report in another language of catalog/. Only a LANGUAGE given on
 # the command line counts: the environment's LANGUAGE is gettext's list of preferred languages.
+# The layout of the C and C++ files (.clang-format) and the static checks of the product code
+# (.clang-tidy) on the build's compile commands; scripts/lint.sh says what it covers.
+lint: build
+	scripts/lint.sh $(BUILD)
+
 demo: build
 	@scripts/demo.sh $(BUILD) $(if $(filter command line,$(origin LANGUAGE)),$(LANGUAGE),en)
 

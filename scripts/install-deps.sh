@@ -16,6 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sed                             # the benchmark compares the stream editor with GNU sed
   clang libclang-rt-14-dev        # fuzz targets: clang with the libFuzzer and sanitizer runtimes
+  clang-format clang-tidy         # make lint: the layout and the static checks
   dpkg-dev file                   # make package: dpkg-shlibdeps finds the packages' dependencies
 )
 

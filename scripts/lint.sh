@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# make lint: the layout of every C and C++ file (.clang-format) and the static checks of the product
-# code (.clang-tidy), on the compile commands of the build folder given (default build).
+# make lint: the layout (.clang-format) of the C and C++ files of the plug-in, the services, the
+# tools and the benchmarks, and the static checks (.clang-tidy) of the product code, on the compile
+# commands of the build folder given (default build).
 # A file that passed clang-tidy is not checked again until it, a header or .clang-tidy changes:
 # the stamps live in <build>/lint-passed.
 set -euo pipefail
@@ -13,7 +14,7 @@ done
 [ -f "$build/compile_commands.json" ] || { echo "lint: configure $build first (make build)" >&2; exit 2; }
 
 echo "== clang-format"
-git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+git ls-files -z '*.c' '*.cpp' '*.h' ':!tests' ':!fuzz' | xargs -0 clang-format --dry-run --Werror
 
 echo "== clang-tidy"
 stamps=$build/lint-passed

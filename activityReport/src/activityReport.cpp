@@ -589,9 +589,9 @@ int32_t CopyTemplate(FILE *templateFile, FILE *body, JTAPI_ReportData *report, i
  * body that could not be written whole (a full disk), must not become a report. */
 int32_t CloseRunFiles(Stream &templateFile, Stream &body, const char *templatePath)
 {
-    bool templateRead = !std::ferror(templateFile.get());
+    bool templateRead = std::ferror(templateFile.get()) == 0;
     templateFile.reset();
-    bool bodyWritten = !std::ferror(body.get());
+    bool bodyWritten = std::ferror(body.get()) == 0;
     bodyWritten = std::fclose(body.release()) == 0 && bodyWritten;
     if (!templateRead) {
         LOG_RECORD(logSpecError, "Activity Report Template file %s cannot be read.", templatePath);

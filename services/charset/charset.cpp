@@ -26,7 +26,8 @@
 namespace charset {
 namespace {
 
-const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+// iconv_open's documented failure value.
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
 const size_t kFailed = static_cast<size_t>(-1);
 
 // True when `encoding`, compared as charset names are (ASCII letters folded, '-' and '_' left
@@ -692,7 +693,7 @@ Outcome Convert(const std::string &from, const std::string &to, const char *text
     // of this call's own.
     std::unique_ptr<void, Closer> descriptor(Open(from, target));
     if (descriptor.get() == kNoDescriptor) {
-        descriptor.release();
+        (void)descriptor.release(); // iconv's "no descriptor" is not one to close
         return Outcome::UnknownCharset;
     }
     std::unique_ptr<Transliterator> transliterator(transliterate ? new Transliterator(from, target)

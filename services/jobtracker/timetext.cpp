@@ -94,7 +94,7 @@ std::optional<std::tm> ParseLocalTime(std::string_view text)
     time.tm_hour = hour;
     time.tm_min = minute;
     time.tm_sec = second;
-    time.tm_yday = kDaysBeforeMonth[month] + (month > 1 && IsLeapYear(year)) + day - 1;
+    time.tm_yday = kDaysBeforeMonth[month] + (month > 1 && IsLeapYear(year) ? 1 : 0) + day - 1;
     const long long days = DaysBeforeYear(year) + time.tm_yday;
     time.tm_wday = static_cast<int>((days + 1) % 7); // 0001-01-01 was a Monday
     time.tm_isdst = -1;

@@ -11,6 +11,7 @@
 
 #include "platform.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -328,7 +329,7 @@ char *PutDecimal(char *out, unsigned long long magnitude, bool negative)
     char *first = digits + sizeof digits;
     do
         *--first = static_cast<char>('0' + magnitude % 10);
-    while (magnitude /= 10);
+    while ((magnitude /= 10) != 0);
     if (negative)
         *--first = '-';
     const size_t length = static_cast<size_t>(digits + sizeof digits - first);
@@ -414,9 +415,7 @@ size_t PutMessage(char *out, size_t room, const char *format, va_list args)
 // Appends `text` at `out`; returns the end.
 char *PutText(char *out, const char *text)
 {
-    const size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
+    return std::copy_n(text, std::strlen(text), out);
 }
 
 // Writes " LEVEL file:line " at `out`, the file name cut to `fileRoom` bytes; returns the end.

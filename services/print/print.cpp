@@ -343,7 +343,7 @@ int HighestJobNumber(const Folder &spool)
     int highest = 0;
     ForEachEntry(spool, [&](const dirent &entry) {
         if (zun::dmx::IsSpoolJobName(entry.d_name) && IsDirectoryEntry(spool.fd(), entry)) {
-            const int number = std::atoi(entry.d_name);
+            const int number = static_cast<int>(std::strtol(entry.d_name, nullptr, 10));
             highest = number > highest ? number : highest;
         }
     });

@@ -59,7 +59,8 @@ private:
                     fuzzyPending_ = true;
                 position_ = end;
             } else if (platform::IsAsciiSpace(c)) {
-                line_ += c == '\n';
+                if (c == '\n')
+                    ++line_;
                 ++position_;
             } else {
                 return true;

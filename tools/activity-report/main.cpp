@@ -415,6 +415,7 @@ std::string EndingFailure(int status)
 std::string RunProgram(const std::vector<std::string> &arguments)
 {
     std::vector<char *> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::string &argument : arguments) {
         argv.push_back(const_cast<char *>(argument.c_str()));
     }
@@ -434,7 +435,7 @@ std::string RunProgram(const std::vector<std::string> &arguments)
     int status = 0;
     pid_t waited = -1;
     while (child > 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {}
-    const std::string failure = waited == child ? EndingFailure(status) : std::strerror(errno);
+    std::string failure = waited == child ? EndingFailure(status) : std::strerror(errno);
     if (messages >= 0) {
         LogProgramMessages(argv[0], messages, !failure.empty());
         close(messages);
