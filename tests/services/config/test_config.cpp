@@ -100,8 +100,6 @@ TEST_F(ConfigTest, AFileItCannotUseGivesTheDefaultsWithOneRecord)
     } cases[] = {
         {.name = "FIFO", .make = [](const std::string &p) { mkfifo(p.c_str(), 0600); },
          .wantRecord = " cannot be read: not a regular file" + defaults},
-        {.name = "directory", .make = [](const std::string &p) { mkdir(p.c_str(), 0700); },
-         .wantRecord = " cannot be read: not a regular file" + defaults},
         {.name = "no descriptor", .make = [](const std::string &p) { WriteFile(p, "a = b\n"); },
          .wantRecord = " cannot be read: Too many open files" + defaults, .noDescriptors = true},
         {.name = "too large",
