@@ -1,6 +1,6 @@
 // Tests of the job tracker stand-in against real SQLite databases built in a temporary folder:
-// the fields it hands out, the values it refuses, and failures (no memory, a writer's lock). That
-// a path without a usable database gives a status at once, the plug-in's tests show.
+// the fields it hands out, the values it refuses, and failures (unusable paths, no memory, a
+// writer's lock).
 
 #include "../files.h"
 #include "faults.h"
@@ -150,6 +150,25 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
     }
     EXPECT_EQ(jtapi_release_report_data(&report_), JTAPI_OK);
     EXPECT_EQ(Value(JTAPI_NUM_JOBS), Status(JTAPI_ERR_NOT_LOADED)) << "a released handle answers";
+}
+
+// Whatever stands at the path (nothing, a text file, a FIFO, a folder), the first call returns a
+// status at once and leaves the handle empty.
+TEST_F(JobTrackerTest, FirstCallFailsWithoutAUsableDatabase)
+{
+    const unsigned kBlockedOpenSeconds = 1; // a blocked open ends the test after this
+    WriteFile(dir_ / "text.db", "id;subject\n1;not a database\n");
+    mkfifo((dir_ / "fifo.db").c_str(), 0600);
+    for (const char *name : {"absent.db", "text.db", "fifo.db", "."}) {
+        setenv("JTAPI_DATABASE", (dir_ / name).c_str(), 1);
+        report_.data = &report_;
+        alarm(kBlockedOpenSeconds);
+        const int32_t status =
+            jtapi_get_completed_jobs_report_data(JTAPI_REPORT_COMPLETED_IFAX, &report_);
+        alarm(0);
+        EXPECT_EQ(status, JTAPI_ERR_DATABASE) << name;
+        EXPECT_EQ(report_.data, nullptr) << name;
+    }
 }
 
 // The tracker holds its database locked for writing for a while, and the host takes a signal
