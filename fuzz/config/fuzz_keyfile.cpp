@@ -7,10 +7,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    config::Entry entries[64];
-    const size_t count = config::ParseKeyFile({reinterpret_cast<const char *>(data), size}, "fuzz", entries, 64);
-    for (const config::Entry *entry = entries; entry < entries + count; ++entry)
-        if (entry->key.empty() || entry->key.find_first_of("=\n") != entry->key.npos || entry->value.find('\n') != entry->value.npos)
+    const size_t kMost = 64;
+    config::Entry entries[kMost];
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
+    const size_t count = config::ParseKeyFile(text, "fuzz", entries, kMost);
+    for (const config::Entry *entry = entries; entry < entries + count; ++entry) {
+        if (entry->key.empty() || entry->key.find_first_of("=\n") != entry->key.npos)
             __builtin_trap();
+        if (entry->value.find('\n') != entry->value.npos)
+            __builtin_trap();
+    }
     return 0;
 }

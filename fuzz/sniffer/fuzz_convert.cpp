@@ -13,8 +13,10 @@
 #include <cstring>
 #include <system_error>
 
-static const char *const kCharsets[] = {"UTF-8", "UTF-8//IGNORE", "utf8//TRANSLIT", "ISO-8859-15", "ISO-8859-15//IGNORE",
-    "ISO-8859-5//TRANSLIT", "UTF-16", "UTF-16LE", "UTF-32BE", "UCS-2", "CP1252", "SHIFT_JIS", "ISO-2022-JP", "UTF-7", "NO-SUCH"};
+static const char *const kCharsets[] = {
+    "UTF-8", "UTF-8//IGNORE", "utf8//TRANSLIT", "ISO-8859-15", "ISO-8859-15//IGNORE",
+    "ISO-8859-5//TRANSLIT", "UTF-16", "UTF-16LE", "UTF-32BE", "UCS-2", "CP1252", "SHIFT_JIS",
+    "ISO-2022-JP", "UTF-7", "NO-SUCH"};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -26,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int status = function == 0   ? SNF_Convert(text.data(), text.size(), from, &result)
                            : function == 1 ? SNF_ConvertUTF(text.data(), text.size(), &result)
                                            : SNF_AutoConvert(text.data(), text.size(), &result);
-        if ((status == 1) != (result != nullptr) || (result && !charset::IsValidUtf8(result, std::strlen(result))))
+        if ((status == 1) != (result != nullptr))
+            std::abort();
+        if (result && !charset::IsValidUtf8(result, std::strlen(result)))
             std::abort();
         std::free(result);
     }

@@ -33,12 +33,22 @@ std::string ReferenceEdit(const std::vector<Command> &commands, const std::strin
     return output;
 }
 
-// One folder for every input, removed when the run ends, with the log and the date and time formats.
+// One folder for every input, removed when the run ends, with the log and the date and time
+// formats.
 const TempDir workDir;
-const bool configured = (WriteFile(workDir / "conf", "OID_ATT_DATE_FORMAT = D\nOID_ATT_TIME_FORMAT = T\n"),
-                         !setenv("DEVICE_CONFIG", (workDir / "conf").c_str(), 1) && !setenv("DEVICE_LOG", (workDir / "log").c_str(), 1));
+const bool configured = [] {
+    WriteFile(workDir / "conf", "OID_ATT_DATE_FORMAT = D\nOID_ATT_TIME_FORMAT = T\n");
+    return setenv("DEVICE_CONFIG", (workDir / "conf").c_str(), 1) == 0 &&
+           setenv("DEVICE_LOG", (workDir / "log").c_str(), 1) == 0;
+}();
 
-void Check(bool ok, const char *fault) { ok || (std::fprintf(stderr, "%s\n", fault), std::abort(), 0); }
+void Check(bool ok, const char *fault)
+{
+    if (ok)
+        return;
+    std::fprintf(stderr, "%s\n", fault);
+    std::abort();
+}
 
 } // namespace
 
@@ -56,13 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (size_t at = 2; at < header; at += 4) {
         // Mostly type 1, then the date and time (the configured formats' texts "D" and "T"), then
         // types that do not exist.
-        const int type = byte(at + 1) < 128 ? SED_CMD_REPLACE : static_cast<int>(byte(at + 1) / 16) - 2;
-        const std::string find = piece(at, 1 + byte(at + 1) % 12), replace = piece(at + 2, byte(at + 3) % 12);
-        const bool valid = capacity > 0 && !find.empty() && commands.size() < capacity &&
-                           (type == SED_CMD_REPLACE || type == SED_CMD_SYSTEM_DATE || type == SED_CMD_SYSTEM_TIME);
-        Check((Sed_AddCommand(cmds, type, find.c_str(), replace.c_str()) == SED_OK) == valid, "a command wrongly refused or accepted");
+        const size_t kind = byte(at + 1);
+        const int type = kind < 128 ? SED_CMD_REPLACE : static_cast<int>(kind / 16) - 2;
+        const std::string find = piece(at, 1 + kind % 12);
+        const std::string replace = piece(at + 2, byte(at + 3) % 12);
+        const bool known =
+            type == SED_CMD_REPLACE || type == SED_CMD_SYSTEM_DATE || type == SED_CMD_SYSTEM_TIME;
+        const bool valid = capacity > 0 && !find.empty() && commands.size() < capacity && known;
+        const int added = Sed_AddCommand(cmds, type, find.c_str(), replace.c_str());
+        Check((added == SED_OK) == valid, "a command wrongly refused or accepted");
+        // The date and time commands write the hex of the configured formats' texts.
+        const std::string written =
+            type == SED_CMD_SYSTEM_DATE ? "44" : type == SED_CMD_SYSTEM_TIME ? "54" : replace;
         if (valid)
-            commands.push_back({find, type == SED_CMD_SYSTEM_DATE ? "44" : type == SED_CMD_SYSTEM_TIME ? "54" : replace});
+            commands.push_back({find, written});
     }
     const std::string in = workDir / "in", out = workDir / "out";
     WriteFile(in, body);
@@ -70,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int status = Sed_FileEdit(cmds, in.c_str(), out.c_str());
     Sed_FreeCommands(cmds);
     Check(status == (capacity > 0 ? SED_OK : SED_ERR_ARGUMENT), "an edit failed");
-    Check(capacity == 0 || ReadFile(out) == ReferenceEdit(commands, body), "an output other than the reference replacer's");
+    Check(capacity == 0 || ReadFile(out) == ReferenceEdit(commands, body),
+          "an output other than the reference replacer's");
     return 0;
 }
 

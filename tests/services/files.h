@@ -42,9 +42,13 @@ inline std::vector<std::string> Entries(const std::filesystem::path &folder)
     return names;
 }
 
-inline bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+inline bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
-// A fresh directory under /tmp, removed with all it holds (even when made read-only) when the test ends.
+// A fresh directory under /tmp, removed with all it holds (even when made read-only) when the
+// test ends.
 struct TempDir {
     std::filesystem::path path = [] {
         char pattern[] = "/tmp/arl-service-test-XXXXXX";
