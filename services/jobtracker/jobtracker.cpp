@@ -49,7 +49,9 @@ const long kBusyPausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 // ============================================================================================
 // A report holds tens of thousands of values, so they live in a few large blocks rather than in
 // an allocation each. Nothing moves once stored, so the pointers handed out stay valid until the
-// report is released.
+// report is released. Of the instructions of a whole run of 10,000 jobs (bench-run's data under
+// callgrind, 2.18 G), the text blocks save 5% (2.30 G with an allocation per text) and the record
+// blocks 4% (2.27 G with one per record).
 
 // The report's texts, each copied once with a terminating NUL into large blocks.
 class TextStore {
