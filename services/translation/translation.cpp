@@ -733,18 +733,17 @@ extern "C" int Trans_TranslateString(const char *language, unsigned int stringId
 extern "C" int Trans_ConvertUTF8StringToHex(char *out, const char *text, int maxBytes)
 {
     if (out == nullptr || text == nullptr || maxBytes < 1) {
-        Log_SpecEntry(logSpecError, kLogFile, __LINE__,
-                      "Trans_ConvertUTF8StringToHex(): bad argument (%p, %p, %d).",
-                      static_cast<void *>(out), static_cast<const void *>(text), maxBytes);
+        LOG_RECORD(logSpecError, "Trans_ConvertUTF8StringToHex(): bad argument (%p, %p, %d).",
+                   static_cast<void *>(out), static_cast<const void *>(text), maxBytes);
         return -1;
     }
     const size_t room = static_cast<size_t>(maxBytes - 1) / 2;
     size_t length = strnlen(text, room);
     if (text[length] != '\0') {
         length = WholeCharacters(text, room, recentResults.layoutOf(text));
-        Log_SpecEntry(logSpecWarn, kLogFile, __LINE__,
-                      "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.",
-                      length, maxBytes);
+        LOG_RECORD(logSpecWarn,
+                   "Trans_ConvertUTF8StringToHex(): text cut to %zu bytes to fit %d bytes.", length,
+                   maxBytes);
     }
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < length; ++i)
