@@ -1378,7 +1378,8 @@ ARL_INTERNAL int32_t FormatDateTime(uint16_t formatId, const struct tm *t, char 
 }
 
 /* 'GetDateTimeText()' - fills the run's date text and time text from one time field, both
- * empty when the field is missing, and logs the field's records. */
+ * empty when the field is missing, and logs the field's records. Its three parameters are the
+ * device's own, so the report comes from the run's scratch, set before any entry is written. */
 ARL_INTERNAL void GetDateTimeText(int32_t field, int32_t jobIndex, int32_t addressIndex)
 {
     const void *value = ReadField(runScratch.report, field, jobIndex, addressIndex);

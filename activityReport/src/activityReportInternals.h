@@ -29,14 +29,17 @@ struct ArlState {
 };
 extern ARL_INTERNAL ArlState ARL_STATE;
 
-/* 1 at the start of every run, 0 after the run's first successful subject conversion. */
+/* 1 at the start of every run, 0 after the run's first successful subject conversion. The
+ * device's interface keeps it, but it steers only a text handed over as Unicode (the sniffer
+ * detects, or converts as UTF); every text of this report comes in the system charset, so it
+ * changes nothing that is printed. */
 extern ARL_INTERNAL int32_t autoConvert;
 
 /* The run's scratch buffers and job-tracker handle, lent to the body generators. */
 enum { ARL_HEX_BUFFER_SIZE = 511, ARL_DATE_TIME_TEXT_SIZE = 51, ARL_MAX_LISTED_ADDRESSES = 5 };
 struct RunScratch {
     JTAPI_ReportData *report;
-    int32_t aux;
+    int32_t aux; /* the job tracker's word of its own: zeroed once a run, never read */
     char hexBuffer[ARL_HEX_BUFFER_SIZE];
     char dateText[ARL_DATE_TIME_TEXT_SIZE];
     char timeText[ARL_DATE_TIME_TEXT_SIZE];
@@ -61,7 +64,8 @@ struct VariableCmd {
     const char *findPattern;
     char *replacePattern;    /* 100-byte buffer for type 1, kept for the life of the process */
     const char *defaultText; /* NULL for types 6 and 7 */
-    int32_t addResult;       /* result of the last Sed_AddCommand for this record */
+    int32_t addResult;       /* result of the last Sed_AddCommand for this record; kept as
+                              * the device's table has it, read by nothing but the log */
 };
 enum { ARL_REPLACE_PATTERN_SIZE = 100 };
 extern ARL_INTERNAL VariableCmd sedCmdTable[ARL_NUM_VARIABLE_CMDS];
