@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev sqlite3          # job tracker stand-in, sample database
   gettext                         # msgfmt --check of the translation catalogues
+  locales                         # localedef: the log test builds a Turkish locale of its own
   libuchardet-dev                 # encoding sniffer
   libcups2-dev cups cups-client   # print submission, and the CUPS server the tests print to
   ghostscript                     # rendering the report into PDF and PNG, and checking it

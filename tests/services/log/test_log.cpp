@@ -6,9 +6,11 @@
 #include "log.h"
 
 #include <climits>
+#include <clocale>
 #include <cstdint>
 #include <cstring>
 #include <regex>
+#include <strings.h>
 
 namespace {
 
@@ -151,6 +153,30 @@ TEST_F(LogTest, ASinkItMustNotUseFallsBackToStandardError)
     Log_SpecEntry(logSpecError, "f", 3, "in the file");
     EXPECT_EQ(Records(ReadFile(shared + "/own.log")),
               std::vector<std::string>{"ERROR f:3 in the file"});
+}
+
+// Under a Turkish locale strcasecmp folds "I" apart from "i": "info" would name no level and
+// every record would be kept. The locale is built for the test, as device images have none.
+TEST_F(LogTest, ALevelNameIsFoundUnderATurkishLocale)
+{
+    const std::string locales = dir / "locales";
+    const std::string build = "localedef -c -i tr_TR -f UTF-8 " + locales + "/tr_TR.UTF-8";
+    std::filesystem::create_directory(locales);
+    (void)std::system((build + " >/dev/null 2>&1").c_str());
+    setenv("LOCPATH", locales.c_str(), 1);
+    if (!setlocale(LC_ALL, "tr_TR.UTF-8")) {
+        unsetenv("LOCPATH");
+        if (std::getenv("CI"))
+            FAIL() << "cannot build the tr_TR locale: " << build;
+        GTEST_SKIP() << "needs localedef and the tr_TR locale source (package locales)";
+    }
+    EXPECT_NE(strcasecmp("info", "INFO"), 0) << "the locale folds as Turkish does";
+    setenv("DEVICE_LOG_LEVEL", "info", 1);
+    Log_SpecEntry(logSpecEnter, "f", 1, "Run()");
+    Log_SpecEntry(logSpecInfo, "f", 2, "kept");
+    setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    EXPECT_EQ(Records(ReadFile(path)), std::vector<std::string>{"INFO f:2 kept"});
 }
 
 // The host changes TZ between two records of the same second: the second shows the new zone.
