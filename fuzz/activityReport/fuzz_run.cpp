@@ -23,9 +23,12 @@ static std::string Value(FuzzedDataProvider &in)
     if (kind < 2)
         return !kind ? "NULL" : std::to_string(in.ConsumeBool() ? in.ConsumeIntegral<int8_t>()
                                                                 : in.ConsumeIntegral<int64_t>());
+    const char kDigits[] = "0123456789abcdef";
     std::string hex = "X'";
-    for (unsigned char c : in.ConsumeRandomLengthString(64))
-        hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    for (unsigned char c : in.ConsumeRandomLengthString(64)) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
     return kind == 2 ? hex + "'" : "CAST(" + hex + "' AS TEXT)";
 }
 
@@ -62,7 +65,8 @@ struct Sandbox {
                                   {"PRINT_SPOOL_DIR", "/spool"}, {"JTAPI_DATABASE", "/jobs.db"},
                                   {"DEVICE_CONFIG", "/device.conf"}})
             setenv(name, (dir + leaf).c_str(), 1);
-        setenv("TRANS_CATALOG_DIR", ARL_CATALOG_DIR, 1), unsetenv("PRINT_QUEUE");
+        setenv("TRANS_CATALOG_DIR", ARL_CATALOG_DIR, 1);
+        unsetenv("PRINT_QUEUE");
     }
     ~Sandbox() { fs::remove_all(dir); }
 };
@@ -72,9 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const Sandbox sandbox;
     FuzzedDataProvider in(data, size);
     setenv("SYSTEM_CHARSET", in.ConsumeBool() ? "UTF-8" : "ISO-8859-15", 1);
-    const char *language = in.PickValueInArray({"en", "de", "fr", "pl", "ru", "el", "cs", "xx"});
-    setenv("ACTIVITY_REPORT_TEMPLATE", (ARL_TEMPLATE_DIR "/activityReport-ISO-8859-" +
-        std::string(in.PickValueInArray({"15", "2", "5", "7"})) + ".ps").c_str(), 1);
+    const char *language = in.PickValueInArray(
+        {"en", "de", "pl", "ru", "el", "tr", "uk", "ja", "zh_CN", "zh_TW", "ko", "xx"});
+    const char *encoding = in.PickValueInArray(
+        {"ISO-8859-15", "ISO-8859-2", "ISO-8859-5", "ISO-8859-7", "ISO-8859-9", "ISO-8859-13",
+         "ISO-8859-16", "CP1251", "CP932", "GBK", "BIG5", "CP949"});
+    const std::string templatePath =
+        ARL_TEMPLATE_DIR "/activityReport-" + std::string(encoding) + ".ps";
+    setenv("ACTIVITY_REPORT_TEMPLATE", templatePath.c_str(), 1);
     std::ofstream(sandbox.dir + "/device.conf")
         << "OID_ATT_DATE_FORMAT = " << in.ConsumeRandomLengthString(24)
         << "\nOID_ATT_TIME_FORMAT = " << in.ConsumeRandomLengthString(24)
