@@ -36,14 +36,9 @@ inline std::string Hex(const std::string &text)
     return hex;
 }
 
-// The plug-in looks the system charset up once per process and keeps it; a test that makes it
-// look again keeps the old name reachable here rather than freeing it under the plug-in.
-inline void SetSystemCharset(const char *name)
-{
-    static Texts *kept = new Texts;
-    kept->push_back(ARL_STATE.transLibEncoding ? ARL_STATE.transLibEncoding : "");
-    ARL_STATE.transLibEncoding = name;
-}
+// The plug-in looks the system charset up once per process and keeps it; a test sets the name,
+// or NULL to make it look again (the name it looked up before stays its own to free).
+inline void SetSystemCharset(const char *name) { ARL_STATE.transLibEncoding = name; }
 
 class PluginTest : public ::testing::Test {
 protected:

@@ -188,7 +188,8 @@ TEST_F(WorkingFolderTest, TheRunsLockIsItsOwnAndEndsWithTheRun)
     EXPECT_EQ(Run(), kStatusOk);
     const int afterForkedRun = LockOfAnotherRun(lock);
     EXPECT_GE(afterForkedRun, 0) << "the forked child kept the lock";
-    kill(forked, SIGKILL), waitpid(forked, nullptr, 0);
+    kill(forked, SIGKILL);
+    waitpid(forked, nullptr, 0);
     EXPECT_FALSE(InChild(kOtherUid, [&] { return open(lock.c_str(), O_RDONLY) >= 0; }));
 
     Records();
