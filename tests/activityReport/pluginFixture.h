@@ -100,14 +100,9 @@ protected:
     Texts Records()
     {
         const std::string text = ReadFile(std::getenv("DEVICE_LOG"));
-        std::istringstream log(text.substr(std::min(logRead, text.size())));
+        const size_t from = std::min(logRead, text.size());
         logRead = text.size();
-        Texts records;
-        std::string stamp, level, where, message;
-        while (log >> stamp >> level >> where && std::getline(log, message))
-            if (where.rfind("activityReport:", 0) == 0)
-                records.push_back(level + message);
-        return records;
+        return PluginRecords(text.substr(from));
     }
 
     // A file of the spooled job ("" when nothing was spooled).

@@ -143,16 +143,7 @@ protected:
 #endif
     }
 
-    Texts Records() const
-    {
-        std::istringstream log(ReadFile(dir / "device.log"));
-        Texts records;
-        std::string stamp, level, where, message;
-        while (log >> stamp >> level >> where && std::getline(log, message))
-            if (where.rfind("activityReport:", 0) == 0)
-                records.push_back(level + message);
-        return records;
-    }
+    Texts Records() const { return PluginRecords(ReadFile(dir / "device.log")); }
 
     // The documents of the spool's jobs, oldest first. A job directory without its ticket is a
     // partial job.

@@ -42,6 +42,18 @@ inline std::vector<std::string> Entries(const std::filesystem::path &folder)
     return names;
 }
 
+// The plug-in's records in the log text `text`, each as "LEVEL message".
+inline std::vector<std::string> PluginRecords(const std::string &text)
+{
+    std::istringstream log(text);
+    std::vector<std::string> records;
+    std::string stamp, level, where, message;
+    while (log >> stamp >> level >> where && std::getline(log, message))
+        if (where.rfind("activityReport:", 0) == 0)
+            records.push_back(level + message);
+    return records;
+}
+
 inline bool Contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
