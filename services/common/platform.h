@@ -90,8 +90,9 @@ const char *EnvValue(const char *name) noexcept;
 /* 'OpenRegularFile()' - opens `path` (relative to the folder `dirFd`, or AT_FDCWD) with `flags`
  * plus O_CLOEXEC and O_NOCTTY, without blocking on a FIFO, and keeps it only when it is a regular
  * file; O_NONBLOCK is cleared again once it is open, so later reads and writes behave as on any
- * file. With O_CREAT, the file is created with `mode`. Anything else is closed and refused with
- * errno EINVAL. `status` (optional) receives the open file's status. */
+ * file. A caller that creates a file adds O_CREAT together with O_NOFOLLOW (or O_EXCL) and a
+ * verified folder's `dirFd`; the file is then created with `mode`. Anything else is closed and
+ * refused with errno EINVAL. `status` (optional) receives the open file's status. */
 Descriptor OpenRegularFile(int dirFd, const char *path, int flags, mode_t mode = 0600,
                            struct stat *status = nullptr) noexcept;
 
