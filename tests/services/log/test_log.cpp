@@ -127,7 +127,7 @@ TEST_F(LogTest, ASinkItMustNotUseFallsBackToStandardError)
     ASSERT_EQ(chown((shared + "/other.log").c_str(), kOtherUid, kOtherUid), 0);
     const struct { std::string sink; const char *wantWhy; } cases[] = {
         {.sink = dir / "fifo", .wantWhy = "not used: No such device or address"},  // no reader
-        {.sink = dir.path.string(), .wantWhy = "not used: Is a directory"},
+        {.sink = "/dev/null", .wantWhy = "not used: it is not a regular file"},
         {.sink = dir / "missing/log", .wantWhy = "not used: its folder cannot be opened"},
         {.sink = shared + "/device.log", .wantWhy = "it is a symbolic link"},
         {.sink = shared + "/other.log", .wantWhy = "the file is not the log's own"},
@@ -216,18 +216,15 @@ TEST_F(LogTest, EveryMessageReadsAsPrintfWritesIt)
     EXPECT_EQ(Records(ReadFile(path)), expected);
 }
 
-const int kSignalledRecords = 200;
-const std::string kLongMessage(6000, 'm');  // longer than the pipe: written in pieces
-
-// A host that closed its standard streams, whose standard error is a pipe nobody reads, that
-// set a file-size limit, or that takes SIGALRM every 100 µs: the host lives, and no record is
-// lost to a signal or a short write, nor written to the host's own descriptors.
+// A host that closed its standard streams, whose standard error is a pipe nobody reads, or that
+// set a file-size limit: the host lives, and no record is written to the host's own descriptors.
+// (That a record on standard error survives signals and short writes, the platform layer's test
+// of its one writer shows: the log writes there through it.)
 TEST_F(LogTest, ARoughHostLivesAndLosesNoRecord)
 {
     const struct {
         const char *name;
         void (*body)();
-        long wantLongRecords = 0;  // intact on standard error
     } cases[] = {
         {.name = "standard streams closed", .body = [] {
              close(STDIN_FILENO);
@@ -252,20 +249,9 @@ TEST_F(LogTest, ARoughHostLivesAndLosesNoRecord)
              setrlimit(RLIMIT_FSIZE, &kTenBytes);
              Log_SpecEntry(logSpecInfo, "f", 1, "past the limit");
          }},
-        {.name = "SIGALRM every 100 µs", .body = [] {
-             const SignalsEvery every100us(100);
-             unsetenv("DEVICE_LOG");
-             for (int i = 0; i < kSignalledRecords; ++i)
-                 Log_SpecEntry(logSpecInfo, "f", 1, "%s", kLongMessage.c_str());
-         }, .wantLongRecords = kSignalledRecords},
     };
-    for (const auto &c : cases) {
-        const ChildRun run = InChild(c.body);
-        EXPECT_EQ(run.ended, 0) << c.name;
-        const auto records = Records(run.standardError);
-        const std::string intact = "INFO f:1 " + kLongMessage;
-        EXPECT_EQ(std::count(records.begin(), records.end(), intact), c.wantLongRecords) << c.name;
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(InChild(c.body).ended, 0) << c.name;
     EXPECT_EQ(Records(ReadFile(path)), std::vector<std::string>{"INFO f:1 to the file"});
 }
 
