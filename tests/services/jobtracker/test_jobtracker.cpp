@@ -74,8 +74,8 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         " (99, 1, 0, 0, NULL, 'Orphan', 'x'), (40, 10, 0, 1, '2023-01-01 12:00:60', 'First',"
         " NULL), (40, 20, -1, 3, NULL, 'S', 'b@d'),"
         // Positions that are no integers come after the integers, as SQLite orders them.
-        " (50, 'b', 0, 0, NULL, 'Text', NULL), (50, 2.5, 0, 0, NULL, 'Real', NULL),"
-        " (50, 2, 0, 0, NULL, 'Two', NULL);");
+        " (50, 'b', 0, 0, NULL, 'Text', NULL), (50, 2.5, 0, 0, '2023-01-01 24:00:00', 'Real',"
+        " NULL), (50, 2, 0, 0, '2000-02-29 12:00:00', 'Two', NULL);");
     tzset(); // the zone the C library reads once and keeps is no block of a failed read
     int32_t status = JTAPI_ERR_MEMORY;
     const auto read = [&] {
@@ -140,6 +140,9 @@ TEST_F(JobTrackerTest, ReadsEveryFieldFromItsColumnWhateverAllocationFails)
         {.field = JTAPI_COMPLETE_DATE_TIME, .job = 3, .value = "2023-03-26 02:30:00 Sun 085 CEST"},
         {.field = JTAPI_STATUS_DATE_TIME, .job = 2, .address = 3,
          .value = "9999-12-31 23:59:59 Fri 365 CET"},
+        {.field = JTAPI_STATUS_DATE_TIME, .job = 3, .address = 1,
+         .value = "2000-02-29 12:00:00 Tue 060 CET"}, // a leap day by the 400-year rule
+        {.field = JTAPI_STATUS_DATE_TIME, .job = 3, .address = 2, .value = kMissing}, // hour 24
         // Times whose value is -1, as time texts or as instants, have their zone like any other.
         {.field = JTAPI_SENT_DATE_TIME, .job = 4, .value = "1969-12-31 23:59:59 Wed 365 CET"},
         {.field = JTAPI_COMPLETE_DATE_TIME, .job = 4, .value = "1970-01-01 00:59:59 Thu 001 CET"}};
