@@ -216,24 +216,16 @@ TEST_F(Robustness, EachFailedAllocationEndsWithAStatusAndPoisonsNothing)
     EXPECT_EQ(descriptors(), descriptorsBefore);
 }
 
-// Files in odd states end the run at once with the status of the file that cannot be used. (The
-// log, configuration and catalogue services' tests give them their own odd files.)
-TEST_F(Robustness, FilesThatAreNotRegularFilesDoNotBlock)
+// A template that is a FIFO ends the run at once with its status: opened as a file, it would block
+// the host. (A device such as /dev/zero takes the same check; the job tracker, log, configuration
+// and catalogue services' tests give them their own odd files.)
+TEST_F(Robustness, ATemplateThatIsAFifoDoesNotBlock)
 {
     const fs::path fifo = dir / "fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    const char *templ = "ACTIVITY_REPORT_TEMPLATE", *jobs = "JTAPI_DATABASE";
-    const struct {
-        const char *variable, *value;
-        int32_t wantStatus;
-    } rows[] = {
-        {.variable = templ, .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_TEMPLATE},
-        {.variable = templ, .value = "/dev/zero", .wantStatus = ARL_STATUS_NO_TEMPLATE},
-        {.variable = jobs, .value = fifo.c_str(), .wantStatus = ARL_STATUS_NO_JOB_DATA},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(RunInChild([&] { setenv(row.variable, row.value, 1); }), row.wantStatus)
-            << row.variable << "=" << row.value;
+    const int status =
+        RunInChild([&] { setenv("ACTIVITY_REPORT_TEMPLATE", fifo.c_str(), 1); });
+    EXPECT_EQ(status, ARL_STATUS_NO_TEMPLATE);
 }
 
 // A disk that fills while the body is written: its status, and the earlier job intact. The

@@ -56,7 +56,6 @@ TEST_F(PluginTest, CopyStringAtItsBounds)
         {dst, "abcde", 5, escaped, "abcd\0"s, ""}, {dst, "a)b\\", 10, escaped, "a\\)b\\\\\0"s, ""},
         {dst, "abc)", 5, escaped, "abc\0"s, cut + " (close paren)."},
         {dst, "abc\\", 5, escaped, "abc\0"s, cut + " (backslash)."},
-        {dst, "(", 3, escaped, "\\(\0"s, ""}, {dst, "(", 2, escaped, "\0"s, cut + " (open paren)."},
         {dst, nullptr, 5, 3, "", pointer}, {nullptr, "abc", 5, plain, "", pointer},
         {dst, "abc", 0, escaped, "", "ERROR CopyString() sent maxBytes of zero."},
         {dst, "abc", 5, 3, "", "ERROR CopyString() sent invalid string type."}};
@@ -94,11 +93,10 @@ TEST_F(PluginTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
         {.encoding = 2, .flag = 1, .call = automatic, .answer = 2, .result = "NULL"},
         {.encoding = 2, .flag = 2, .call = unicode, .result = text},
         {.encoding = 2, .flag = 0, .call = unicode, .answer = 2, .result = "NULL"},
-        {.encoding = 2, .flag = -1, .call = unicode, .answer = 0, .result = "NULL"},
         {.encoding = 0, .flag = 1, .call = "", .result = "NULL"},
         {.encoding = 4, .flag = 1, .call = "", .result = "NULL"}};
-    const Texts failures = {utf + ", 1).", utf + ", 0).", utf + ", -1).",
-                            "invalid inStrEncoding (0).", "invalid inStrEncoding (4)."};
+    const Texts failures = {utf + ", 1).", utf + ", 0).", "invalid inStrEncoding (0).",
+                            "invalid inStrEncoding (4)."};
     Texts logged;
     SetSystemCharset("UTF-8");
     for (const auto &c : cases) {
