@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sqlite3.h>
 #include <sstream>
 #include <string>
@@ -22,7 +23,6 @@
 
 #include "../services/files.h"
 #include "activityReportInternals.h"
-#include "config.h"
 #include "faults.h"
 
 using Texts = std::vector<std::string>;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>

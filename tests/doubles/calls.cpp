@@ -64,39 +64,31 @@ std::optional<long> Recorded(const char *name, const std::string &arguments)
 }
 
 // How a wrapped call answers. Replaced: the fault's answer instead of the service, which is not
-// asked. Asked: the service is asked anyway and only its result replaced.
-struct Replaced {
+// asked. Asked: the service is asked anyway and only its result replaced. Unrecorded: as
+// Replaced, but not recorded, and with nothing allocated on the way: the program's own
+// allocations (gtest's among them) start before main().
+enum How { kReplaced, kAsked, kUnrecorded };
+
+template <How how>
+struct Answered {
     template <typename Real>
     auto operator()(const char *name, const std::string &arguments, Real real) const
     {
         using R = decltype(real());
-        const std::optional<long> answer = Recorded(name, arguments);
-        return answer ? R(*answer) : real();
+        if constexpr (how == kAsked) {
+            const R result = real();
+            const std::optional<long> answer = Recorded(name, arguments);
+            return answer ? R(*answer) : result;
+        } else {
+            const std::optional<long> answer =
+                how == kUnrecorded ? Answer(name, name) : Recorded(name, arguments);
+            return answer ? R(*answer) : real();
+        }
     }
 };
-
-struct Asked {
-    template <typename Real>
-    auto operator()(const char *name, const std::string &arguments, Real real) const
-    {
-        using R = decltype(real());
-        const R result = real();
-        const std::optional<long> answer = Recorded(name, arguments);
-        return answer ? R(*answer) : result;
-    }
-};
-
-// Not recorded, and with nothing allocated on the way: the program's own allocations (gtest's
-// among them) start before main().
-struct Unrecorded {
-    template <typename Real>
-    auto operator()(const char *name, const std::string &, Real real) const
-    {
-        using R = decltype(real());
-        const std::optional<long> answer = Answer(name, name);
-        return answer ? R(*answer) : real();
-    }
-};
+using Replaced = Answered<kReplaced>;
+using Asked = Answered<kAsked>;
+using Unrecorded = Answered<kUnrecorded>;
 
 // The answer is an errno; the call then returns -1.
 struct Errno {
