@@ -110,11 +110,12 @@ TEST(Translation, CatalogueTextsInTheSystemCharset)
 
 // Before any test that converts in this process: the rows' children must read their own system
 // charset, and a child keeps the one its parent read first (the whole program run at once).
-// Fault: hex text cut by UTF-8 rules in another encoding (ISO-8859-5 capitals look like
+// Fault: hex text cut by UTF-8 rules in another encoding (ISO-8859-2 letters look like
 // continuation bytes, and the text vanished), a byte the room allows dropped, a second byte that
 // looks like ASCII or like a lead byte taken for a character, a text the converter did not give
 // cut by the converter's encoding; on a device of a national charset, a text that is valid UTF-8
-// by chance read as UTF-8, and on another device invalid UTF-8 not read in its charset.
+// by chance read as UTF-8, and on another device invalid UTF-8 not read in its charset. (The
+// plug-in's run test prints ISO-8859-5 and Shift JIS subjects through the same cut.)
 TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
 {
     const struct {
@@ -123,7 +124,6 @@ TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
         int room;
         const char *hex, *read = "UTF-8";
     } cases[] = {
-        {.system = "UTF-8", .to = "ISO-8859-5", .text = "ПППП", .room = 7, .hex = "bfbfbf"},
         {.system = "UTF-8", .to = "CP932", .text = "表ｱ表", .room = 9, .hex = "955cb1"},
         {.system = "UTF-8", .to = "BIG5", .text = "1一一", .room = 7, .hex = "31a440"},
         {.system = "UTF-8", .to = "CP949", .text = "갂갂", .room = 7, .hex = "8141"},
@@ -131,8 +131,6 @@ TEST(Translation, HexTextKeepsTheWholeCharactersOfItsEncodingThatFit)
         {.system = "UTF-8", .to = "EUC-JP", .text = "丂ｱ", .room = 9, .hex = "8fb0a1"},
         {.system = "GBK", .to = "GBK", .text = "\xd2\xbb\xd2\xbb", .room = 7, .hex = "d2bb",
          .read = "GBK"},
-        {.system = "SHIFT_JIS", .to = "CP932", .text = "\x95\x5c\xb1", .room = 9, .hex = "955cb1",
-         .read = "SHIFT_JIS"},
         {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "\xb1\xb1", .room = 9, .hex = "b1b1",
          .read = "ISO-8859-2"},
         {.system = "ISO-8859-2", .to = "ISO-8859-2", .text = "ą", .room = 9, .hex = "b1"}};
