@@ -10,9 +10,11 @@ for po in "$1"/*.po; do
     fail "$name: msgfmt --check fails, or not declared as UTF-8"
   ids=$(cut -f 1 <<<"$texts" | sort)
   [ "$ids" = "$expected" ] || fail "$name: string ids differ from the report's: $(diff <(echo "$expected") <(echo "$ids") | grep '^[<>]' | tr '\n' ' ')"
-  # Some printer encodings lack the copyright sign on purpose: it prints as "(C)".
-  while IFS=$'\t' read -r id text; do
-    printf '%s' "${text//©/}" | iconv -f UTF-8 -t "${encoding:-none}" >/dev/null 2>&1 || fail "$name: text $id not printable in \"$encoding\""
+  # Some printer encodings lack the copyright sign on purpose: it prints as "(C)". The texts are
+  # converted at once, and one by one only to name those that fail.
+  printable() { printf '%s' "${1//©/}" | iconv -f UTF-8 -t "${encoding:-none}" >/dev/null 2>&1; }
+  printable "$(cut -f 2 <<<"$texts")" || while IFS=$'\t' read -r id text; do
+    printable "$text" || fail "$name: text $id not printable in \"$encoding\""
   done <<<"$texts"
 done
 [ $failures -eq 0 ] && [ $checked -gt 0 ] && echo "$checked catalogues checked"
