@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -186,15 +185,12 @@ TEST_F(PluginTest, SubjectsKeepWhatTheBoundAllowsAndNationalDevicesPrintTheirOwn
         Database("INSERT INTO jobs (id, subject) VALUES (1, CAST(X'" + Hex(c.subject) +
                  "' AS TEXT));");
         // The translation service reads the system charset once per process: a run of its own.
-        const pid_t run = fork();
-        if (run == 0) {
+        const ChildRun run = InChild([&] {
             setenv("SYSTEM_CHARSET", c.charset, 1);
             SetSystemCharset(nullptr);
             _exit(ARL_ActivityReport("Plain", "Blue", c.language));
-        }
-        int status = -1;
-        EXPECT_EQ(waitpid(run, &status, 0), run);
-        EXPECT_EQ(status, 0);
+        });
+        EXPECT_EQ(run.ended, ARL_STATUS_OK);
         const std::string report = Spooled("document.ps");
         EXPECT_NE(report.find("<" + c.label + "20> AR_SHOW\n"), std::string::npos) << report;
         EXPECT_NE(report.find("<" + c.printed + "> field_avail Substring AR_SHOW\n"),

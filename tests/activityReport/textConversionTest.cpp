@@ -10,13 +10,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Take(char *text)
-{
-    std::string copy = text ? text : "NULL";
-    std::free(text);
-    return copy;
-}
-
 // Fault: wrong digits or case, the sign lost, the size off by one at either bound (the text and
 // its NUL exactly filling maxBytes is allowed), a negative maxBytes taken as large, or `out`
 // written on failure or beyond the NUL.
@@ -103,7 +96,9 @@ TEST_F(PluginTest, Utf8SystemConvertsWithTheSnifferOfEachEncoding)
         faults::state = {};
         if (c.answer)
             faults::state.faults = {{.call = c.call, .answer = *c.answer}};
-        const std::string result = Take(ARL_CvtToUtf8(text.c_str(), c.encoding, c.flag));
+        char *converted = ARL_CvtToUtf8(text.c_str(), c.encoding, c.flag);
+        const std::string result = converted ? converted : "NULL";
+        std::free(converted);
         EXPECT_EQ(c.result.empty() ? "" : result, c.result) << c.call;
         EXPECT_EQ(faults::state.calls, c.call.empty() ? Texts{} : Texts{c.call});
         for (const std::string &record : Records())

@@ -38,9 +38,10 @@ int LockOfAnotherRun(const std::string &path)
     struct flock whole = {};
     whole.l_type = F_WRLCK;
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &whole) != 0)
-        return close(fd), -1;
-    return fd;
+    if (fd < 0 || fcntl(fd, F_OFD_SETLK, &whole) == 0)
+        return fd;
+    close(fd);
+    return -1;
 }
 
 mode_t Mode(const std::string &path)
@@ -68,7 +69,8 @@ protected:
     void SetUp() override
     {
         PluginTest::SetUp();
-        tmp = dir + "/tmp", victim = dir + "/victim";
+        tmp = dir + "/tmp";
+        victim = dir + "/victim";
         chmod(dir.c_str(), 0755); // another user may reach the working folder, as in /tmp
         WriteFile(victim, kSecret);
         chmod(victim.c_str(), 0600);
