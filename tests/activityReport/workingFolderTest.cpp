@@ -199,6 +199,23 @@ TEST_F(WorkingFolderTest, TheRunsLockIsItsOwnAndEndsWithTheRun)
     EXPECT_EQ(Entries(tmp), Texts{kLock});
 }
 
+// Fault: a link left under the lock file's name (by an older tool, or before the folder was made
+// safe) followed or taken as the run's lock: the run would lock, or create, a file of another.
+TEST_F(WorkingFolderTest, ALinkInThePlaceOfTheLockFileIsRefused)
+{
+    const std::string lock = tmp + "/" + kLock;
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+        Fresh();
+        ASSERT_EQ(hard ? link(victim.c_str(), lock.c_str()) : symlink(victim.c_str(), lock.c_str()),
+                  0);
+        EXPECT_EQ(Run(), kRefused);
+        EXPECT_EQ(Records(), Texts{"ERROR ARL_ActivityReport(): " + std::string(kLock) + " in " +
+                                   tmp + " is not a lock file of the run's own."});
+        EXPECT_EQ(ReadFile(victim), kSecret);
+    }
+}
+
 // Fault: a file of the run created with the host's umask instead of 0600, or a descriptor of
 // the run, or of the stream editor, numbered 0, 1 or 2 when the host runs with those closed
 // (the host's output and the log's records on standard error would land in the report).
