@@ -53,12 +53,12 @@ TEST(Folder, AcceptsOnlyFoldersAndLinksNoOtherUserCanChange)
     EXPECT_TRUE(Contains(refused.why(), "owned by uid 65534")) << refused.why();
 }
 
-// A closed pipe or a file-size limit makes the write fail with its errno, without a signal; a
-// signal every 100 µs while a slow reader drains the pipe makes it go on until every byte is
+// A closed pipe or a file-size limit makes the write fail with its errno, without a signal (one
+// that the host blocked and had pending stays pending); a signal every 100 µs while a slow reader drains the pipe makes it go on until every byte is
 // written (wantBytes: on standard error).
 TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
 {
-    const int kWritten = 0, kLost = 1, kSignalled = 2;
+    const int kWritten = 0, kLost = 1, kSignalled = 2, kHostSignalTaken = 3;
     const size_t kMany = 1 << 20;
     const struct { const char *name; void (*body)(); size_t wantBytes = 0; } cases[] = {
         {.name = "closed pipe", .body = [] {
@@ -68,6 +68,20 @@ TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
              sigset_t pending;
              sigpending(&pending);
              _exit(errno != EPIPE || sigismember(&pending, SIGPIPE) ? kSignalled : kWritten);
+         }},
+        {.name = "a SIGPIPE the host blocked and had pending", .body = [] {
+             // The host's own pending signal stays for the host; only the write's own is taken.
+             sigset_t pipeSignal;
+             sigemptyset(&pipeSignal);
+             sigaddset(&pipeSignal, SIGPIPE);
+             sigprocmask(SIG_BLOCK, &pipeSignal, nullptr);
+             raise(SIGPIPE);
+             int ends[2];
+             if (pipe(ends) != 0 || close(ends[0]) != 0 || platform::WriteAll(ends[1], "x", 1))
+                 _exit(kLost);
+             sigset_t pending;
+             sigpending(&pending);
+             _exit(sigismember(&pending, SIGPIPE) == 1 ? kWritten : kHostSignalTaken);
          }},
         {.name = "file-size limit", .body = [] {
              char path[] = "/tmp/arl-fsize-XXXXXX";
