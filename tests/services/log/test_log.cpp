@@ -76,23 +76,25 @@ TEST_F(LogTest, EveryRecordIsOneLineAtItsLevelAndOnlyLevelsFromTheMinimumAreWrit
 
 // A message longer than a record is cut after whole characters: never inside an escape, nor inside
 // a UTF-8 sequence. (The record's head, "INFO f:1 ", puts the plain cut inside a two- and a
-// four-byte character.)
+// four-byte character; two letters before the emoji put it after three bytes of one.)
 TEST_F(LogTest, RecordsAreAppendedAndALongMessageIsCutBetweenCharacters)
 {
     const struct {
         const char *repeated;  // one character, repeated past the record's length
         size_t lengthInRecord;
+        const char *lead = "";  // before the first one
     } cases[] = {
         {.repeated = "\x01", .lengthInRecord = 4},               // "\x01" escaped
         {.repeated = "\xc3\xa9", .lengthInRecord = 2},           // "é"
         {.repeated = "\xf0\x9f\x98\x80", .lengthInRecord = 4},   // an emoji
+        {.repeated = "\xf0\x9f\x98\x80", .lengthInRecord = 4, .lead = "ab"},
         {.repeated = "\xe2\x80\xa8", .lengthInRecord = 12},      // U+2028, escaped
     };
     const size_t kMessageBytes = 20000, kHeadLength = std::strlen("INFO f:1 ");
     const size_t kLongestLine = 8192 - 24 - 1;  // without its time stamp and line end
     WriteFile(path, "earlier line\n");
     for (const auto &c : cases) {
-        std::string message;
+        std::string message = c.lead;
         while (message.size() < kMessageBytes)
             message += c.repeated;
         Log_SpecEntry(logSpecInfo, "f", 1, "%s", message.c_str());
@@ -103,7 +105,8 @@ TEST_F(LogTest, RecordsAreAppendedAndALongMessageIsCutBetweenCharacters)
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_GT(records[i + 1].size(), kLongestLine - 16) << i;
         EXPECT_LE(records[i + 1].size(), kLongestLine) << i;
-        EXPECT_EQ((records[i + 1].size() - kHeadLength) % cases[i].lengthInRecord, 0u) << i;
+        const size_t repeated = records[i + 1].size() - kHeadLength - std::strlen(cases[i].lead);
+        EXPECT_EQ(repeated % cases[i].lengthInRecord, 0u) << i;
     }
 }
 
