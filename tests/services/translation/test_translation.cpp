@@ -25,7 +25,8 @@ const bool kCatalogues = [] {
               "msgctxt \"2\" msgid \"To\" msgstr \"\"\n#, fuzzy\n"
               "msgctxt \"3\" msgid \"To\" msgstr \"An\"\n"
               "msgctxt \"4\" msgid \"\" msgstr \"5 \\342\\202\\254\\t\\x41\\\"\"\n"
-              "msgctxt \"5\" msgid \"\" msgstr \"\\320\\237\"\n");
+              "msgctxt \"5\" msgid \"\" msgstr \"\\320\\237\"\n"
+              "msgctxt \"1\" msgid \"Page\" msgstr \"Blatt\"\n");
     WriteFile(kDir / "tiny.po", "msgctxt\"0\"msgid\"\"msgstr\"\xb5\"");
     WriteFile(kDir / "bad.po", "msgctxt \"1\"\nmsgid \"Page\"\nmsgstr \"open\n");
     WriteFile(kDir / "stray.po", "\"no keyword\"\nmsgctxt \"1\" msgid \"P\" msgstr \"Q\"\n");
@@ -73,7 +74,7 @@ std::string Convert(const std::string &from, const std::string &to, const std::s
 TEST(Translation, CatalogueTextsInTheSystemCharset)
 {
     const struct { const char *language; unsigned int id; const char *charset, *want; } cases[] = {
-        {.language = "de", .id = 1, .charset = "ISO-8859-15", .want = "0 Seite"},
+        {.language = "de", .id = 1, .charset = "ISO-8859-15", .want = "0 Seite"}, // the first
         {.language = "de", .id = 2, .charset = "UTF-8", .want = "0 To"}, // empty
         {.language = "de", .id = 3, .charset = "UTF-8", .want = "0 To"}, // fuzzy
         {.language = "de", .id = 4, .charset = "ISO-8859-15", .want = "0 5 \xa4\tA\""},
@@ -94,7 +95,9 @@ TEST(Translation, CatalogueTextsInTheSystemCharset)
         EXPECT_EQ(WithCharset(c.charset, {[&] { return Translate(c.language, c.id); }}),
                   std::vector<std::string>{c.want})
             << c.id << " " << c.charset;
-    EXPECT_TRUE(Contains(ReadFile(kDir / "log"), kDir / "bad.po, line 3:"));
+    const std::string log = ReadFile(kDir / "log");
+    EXPECT_TRUE(Contains(log, kDir / "bad.po, line 3:"));
+    EXPECT_TRUE(Contains(log, kDir / "de.po, line 11: string id 1 appears twice"));
     EXPECT_EQ(Translater("de").printEncoding(), "ISO-8859-7");
     EXPECT_EQ(Translater("fifo").printEncoding(), TRANS_DEFAULT_PRINT_ENCODING);
     // The plug-in reads SYSTEM_CHARSET once per process; so does the service, or the two would
