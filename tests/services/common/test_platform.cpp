@@ -54,8 +54,8 @@ TEST(Folder, AcceptsOnlyFoldersAndLinksNoOtherUserCanChange)
 }
 
 // A closed pipe or a file-size limit makes the write fail with its errno, without a signal (one
-// that the host blocked and had pending stays pending); a signal every 100 µs while a slow reader drains the pipe makes it go on until every byte is
-// written (wantBytes: on standard error).
+// that the host blocked and had pending stays pending); a signal every 100 µs while a slow reader
+// drains the pipe makes it go on until every byte is written (wantBytes: on standard error).
 TEST(WriteAll, FailsWithoutASignalAndGoesOnAfterSignals)
 {
     const int kWritten = 0, kLost = 1, kSignalled = 2, kHostSignalTaken = 3;
