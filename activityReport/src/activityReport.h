@@ -28,12 +28,12 @@ extern "C" {
 enum {
     ARL_STATUS_OK = 0,                /* report finished and submitted */
     ARL_STATUS_NO_TEMPLATE = 1,       /* ACTIVITY_REPORT_TEMPLATE unset, not a regular file, or
-                                          unreadable */
+                                         unreadable */
     ARL_STATUS_FINISHING_FAILED = 3,  /* translating the report texts or editing the file failed */
     ARL_STATUS_NO_JOB_DATA = 4,       /* the job tracker has no report data */
     ARL_STATUS_NO_MEMORY = 5,         /* a replacement buffer cannot be allocated */
     ARL_STATUS_BODY_NOT_WRITABLE = 6, /* the working file in TEMP_FILES_DIR cannot be written,
-                                          the folder is refused, or another run holds it */
+                                         the folder is refused, or another run holds it */
     ARL_STATUS_CONVERSION_FAILED = 7  /* a text cannot be converted for the report */
 };
 

@@ -82,12 +82,12 @@ enum Ds_precedence {
 enum {
     DS_OK = 0,
     DS_ERR_ARGUMENT = 1, /* a NULL text, a text with a line break (the ticket is line-based), or
-                              a document that is not a readable regular file */
+                            a document that is not a readable regular file */
     DS_ERR_SPOOL = 2,    /* the spool folder is refused or cannot be written, the job folder was
-                              replaced, the spool stayed locked, or memory ran out */
+                            replaced, the spool stayed locked, or memory ran out */
     DS_ERR_DOCUMENT = 3, /* the document cannot be moved or copied into the spool */
     DS_ERR_QUEUE = 4     /* PRINT_QUEUE is set and CUPS refused the job, cannot be reached or
-                              did not answer in time */
+                            did not answer in time */
 };
 
 /* Bounds of the waits on the CUPS server, in seconds. */
